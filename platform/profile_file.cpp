@@ -1,0 +1,248 @@
+#include "platform/profile_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace lumo {
+namespace {
+
+// A descriptor of the file, locked with flock. The file is replaced by rename
+// on every write, so after the lock is granted the descriptor must still name
+// the file at the path; otherwise a writer replaced it meanwhile and we retry.
+class LockedFile {
+ public:
+  enum class Mode { Read, Write };
+
+  LockedFile(const std::string& path, Mode mode) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+      fd_ = ::open(path.c_str(), flags);
+      if (fd_ < 0 && errno == ENOENT && mode == Mode::Write) {
+        fd_ = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0644);
+        created_ = fd_ >= 0;
+        if (fd_ < 0 && errno == EEXIST) continue;
+      }
+      if (fd_ < 0) return;
+      if (::flock(fd_, mode == Mode::Read ? LOCK_SH : LOCK_EX) != 0) {
+        close();
+        return;
+      }
+      struct stat held{}, current{};
+      if (::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &current) == 0 && held.st_dev == current.st_dev &&
+          held.st_ino == current.st_ino) {
+        mode_ = held.st_mode & 07777;
+        return;
+      }
+      close();
+      created_ = false;
+    }
+  }
+  ~LockedFile() { close(); }
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  bool created() const { return created_; }
+  mode_t mode() const { return mode_; }
+
+  bool readAll(std::string& out) const {
+    out.clear();
+    char buffer[65536];
+    for (;;) {
+      ssize_t n = ::pread(fd_, buffer, sizeof buffer, static_cast<off_t>(out.size()));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) return true;
+      out.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+
+ private:
+  void close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd_ = -1;
+  bool created_ = false;
+  mode_t mode_ = 0644;
+};
+
+bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Writes `content` to a temporary file beside `path`, flushes it to disk and
+// renames it over `path`. On any failure the temporary file is removed and
+// the file at `path` is untouched.
+bool replaceFile(const std::string& path, std::string_view content, mode_t mode) {
+  std::string temp = path + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
+}
+
+struct Line {
+  std::size_t begin;  // offset of the line's text
+  std::size_t end;    // offset just past the text, before CR LF / LF
+  std::size_t next;   // offset of the next line
+};
+
+std::vector<Line> splitLines(std::string_view content) {
+  std::vector<Line> lines;
+  std::size_t pos = 0;
+  while (pos < content.size()) {
+    std::size_t lf = content.find('\n', pos);
+    std::size_t next = lf == std::string_view::npos ? content.size() : lf + 1;
+    std::size_t end = lf == std::string_view::npos ? content.size() : lf;
+    if (end > pos && content[end - 1] == '\r') --end;
+    lines.push_back({pos, end, next});
+    pos = next;
+  }
+  return lines;
+}
+
+// What one line of an INI file is, read in the file's encoding.
+struct ParsedLine {
+  enum Kind { Other, Section, Entry } kind = Other;
+  std::string name;   // section name or key
+  std::string value;  // entry value, trimmed
+};
+
+ParsedLine parseLine(std::string_view raw, TextEncoding encoding) {
+  std::string text = encoding == TextEncoding::Gbk ? gbkToUtf8(raw) : std::string(raw);
+  std::string_view line = trim(text);
+  ParsedLine parsed;
+  if (line.empty() || line.front() == ';') return parsed;
+  if (line.front() == '[') {
+    std::size_t close = line.find(']');
+    parsed.kind = ParsedLine::Section;
+    parsed.name = std::string(trim(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
+    return parsed;
+  }
+  std::size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return parsed;
+  parsed.kind = ParsedLine::Entry;
+  parsed.name = std::string(trim(line.substr(0, eq)));
+  parsed.value = std::string(trim(line.substr(eq + 1)));
+  return parsed;
+}
+
+// Where a key sits in the file: its line, or where a new entry would go.
+struct Position {
+  bool sectionFound = false;
+  bool keyFound = false;
+  std::size_t keyLine = 0;            // valid when keyFound
+  std::size_t insertAfterLine = 0;    // last non-blank line of the section
+  std::string value;
+};
+
+Position locate(std::string_view content, const std::vector<Line>& lines, std::string_view section,
+                std::string_view key, TextEncoding encoding) {
+  Position pos;
+  bool inSection = false;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string_view raw = content.substr(lines[i].begin, lines[i].end - lines[i].begin);
+    ParsedLine parsed = parseLine(raw, encoding);
+    if (parsed.kind == ParsedLine::Section) {
+      if (inSection) break;  // the first matching section is the one that counts
+      inSection = equalsIgnoreCase(parsed.name, section);
+      if (inSection) {
+        pos.sectionFound = true;
+        pos.insertAfterLine = i;
+      }
+      continue;
+    }
+    if (!inSection) continue;
+    if (!trim(raw).empty()) pos.insertAfterLine = i;
+    if (parsed.kind == ParsedLine::Entry && equalsIgnoreCase(parsed.name, key)) {
+      pos.keyFound = true;
+      pos.keyLine = i;
+      pos.value = parsed.value;
+      return pos;
+    }
+  }
+  return pos;
+}
+
+std::string unquote(std::string value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+}  // namespace
+
+ProfileFile::ProfileFile(std::string path, TextEncoding encoding) : path_(std::move(path)), encoding_(encoding) {}
+
+std::optional<std::string> ProfileFile::read(std::string_view section, std::string_view key) const {
+  LockedFile file(path_, LockedFile::Mode::Read);
+  std::string content;
+  if (!file.ok() || !file.readAll(content)) return std::nullopt;
+  Position pos = locate(content, splitLines(content), section, key, encoding_);
+  if (!pos.keyFound) return std::nullopt;
+  return unquote(pos.value);
+}
+
+bool ProfileFile::write(std::string_view section, std::string_view key, std::string_view value) {
+  LockedFile file(path_, LockedFile::Mode::Write);
+  std::string content;
+  if (!file.ok() || !file.readAll(content)) return false;
+  auto encode = [&](std::string_view text) {
+    return encoding_ == TextEncoding::Gbk ? utf8ToGbk(text) : std::string(text);
+  };
+  std::string entry = encode(std::string(key) + "=" + std::string(value));
+  std::vector<Line> lines = splitLines(content);
+  Position pos = locate(content, lines, section, key, encoding_);
+
+  std::string updated;
+  if (pos.keyFound) {
+    const Line& line = lines[pos.keyLine];
+    updated = content.substr(0, line.begin) + entry + content.substr(line.end);
+  } else if (pos.sectionFound) {
+    const Line& after = lines[pos.insertAfterLine];
+    std::string head = content.substr(0, after.next);
+    if (after.next == after.end) head += "\r\n";  // the section's last line had no line end
+    updated = head + entry + "\r\n" + content.substr(after.next);
+  } else {
+    updated = content;
+    if (!updated.empty() && updated.back() != '\n') updated += "\r\n";
+    updated += "[" + encode(section) + "]\r\n" + entry + "\r\n";
+  }
+  if (updated == content) return true;
+  bool ok = replaceFile(path_, updated, file.mode());
+  if (!ok && file.created()) ::unlink(path_.c_str());
+  return ok;
+}
+
+bool ProfileFile::remove(std::string_view section, std::string_view key) {
+  LockedFile file(path_, LockedFile::Mode::Write);
+  std::string content;
+  if (!file.ok() || !file.readAll(content)) return false;
+  std::vector<Line> lines = splitLines(content);
+  Position pos = locate(content, lines, section, key, encoding_);
+  if (!pos.keyFound) {
+    if (file.created()) ::unlink(path_.c_str());
+    return true;
+  }
+  const Line& line = lines[pos.keyLine];
+  return replaceFile(path_, content.substr(0, line.begin) + content.substr(line.next), file.mode());
+}
+
+}  // namespace lumo

@@ -1,0 +1,46 @@
+// INI files with the semantics of the Windows profile functions: sections and
+// keys match without regard to letter case, values are trimmed, a missing key
+// reads as the empty text, every write goes straight to the file and keeps all
+// other lines byte for byte, and the file is created by the first write.
+//
+// A write replaces the whole file atomically (temporary file, flush, rename),
+// so a crash or a full disk never leaves a cut file behind. Access is
+// serialised inside the process and, through flock on the file itself, across
+// processes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lumo {
+
+enum class TextEncoding { Gbk, Utf8 };
+
+class ProfileFile {
+ public:
+  ProfileFile(std::string path, TextEncoding encoding);
+
+  const std::string& path() const { return path_; }
+
+  // The value of `key` in `section`, or nothing when the file, the section
+  // or the key is missing. The value is trimmed; one pair of enclosing
+  // double or single quotes is removed, as the Windows functions do.
+  std::optional<std::string> read(std::string_view section, std::string_view key) const;
+
+  // Writes key=value into the section, adding the section at the end of the
+  // file or the key after the section's last entry when they are missing.
+  // Returns false when the file could not be written; the old file is then
+  // left whole.
+  bool write(std::string_view section, std::string_view key, std::string_view value);
+
+  // Removes the key's line. Returns false only when the file could not be
+  // written.
+  bool remove(std::string_view section, std::string_view key);
+
+ private:
+  std::string path_;
+  TextEncoding encoding_;
+};
+
+}  // namespace lumo

@@ -1,0 +1,146 @@
+#include "platform/text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace lumo {
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+
+// One conversion with iconv; `onInvalid` is appended for each input byte that
+// cannot be converted, and that byte is skipped.
+std::string convert(const char* to, const char* from, std::string_view input, std::string_view onInvalid,
+                    std::size_t invalidSkip) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error(std::string("iconv_open failed: ") + from + " to " + to);
+  std::string out;
+  out.reserve(input.size() * 2 + 8);
+  char* in = const_cast<char*>(input.data());
+  std::size_t inLeft = input.size();
+  char buffer[4096];
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    std::size_t outLeft = sizeof buffer;
+    std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    out.append(buffer, outPtr - buffer);
+    if (rc != static_cast<std::size_t>(-1)) continue;
+    if (errno == E2BIG) continue;
+    // EILSEQ or EINVAL (a cut sequence at the end): replace and step over.
+    out.append(onInvalid);
+    std::size_t skip = invalidSkip;
+    if (skip == 0) {  // skip one whole UTF-8 character
+      auto lead = static_cast<unsigned char>(*in);
+      skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    }
+    skip = std::min(skip, inLeft);
+    in += skip;
+    inLeft -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  iconv_close(cd);
+  return out;
+}
+
+bool isAsciiOnly(std::string_view text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+bool isSpaceAt(std::string_view text, std::size_t pos, std::size_t& width) {
+  unsigned char c = text[pos];
+  if (c == ' ' || (c >= '\t' && c <= '\r')) {
+    width = 1;
+    return true;
+  }
+  if (text.substr(pos, 3) == "\xE3\x80\x80") {  // U+3000
+    width = 3;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string gbkToUtf8(std::string_view gbk) {
+  if (isAsciiOnly(gbk)) return std::string(gbk);
+  return convert("UTF-8", "GBK", gbk, kReplacement, 1);
+}
+
+std::string utf8ToGbk(std::string_view utf8) {
+  if (isAsciiOnly(utf8)) return std::string(utf8);
+  return convert("GBK", "UTF-8", utf8, "?", 0);
+}
+
+std::size_t utf16Length(std::string_view utf8) {
+  std::size_t units = 0;
+  for (unsigned char c : utf8) {
+    if ((c & 0xC0) == 0x80) continue;  // continuation byte
+    units += c >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+std::string cutToUtf16Units(std::string_view utf8, std::size_t maxUnits) {
+  std::size_t units = 0;
+  std::size_t pos = 0;
+  while (pos < utf8.size()) {
+    auto c = static_cast<unsigned char>(utf8[pos]);
+    std::size_t width = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    std::size_t need = c >= 0xF0 ? 2 : 1;
+    if (units + need > maxUnits) break;
+    units += need;
+    pos = std::min(pos + width, utf8.size());
+  }
+  return std::string(utf8.substr(0, pos));
+}
+
+std::string_view trimEnd(std::string_view text) {
+  while (!text.empty()) {
+    std::size_t width = 0;
+    if (isSpaceAt(text, text.size() - 1, width)) {
+      text.remove_suffix(1);
+    } else if (text.size() >= 3 && isSpaceAt(text, text.size() - 3, width) && width == 3) {
+      text.remove_suffix(3);
+    } else {
+      break;
+    }
+  }
+  return text;
+}
+
+std::string_view trimStart(std::string_view text) {
+  std::size_t width = 0;
+  while (!text.empty() && isSpaceAt(text, 0, width)) text.remove_prefix(width);
+  return text;
+}
+
+std::string_view trim(std::string_view text) { return trimStart(trimEnd(text)); }
+
+std::string toLowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && toLowerAscii(a) == toLowerAscii(b);
+}
+
+std::string replaceAll(std::string_view text, std::string_view from, std::string_view to) {
+  if (from.empty()) return std::string(text);
+  std::string out;
+  std::size_t pos = 0;
+  for (std::size_t hit; (hit = text.find(from, pos)) != std::string_view::npos; pos = hit + from.size()) {
+    out.append(text.substr(pos, hit - pos));
+    out.append(to);
+  }
+  out.append(text.substr(pos));
+  return out;
+}
+
+}  // namespace lumo

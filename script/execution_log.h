@@ -1,0 +1,21 @@
+// The execution log: LumoInstaller.log in GBK. Texts are written unchanged
+// (they carry their own line ends) and every line feed is written as CR LF,
+// as a text-mode stream does, so "\r\n" ends up as CR CR LF in the file.
+// Every text also goes to the debug channel.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lumo {
+
+// Deletes the file at `path` and opens it anew. Returns false when it cannot
+// be created; the log then reaches the debug channel only.
+bool openExecutionLog(const std::string& path);
+
+// Flushes and closes the log (at exit).
+void closeExecutionLog();
+
+void Log(std::string_view text);
+
+}  // namespace lumo
