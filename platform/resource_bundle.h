@@ -29,6 +29,10 @@ class ResourceBundle {
   // The bundle of the running executable (read once, then cached).
   static const ResourceBundle& ofThisProgram();
 
+  // Makes ofThisProgram() read another file from now on; for tests that run
+  // commands in-process against a packed installer.
+  static void useProgramFileForTesting(const std::string& path);
+
   const std::string& path() const { return path_; }
   const std::vector<ResourceEntry>& entries() const { return entries_; }
   const std::string& error() const { return error_; }
