@@ -35,6 +35,7 @@ enum class RegistryStatus : long {
   NoMoreItems = 259,      // enumeration index past the last subkey
   StoreDamaged = 1009,    // the file is damaged or is not a registry store
   BadKey = 1010,          // empty key name where one is required
+  CantWrite = 1013,       // the store could not be read or written (I/O, busy)
   KeyDeleted = 1018,      // the open key was deleted meanwhile
   KeyHasChildren = 1020,  // deleteKey on a key that still has subkeys
 };
@@ -91,6 +92,10 @@ RegistryStatus setValue(const RegistryKey& key, std::string_view name, RegistryT
 RegistryStatus enumSubkey(const RegistryKey& key, std::uint32_t index, std::string& name,
                           std::size_t maxUnits = 256);
 
+// The value at `index` in the order of their folded names (the default
+// value, named "", first when present); NoMoreItems past the last.
+RegistryStatus enumValue(const RegistryKey& key, std::uint32_t index, std::string& name, RegistryValue& value);
+
 // Deletes the subkey `name` of `parent` with its values; refuses a key that
 // has subkeys. The name may be a path below the parent.
 RegistryStatus deleteKey(const RegistryKey& parent, std::string_view name);
@@ -105,6 +110,8 @@ std::string valueText(const RegistryValue& value);
 // The store file that holds a root for this process (depends on the user and
 // on HOME, XDG_CONFIG_HOME and LUMO_SYSROOT at the time of the call).
 std::string registryStorePath(RegistryRoot root);
+// The same for a process that does (`elevated`) or does not run as root.
+std::string registryStorePath(RegistryRoot root, bool elevated);
 
 // A readable account of the last failure on this thread (file, cause), for
 // tools and diagnostics; empty after a success.

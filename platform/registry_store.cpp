@@ -1,0 +1,639 @@
+#include "platform/registry_store.h"
+
+#include <locale.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <wctype.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <vector>
+
+#include "platform/sysroot.h"
+#include "platform/text.h"
+
+namespace lumo {
+
+// "LREG": marks a SQLite file as ours, so that a foreign database is
+// reported instead of being written into.
+constexpr int kApplicationId = 0x4C524547;
+constexpr int kSchemaVersion = 1;
+constexpr std::int64_t kRootId = 1;
+constexpr int kBusyTimeoutMs = 10000;
+
+namespace {
+
+thread_local std::string lastError;
+
+RegistryStatus fail(RegistryStatus status, std::string text) {
+  lastError = std::move(text);
+  return status;
+}
+
+RegistryStatus succeed() {
+  lastError.clear();
+  return RegistryStatus::Ok;
+}
+
+// Names compare as the Windows registry compares them: each character
+// upper-cased on its own. C.UTF-8 carries the full Unicode case table, so the
+// comparison does not depend on the user's locale.
+locale_t caseLocale() {
+  static locale_t locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  return locale;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::string foldName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  locale_t locale = caseLocale();
+  std::size_t i = 0;
+  while (i < name.size()) {
+    auto byte = static_cast<unsigned char>(name[i]);
+    if (byte < 0x80) {
+      out += static_cast<char>(byte >= 'a' && byte <= 'z' ? byte - 32 : byte);
+      ++i;
+      continue;
+    }
+    std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+    if (length == 1 || i + length > name.size()) {  // stray byte: keep as it is
+      out += name[i++];
+      continue;
+    }
+    char32_t c = byte & (0x3F >> (length - 1));
+    bool valid = true;
+    for (std::size_t k = 1; k < length; ++k) {
+      auto next = static_cast<unsigned char>(name[i + k]);
+      if ((next & 0xC0) != 0x80) valid = false;
+      c = (c << 6) | (next & 0x3F);
+    }
+    if (!valid) {
+      out += name[i++];
+      continue;
+    }
+    if (locale) c = static_cast<char32_t>(::towupper_l(static_cast<wint_t>(c), locale));
+    appendUtf8(out, c);
+    i += length;
+  }
+  return out;
+}
+
+// Key names of a path; a trailing "\" is allowed, an empty name elsewhere is not.
+bool splitPath(std::string_view path, std::vector<std::string_view>& names) {
+  names.clear();
+  if (path.empty()) return true;
+  if (path.back() == '\\') path.remove_suffix(1);
+  std::size_t start = 0;
+  while (true) {
+    std::size_t end = path.find('\\', start);
+    std::string_view name = path.substr(start, end == std::string_view::npos ? path.size() - start : end - start);
+    if (name.empty()) return false;
+    names.push_back(name);
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+const char* rootName(RegistryRoot root) {
+  switch (root) {
+    case RegistryRoot::CurrentUser: return "current_user";
+    case RegistryRoot::LocalMachine: return "local_machine";
+    case RegistryRoot::ClassesRoot: return "classes_root";
+  }
+  return "local_machine";
+}
+
+// A prepared statement that finalises itself.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) { rc_ = ::sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr); }
+  ~Statement() { ::sqlite3_finalize(statement_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  bool ok() const { return rc_ == SQLITE_OK; }
+  Statement& bind(int index, std::int64_t value) {
+    ::sqlite3_bind_int64(statement_, index, value);
+    return *this;
+  }
+  Statement& bind(int index, std::string_view text) {
+    ::sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Statement& bindBlob(int index, std::string_view bytes) {
+    ::sqlite3_bind_blob(statement_, index, bytes.empty() ? "" : bytes.data(), static_cast<int>(bytes.size()),
+                        SQLITE_TRANSIENT);
+    return *this;
+  }
+  // SQLITE_ROW, SQLITE_DONE or an error code.
+  int step() { return ok() ? ::sqlite3_step(statement_) : rc_; }
+  std::int64_t integer(int column) const { return ::sqlite3_column_int64(statement_, column); }
+  std::string text(int column) const {
+    const void* data = ::sqlite3_column_blob(statement_, column);
+    int size = ::sqlite3_column_bytes(statement_, column);
+    return data ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size)) : std::string();
+  }
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+  int rc_ = SQLITE_OK;
+};
+
+bool exec(sqlite3* db, const char* sql) { return ::sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+// Rolls back unless committed.
+class Transaction {
+ public:
+  explicit Transaction(sqlite3* db) : db_(db) { begun_ = exec(db, "BEGIN IMMEDIATE"); }
+  ~Transaction() {
+    if (begun_ && !committed_) exec(db_, "ROLLBACK");
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  bool begun() const { return begun_; }
+  bool commit() {
+    committed_ = exec(db_, "COMMIT");
+    return committed_;
+  }
+
+ private:
+  sqlite3* db_;
+  bool begun_ = false;
+  bool committed_ = false;
+};
+
+constexpr const char* kSchema =
+    "CREATE TABLE keys("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " parent INTEGER NOT NULL,"
+    " name TEXT NOT NULL,"
+    " folded TEXT NOT NULL,"
+    " UNIQUE(parent, folded));"
+    "CREATE TABLE key_values("
+    " key INTEGER NOT NULL,"
+    " name TEXT NOT NULL,"
+    " folded TEXT NOT NULL,"
+    " type INTEGER NOT NULL,"
+    " data BLOB NOT NULL,"
+    " PRIMARY KEY(key, folded)) WITHOUT ROWID;"
+    "INSERT INTO keys(id, parent, name, folded) VALUES(1, 0, '', '');";
+
+}  // namespace
+
+namespace detail {
+
+// One store file, shared by every key opened in it in this process. The
+// file is opened when first needed: reading a store that does not exist yet
+// finds an empty root and creates nothing.
+class RegistryDatabase {
+ public:
+  explicit RegistryDatabase(std::string path) : path_(std::move(path)) {}
+  ~RegistryDatabase() {
+    if (db_) ::sqlite3_close_v2(db_);
+  }
+  RegistryDatabase(const RegistryDatabase&) = delete;
+  RegistryDatabase& operator=(const RegistryDatabase&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::mutex& mutex() { return mutex_; }
+  sqlite3* handle() const { return db_; }
+
+  // Opens the file; with `create`, creates it (and its folder) when missing.
+  // Ok with a null handle means: no file, and none asked for.
+  RegistryStatus open(bool create);
+
+  RegistryStatus sqliteFailure(const char* doing);
+
+ private:
+  RegistryStatus initialise();
+
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  std::mutex mutex_;
+};
+
+RegistryStatus RegistryDatabase::sqliteFailure(const char* doing) {
+  int code = db_ ? ::sqlite3_extended_errcode(db_) & 0xFF : SQLITE_CANTOPEN;
+  std::string cause = db_ ? ::sqlite3_errmsg(db_) : "cannot open";
+  std::string where = "registry store " + path_ + ": " + doing + ": " + cause;
+  switch (code) {
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      return fail(RegistryStatus::StoreDamaged,
+                  "registry store " + path_ + " is damaged or is not a registry store (" + cause +
+                      "); it was left as it is");
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH:
+      return fail(RegistryStatus::AccessDenied, where);
+    default:
+      return fail(RegistryStatus::CantWrite, where);
+  }
+}
+
+RegistryStatus RegistryDatabase::open(bool create) {
+  if (db_) return RegistryStatus::Ok;
+  struct stat info {};
+  bool exists = ::stat(path_.c_str(), &info) == 0;
+  if (!exists && !create) return RegistryStatus::Ok;
+  if (exists && !S_ISREG(info.st_mode))
+    return fail(RegistryStatus::StoreDamaged, "registry store " + path_ + " is not a file; it was left as it is");
+  if (!exists) {
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), error);
+    if (error)
+      return fail(RegistryStatus::AccessDenied, "registry store " + path_ + ": cannot create its folder: " +
+                                                    error.message());
+  }
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (exists ? 0 : SQLITE_OPEN_CREATE);
+  int rc = ::sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
+  if (rc != SQLITE_OK && exists) {
+    // A store we may read but not write (a machine store seen by a user).
+    if (db_) ::sqlite3_close_v2(db_);
+    db_ = nullptr;
+    rc = ::sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    RegistryStatus status = sqliteFailure("open");
+    if (db_) ::sqlite3_close_v2(db_);
+    db_ = nullptr;
+    return status;
+  }
+  ::sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  ::sqlite3_extended_result_codes(db_, 1);
+  RegistryStatus status = initialise();
+  if (status != RegistryStatus::Ok) {
+    ::sqlite3_close_v2(db_);
+    db_ = nullptr;
+  }
+  return status;
+}
+
+RegistryStatus RegistryDatabase::initialise() {
+  // Reading the header is what reveals a file that is not a database.
+  Statement applicationId(db_, "PRAGMA application_id");
+  if (applicationId.step() != SQLITE_ROW) return sqliteFailure("read header");
+  std::int64_t id = applicationId.integer(0);
+  if (id == kApplicationId) {
+    Statement version(db_, "PRAGMA user_version");
+    if (version.step() != SQLITE_ROW) return sqliteFailure("read header");
+    if (version.integer(0) > kSchemaVersion)
+      return fail(RegistryStatus::StoreDamaged,
+                  "registry store " + path_ + " was written by a newer version (layout " +
+                      std::to_string(version.integer(0)) + "); it was left as it is");
+    return RegistryStatus::Ok;
+  }
+  if (id != 0)
+    return fail(RegistryStatus::StoreDamaged,
+                "registry store " + path_ + " is not a registry store (another program's database); it was left as it is");
+
+  // A new file, or one that another process is setting up right now: set it
+  // up under the write lock, and only when it holds nothing at all.
+  {
+    Transaction transaction(db_);
+    if (!transaction.begun()) return sqliteFailure("set up");
+    Statement again(db_, "PRAGMA application_id");
+    if (again.step() != SQLITE_ROW) return sqliteFailure("set up");
+    if (again.integer(0) != kApplicationId) {
+      Statement tables(db_, "SELECT count(*) FROM sqlite_master");
+      if (tables.step() != SQLITE_ROW) return sqliteFailure("set up");
+      if (tables.integer(0) != 0)
+        return fail(RegistryStatus::StoreDamaged,
+                    "registry store " + path_ + " is not a registry store (a database with other tables); it was "
+                    "left as it is");
+      std::string setup = std::string(kSchema) + "PRAGMA application_id=" + std::to_string(kApplicationId) +
+                          ";PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+      if (!exec(db_, setup.c_str())) return sqliteFailure("set up");
+      if (!transaction.commit()) return sqliteFailure("set up");
+    }
+  }
+  // Readers and one writer at a time, across processes.
+  exec(db_, "PRAGMA journal_mode=WAL");
+  return RegistryStatus::Ok;
+}
+
+}  // namespace detail
+
+// Reaches the private parts of RegistryKey for the functions below.
+struct RegistryAccess {
+  static std::shared_ptr<detail::RegistryDatabase>& database(RegistryKey& key) { return key.database_; }
+  static const std::shared_ptr<detail::RegistryDatabase>& database(const RegistryKey& key) { return key.database_; }
+  static std::int64_t& id(RegistryKey& key) { return key.id_; }
+  static std::int64_t id(const RegistryKey& key) { return key.id_; }
+  static RegistryRoot& root(RegistryKey& key) { return key.root_; }
+};
+
+void RegistryKey::close() {
+  database_.reset();
+  id_ = 0;
+}
+
+namespace {
+
+using detail::RegistryDatabase;
+
+// The open databases of this process by file, shared by the keys opened in
+// them and closed with the last key. A process made by fork() opens its own.
+std::shared_ptr<RegistryDatabase> databaseFor(const std::string& path) {
+  static std::mutex mutex;
+  static std::map<std::string, std::weak_ptr<RegistryDatabase>> open;
+  static pid_t owner = ::getpid();
+  std::lock_guard lock(mutex);
+  if (owner != ::getpid()) {
+    // Connections inherited over fork() must not be used (nor closed) here.
+    static auto* inherited = new std::vector<std::shared_ptr<RegistryDatabase>>();
+    for (auto& [path, weak] : open) {
+      if (auto database = weak.lock()) inherited->push_back(std::move(database));
+    }
+    open.clear();
+    owner = ::getpid();
+  }
+  if (auto existing = open[path].lock()) return existing;
+  auto database = std::make_shared<RegistryDatabase>(path);
+  open[path] = database;
+  return database;
+}
+
+// Finds (or, with `create`, makes) the key at `path` below `from`. Runs
+// inside the caller's lock (and, for create, transaction).
+RegistryStatus walk(RegistryDatabase& database, std::int64_t from, std::string_view path, bool create,
+                    std::int64_t& found) {
+  std::vector<std::string_view> names;
+  if (!splitPath(path, names))
+    return fail(RegistryStatus::InvalidParameter, "empty key name in path \"" + std::string(path) + "\"");
+  sqlite3* db = database.handle();
+  std::int64_t current = from;
+  for (std::string_view name : names) {
+    std::string folded = foldName(name);
+    Statement select(db, "SELECT id FROM keys WHERE parent=?1 AND folded=?2");
+    select.bind(1, current).bind(2, folded);
+    int rc = select.step();
+    if (rc == SQLITE_ROW) {
+      current = select.integer(0);
+      continue;
+    }
+    if (rc != SQLITE_DONE) return database.sqliteFailure("find key");
+    if (!create) return fail(RegistryStatus::NotFound, "key not found: " + std::string(path));
+    Statement insert(db, "INSERT INTO keys(parent, name, folded) VALUES(?1, ?2, ?3)");
+    insert.bind(1, current).bind(2, name).bind(3, folded);
+    if (insert.step() != SQLITE_DONE) return database.sqliteFailure("create key");
+    current = ::sqlite3_last_insert_rowid(db);
+  }
+  found = current;
+  return RegistryStatus::Ok;
+}
+
+// Whether the key still exists (it may have been deleted since it was opened).
+RegistryStatus checkAlive(RegistryDatabase& database, std::int64_t id) {
+  if (!database.handle()) return id == kRootId ? RegistryStatus::Ok : fail(RegistryStatus::KeyDeleted, "key deleted");
+  Statement select(database.handle(), "SELECT 1 FROM keys WHERE id=?1");
+  select.bind(1, id);
+  int rc = select.step();
+  if (rc == SQLITE_ROW) return RegistryStatus::Ok;
+  if (rc == SQLITE_DONE) return fail(RegistryStatus::KeyDeleted, "the key was deleted after it was opened");
+  return database.sqliteFailure("find key");
+}
+
+RegistryStatus requireOpen(const RegistryKey& key) {
+  if (!key.isOpen()) return fail(RegistryStatus::InvalidParameter, "the key is not open");
+  return RegistryStatus::Ok;
+}
+
+RegistryStatus openBelow(const std::shared_ptr<RegistryDatabase>& database, RegistryRoot root, std::int64_t from,
+                         std::string_view path, bool create, RegistryKey& key) {
+  std::lock_guard lock(database->mutex());
+  RegistryStatus status = database->open(create);
+  if (status != RegistryStatus::Ok) return status;
+  std::int64_t found = 0;
+  if (!database->handle()) {
+    // No store file yet: only the root exists.
+    std::vector<std::string_view> names;
+    if (!splitPath(path, names))
+      return fail(RegistryStatus::InvalidParameter, "empty key name in path \"" + std::string(path) + "\"");
+    if (!names.empty() || from != kRootId)
+      return fail(RegistryStatus::NotFound, "key not found: " + std::string(path));
+    found = kRootId;
+  } else if (create) {
+    Transaction transaction(database->handle());
+    if (!transaction.begun()) return database->sqliteFailure("create key");
+    if ((status = checkAlive(*database, from)) != RegistryStatus::Ok) return status;
+    if ((status = walk(*database, from, path, true, found)) != RegistryStatus::Ok) return status;
+    if (!transaction.commit()) return database->sqliteFailure("create key");
+  } else {
+    if ((status = checkAlive(*database, from)) != RegistryStatus::Ok) return status;
+    if ((status = walk(*database, from, path, false, found)) != RegistryStatus::Ok) return status;
+  }
+  key.close();
+  RegistryAccess::database(key) = database;
+  RegistryAccess::id(key) = found;
+  RegistryAccess::root(key) = root;
+  return succeed();
+}
+
+}  // namespace
+
+std::string registryStorePath(RegistryRoot root, bool elevated) {
+  std::string file = std::string(rootName(root)) + ".sqlite";
+  if (root == RegistryRoot::CurrentUser || !elevated) return userConfigFolder() + "/lumo/registry/" + file;
+  return machinePath("/var/lib/lumo/registry/" + file);
+}
+
+std::string registryStorePath(RegistryRoot root) { return registryStorePath(root, runsAsRoot()); }
+
+RegistryStatus openKey(RegistryRoot root, std::string_view path, RegistryKey& key) {
+  return openBelow(databaseFor(registryStorePath(root)), root, kRootId, path, false, key);
+}
+
+RegistryStatus openKey(const RegistryKey& parent, std::string_view path, RegistryKey& key) {
+  if (RegistryStatus status = requireOpen(parent); status != RegistryStatus::Ok) return status;
+  RegistryKey from = parent;  // `key` may be `parent`
+  return openBelow(RegistryAccess::database(from), from.root(), RegistryAccess::id(from), path, false, key);
+}
+
+RegistryStatus createKey(RegistryRoot root, std::string_view path, RegistryKey& key) {
+  return openBelow(databaseFor(registryStorePath(root)), root, kRootId, path, true, key);
+}
+
+RegistryStatus createKey(const RegistryKey& parent, std::string_view path, RegistryKey& key) {
+  if (RegistryStatus status = requireOpen(parent); status != RegistryStatus::Ok) return status;
+  RegistryKey from = parent;
+  return openBelow(RegistryAccess::database(from), from.root(), RegistryAccess::id(from), path, true, key);
+}
+
+RegistryStatus queryValue(const RegistryKey& key, std::string_view name, RegistryValue& value) {
+  if (RegistryStatus status = requireOpen(key); status != RegistryStatus::Ok) return status;
+  RegistryDatabase& database = *RegistryAccess::database(key);
+  std::lock_guard lock(database.mutex());
+  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
+  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(key)); status != RegistryStatus::Ok)
+    return status;
+  if (!database.handle()) return fail(RegistryStatus::NotFound, "value not found: " + std::string(name));
+  Statement select(database.handle(), "SELECT type, data FROM key_values WHERE key=?1 AND folded=?2");
+  select.bind(1, RegistryAccess::id(key)).bind(2, foldName(name));
+  int rc = select.step();
+  if (rc == SQLITE_DONE) return fail(RegistryStatus::NotFound, "value not found: " + std::string(name));
+  if (rc != SQLITE_ROW) return database.sqliteFailure("read value");
+  value.type = static_cast<RegistryType>(select.integer(0));
+  value.bytes = select.text(1);
+  return succeed();
+}
+
+RegistryStatus setValue(const RegistryKey& key, std::string_view name, RegistryType type, std::string_view bytes) {
+  if (RegistryStatus status = requireOpen(key); status != RegistryStatus::Ok) return status;
+  RegistryDatabase& database = *RegistryAccess::database(key);
+  std::lock_guard lock(database.mutex());
+  if (RegistryStatus status = database.open(true); status != RegistryStatus::Ok) return status;
+  Transaction transaction(database.handle());
+  if (!transaction.begun()) return database.sqliteFailure("write value");
+  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(key)); status != RegistryStatus::Ok)
+    return status;
+  // An existing value keeps the spelling of its name, as in Windows.
+  Statement upsert(database.handle(),
+                   "INSERT INTO key_values(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+                   "ON CONFLICT(key, folded) DO UPDATE SET type=excluded.type, data=excluded.data");
+  upsert.bind(1, RegistryAccess::id(key)).bind(2, name).bind(3, foldName(name));
+  upsert.bind(4, static_cast<std::int64_t>(type)).bindBlob(5, bytes);
+  if (upsert.step() != SQLITE_DONE) return database.sqliteFailure("write value");
+  if (!transaction.commit()) return database.sqliteFailure("write value");
+  return succeed();
+}
+
+RegistryStatus setString(const RegistryKey& key, std::string_view name, std::string_view text) {
+  std::string bytes(text);
+  bytes += '\0';
+  return setValue(key, name, RegistryType::String, bytes);
+}
+
+RegistryStatus setDword(const RegistryKey& key, std::string_view name, std::uint32_t number) {
+  char bytes[4];
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
+  return setValue(key, name, RegistryType::Dword, std::string_view(bytes, 4));
+}
+
+RegistryStatus enumSubkey(const RegistryKey& key, std::uint32_t index, std::string& name, std::size_t maxUnits) {
+  if (RegistryStatus status = requireOpen(key); status != RegistryStatus::Ok) return status;
+  RegistryDatabase& database = *RegistryAccess::database(key);
+  std::lock_guard lock(database.mutex());
+  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
+  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(key)); status != RegistryStatus::Ok)
+    return status;
+  if (!database.handle()) return fail(RegistryStatus::NoMoreItems, "no more subkeys");
+  Statement select(database.handle(), "SELECT name FROM keys WHERE parent=?1 ORDER BY folded LIMIT 1 OFFSET ?2");
+  select.bind(1, RegistryAccess::id(key)).bind(2, static_cast<std::int64_t>(index));
+  int rc = select.step();
+  if (rc == SQLITE_DONE) return fail(RegistryStatus::NoMoreItems, "no more subkeys");
+  if (rc != SQLITE_ROW) return database.sqliteFailure("enumerate subkeys");
+  std::string found = select.text(0);
+  if (utf16Length(found) >= maxUnits)
+    return fail(RegistryStatus::MoreData, "subkey name longer than the buffer: " + found);
+  name = std::move(found);
+  return succeed();
+}
+
+RegistryStatus enumValue(const RegistryKey& key, std::uint32_t index, std::string& name, RegistryValue& value) {
+  if (RegistryStatus status = requireOpen(key); status != RegistryStatus::Ok) return status;
+  RegistryDatabase& database = *RegistryAccess::database(key);
+  std::lock_guard lock(database.mutex());
+  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
+  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(key)); status != RegistryStatus::Ok)
+    return status;
+  if (!database.handle()) return fail(RegistryStatus::NoMoreItems, "no more values");
+  Statement select(database.handle(),
+                   "SELECT name, type, data FROM key_values WHERE key=?1 ORDER BY folded LIMIT 1 OFFSET ?2");
+  select.bind(1, RegistryAccess::id(key)).bind(2, static_cast<std::int64_t>(index));
+  int rc = select.step();
+  if (rc == SQLITE_DONE) return fail(RegistryStatus::NoMoreItems, "no more values");
+  if (rc != SQLITE_ROW) return database.sqliteFailure("enumerate values");
+  name = select.text(0);
+  value.type = static_cast<RegistryType>(select.integer(1));
+  value.bytes = select.text(2);
+  return succeed();
+}
+
+RegistryStatus deleteKey(const RegistryKey& parent, std::string_view name) {
+  if (RegistryStatus status = requireOpen(parent); status != RegistryStatus::Ok) return status;
+  std::vector<std::string_view> names;
+  if (!splitPath(name, names))
+    return fail(RegistryStatus::InvalidParameter, "empty key name in path \"" + std::string(name) + "\"");
+  if (names.empty()) return fail(RegistryStatus::BadKey, "no key name given");
+  RegistryDatabase& database = *RegistryAccess::database(parent);
+  std::lock_guard lock(database.mutex());
+  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
+  if (!database.handle()) return fail(RegistryStatus::NotFound, "key not found: " + std::string(name));
+  Transaction transaction(database.handle());
+  if (!transaction.begun()) return database.sqliteFailure("delete key");
+  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(parent)); status != RegistryStatus::Ok)
+    return status;
+  std::int64_t id = 0;
+  if (RegistryStatus status = walk(database, RegistryAccess::id(parent), name, false, id);
+      status != RegistryStatus::Ok)
+    return status;
+  Statement children(database.handle(), "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1");
+  children.bind(1, id);
+  int rc = children.step();
+  if (rc == SQLITE_ROW) return fail(RegistryStatus::KeyHasChildren, "key has subkeys: " + std::string(name));
+  if (rc != SQLITE_DONE) return database.sqliteFailure("delete key");
+  Statement values(database.handle(), "DELETE FROM key_values WHERE key=?1");
+  values.bind(1, id);
+  Statement key(database.handle(), "DELETE FROM keys WHERE id=?1");
+  key.bind(1, id);
+  if (values.step() != SQLITE_DONE || key.step() != SQLITE_DONE) return database.sqliteFailure("delete key");
+  if (!transaction.commit()) return database.sqliteFailure("delete key");
+  return succeed();
+}
+
+RegistryStatus deleteKey(RegistryRoot root, std::string_view path) {
+  RegistryKey rootKey;
+  if (RegistryStatus status = openKey(root, "", rootKey); status != RegistryStatus::Ok) return status;
+  return deleteKey(rootKey, path);
+}
+
+RegistryStatus deleteValue(const RegistryKey& key, std::string_view name) {
+  if (RegistryStatus status = requireOpen(key); status != RegistryStatus::Ok) return status;
+  RegistryDatabase& database = *RegistryAccess::database(key);
+  std::lock_guard lock(database.mutex());
+  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
+  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(key)); status != RegistryStatus::Ok)
+    return status;
+  if (!database.handle()) return fail(RegistryStatus::NotFound, "value not found: " + std::string(name));
+  Transaction transaction(database.handle());
+  if (!transaction.begun()) return database.sqliteFailure("delete value");
+  Statement remove(database.handle(), "DELETE FROM key_values WHERE key=?1 AND folded=?2");
+  remove.bind(1, RegistryAccess::id(key)).bind(2, foldName(name));
+  if (remove.step() != SQLITE_DONE) return database.sqliteFailure("delete value");
+  if (::sqlite3_changes(database.handle()) == 0)
+    return fail(RegistryStatus::NotFound, "value not found: " + std::string(name));
+  if (!transaction.commit()) return database.sqliteFailure("delete value");
+  return succeed();
+}
+
+std::string valueText(const RegistryValue& value) {
+  return value.bytes.substr(0, value.bytes.find('\0'));
+}
+
+std::string lastRegistryError() { return lastError; }
+
+}  // namespace lumo
