@@ -1,0 +1,220 @@
+// Recommended software: GetSoft reads the offer list into the soft*
+// variables, DownloadAndInstall fetches and starts one ticked offer.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/run_environment.h"
+#include "commands/statistics.h"
+#include "platform/http_client.h"
+#include "platform/paths.h"
+#include "platform/registry_store.h"
+#include "platform/text.h"
+#include "script/script_engine.h"
+
+namespace lumo::commands {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kListFileName = "gotsoft.xml";
+constexpr std::string_view kOfferLineMark = "<item";
+constexpr const char* kDownloadingTitle = "正在为您下载 ";
+constexpr const char* kInstallingTitle = "正在为您安装 ";
+// The installed-program test reads the value into a buffer of this size.
+constexpr std::size_t kInstalledValueBuffer = 260;
+constexpr int kOfferPlaces = 3;
+constexpr int kTickedOffersWanted = 2;
+
+// The attributes of an offer line, in the order they must appear.
+struct Offer {
+  std::string name, keyWord, extendName, check, regRoot, regPath, regKey, url;
+};
+
+// The file's bytes as UTF-8 text: a byte-order mark is dropped and bytes
+// that are not UTF-8 become U+FFFD, so every value is clean text.
+std::string readUtf8(const std::string& path, bool& ok) {
+  std::ifstream file(path, std::ios::binary);
+  ok = static_cast<bool>(file);
+  if (!ok) return {};
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::string_view in(bytes);
+  if (in.starts_with("\xEF\xBB\xBF")) in.remove_prefix(3);
+
+  std::string out;
+  out.reserve(in.size());
+  for (std::size_t i = 0; i < in.size();) {
+    auto c = static_cast<unsigned char>(in[i]);
+    std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    bool valid = length > 0 && i + length <= in.size();
+    for (std::size_t k = 1; valid && k < length; ++k) valid = (static_cast<unsigned char>(in[i + k]) & 0xC0) == 0x80;
+    if (valid && length > 1) {
+      // Refuse overlong forms, surrogates and values past U+10FFFF.
+      unsigned cp = c & (0xFF >> (length + 1));
+      for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(in[i + k]) & 0x3F);
+      static constexpr unsigned kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+      valid = cp >= kMinimum[length] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    }
+    if (valid) {
+      out.append(in.substr(i, length));
+      i += length;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  return out;
+}
+
+// Drops `units` UTF-16 units from the front of valid UTF-8 text (never more
+// than the text holds).
+void dropUnits(std::string_view& text, std::size_t units) {
+  std::size_t i = 0;
+  while (units > 0 && i < text.size()) {
+    auto c = static_cast<unsigned char>(text[i]);
+    std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
+    units -= std::min<std::size_t>(units, length == 4 ? 2 : 1);
+    i += std::min(length, text.size() - i);
+  }
+  text.remove_prefix(i);
+}
+
+// The cursor walks the line once: each attribute is searched from where the
+// previous value began, so attributes must come in order, and a missing one
+// takes whatever text stands in its place.
+Offer parseOfferLine(std::string_view line) {
+  Offer offer;
+  std::pair<std::string_view, std::string*> attributes[] = {
+      {"name", &offer.name},       {"keyWord", &offer.keyWord}, {"extendName", &offer.extendName},
+      {"check", &offer.check},     {"regRoot", &offer.regRoot}, {"regPath", &offer.regPath},
+      {"regKey", &offer.regKey},   {"url", &offer.url},
+  };
+  std::string_view cursor = line;
+  for (auto& [attribute, value] : attributes) {
+    std::size_t at = cursor.find(std::string(attribute) + "=");
+    if (at != std::string_view::npos) {
+      // The name, "=" and the opening quote (whatever character stands there).
+      cursor.remove_prefix(at + attribute.size() + 1);
+      dropUnits(cursor, 1);
+    } else {
+      // The Windows code skips this many characters blindly; past the end of
+      // the line there is nothing left to read.
+      dropUnits(cursor, attribute.size() + 1);
+    }
+    *value = std::string(cursor.substr(0, cursor.find('"')));
+  }
+  return offer;
+}
+
+RegistryRoot offerRoot(std::string_view regRoot) {
+  if (regRoot == "HKCU") return RegistryRoot::CurrentUser;
+  if (regRoot == "HKCT") return RegistryRoot::ClassesRoot;
+  return RegistryRoot::LocalMachine;
+}
+
+// An offer counts as installed when its registry value exists and fits the
+// buffer the test reads it into.
+bool isInstalled(const Offer& offer) {
+  RegistryKey key;
+  if (openKey(offerRoot(offer.regRoot), offer.regPath, key) != RegistryStatus::Ok) return false;
+  RegistryValue value;
+  return queryValue(key, offer.regKey, value) == RegistryStatus::Ok && value.bytes.size() <= kInstalledValueBuffer;
+}
+
+void GetSoft(const std::string& arguments) {
+  if (arguments.empty()) return;
+
+  std::string lower = toLowerAscii(arguments);
+  std::string listPath;
+  if (lower.find("http://") != std::string::npos) {
+    // A failed download leaves the list of an earlier run in use.
+    listPath = runEnvironment().tempDir + std::string(kListFileName);
+    downloadToFile(lower, listPath, DownloadedFile::Data);
+  } else {
+    listPath = nativePath(arguments);
+  }
+
+  std::error_code error;
+  if (!fs::is_regular_file(listPath, error)) return;
+  bool readable = false;
+  std::string text = readUtf8(listPath, readable);
+  if (!readable) return;
+
+  int place = 1;
+  int ticked = 0;
+  std::string_view rest(text);
+  while (!rest.empty()) {
+    std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    if (line.find(kOfferLineMark) == std::string_view::npos) continue;
+
+    Offer offer = parseOfferLine(line);
+    std::string n = std::to_string(place);
+    SetVariable("softname" + n, offer.name);
+    SetVariable("softurl" + n, offer.name + "|" + offer.extendName + "|" + offer.keyWord + "|" + offer.regRoot + "|" +
+                                   offer.regPath + "|" + offer.regKey + "|" + offer.url);
+    SetVariable("softshortname" + n, offer.extendName);
+    bool offered = !isInstalled(offer);
+    SetVariable("softcheck" + n, offered ? "1" : "0");
+
+    if (++place > kOfferPlaces) break;
+    if (offered && ++ticked >= kTickedOffersWanted) break;
+  }
+}
+
+// The downloaded installer's name: the address after its last "/". A name
+// that would point at the temporary folder itself or above it is no file.
+std::string installerFileName(std::string_view address) {
+  std::size_t slash = address.rfind('/');
+  std::string name(slash == std::string_view::npos ? address : address.substr(slash + 1));
+  return name == "." || name == ".." ? std::string() : name;
+}
+
+void callRun(const std::string& arguments) {
+  Handler run = findHandler("Run");
+  if (!run) throw ScriptError("[DownloadAndInstall] The Run command is missing: " + arguments);
+  run(arguments);
+}
+
+void DownloadAndInstall(const std::string& arguments) {
+  std::string text(trim(arguments));
+  if (text.empty()) return;  // a place GetSoft left empty
+
+  std::vector<std::string> fields = splitFields("DownloadAndInstall", text, 7);
+  const std::string& name = fields[0];
+  const std::string& shortName = fields[1];
+  const std::string& description = fields[2];
+  const std::string& address = fields[6];
+
+  for (int n = 0; n <= kOfferPlaces; ++n) {
+    std::string number = std::to_string(n);
+    if (GetVariable("softname" + number) == name && GetVariable("softcheck" + number) != "1") {
+      Log("Additional software " + name + " install canceled by user!\n");
+      return;
+    }
+  }
+
+  std::string fileName = installerFileName(address);
+  std::string localPath = runEnvironment().tempDir + fileName;
+  if (!fileName.empty()) {
+    std::error_code error;
+    if (!fs::is_directory(fs::symlink_status(localPath, error))) fs::remove(localPath, error);
+  }
+
+  host().balloon(kDownloadingTitle + name, description);
+  if (!fileName.empty()) downloadToFile(address, localPath, DownloadedFile::Program);
+  SendLog("install|downloadOk|" + shortName + "|1");
+
+  host().balloon(kInstallingTitle + name, description);
+  callRun(localPath + "|-s|2000|hide");
+  SendLog("install|installOk|" + shortName + "|1");
+}
+
+const CommandRegistration registrations[] = {{"GetSoft", GetSoft}, {"DownloadAndInstall", DownloadAndInstall}};
+
+}  // namespace
+}  // namespace lumo::commands
