@@ -1,8 +1,17 @@
 // Resources carried inside the installer executable: the program, then the
-// entries (type, id, bytes), then a trailer (magic, directory offset, count,
-// checksum). The reader checks the trailer, the directory and every size
-// before it hands out a byte; a damaged or truncated bundle reads as a
-// bundle without resources.
+// entries (type, id, bytes), then a directory and a trailer (magic, directory
+// offset, count, checksum). The reader checks the trailer, the directory and
+// every size before it hands out a byte; a damaged or truncated bundle reads
+// as a bundle without resources.
+//
+// Layout on disk (integers little-endian):
+//   program bytes | resource bytes ... | directory | trailer
+//   directory entry, 32 bytes: type (8 bytes ASCII, NUL-padded), id u32,
+//     CRC-32 of the resource's bytes u32, offset u64, size u64
+//   trailer, 32 bytes: magic "LUMOBNDL", program size u64, directory offset
+//     u64, entry count u32, CRC-32 of the directory and the trailer's first
+//     28 bytes u32
+// The directory ends where the trailer starts, and the trailer ends the file.
 #pragma once
 
 #include <cstdint>
@@ -18,10 +27,16 @@ struct ResourceEntry {
   std::uint32_t id = 0;
   std::uint64_t offset = 0;  // of the bytes, from the start of the file
   std::uint64_t size = 0;
+  std::uint32_t crc = 0;     // CRC-32 of the bytes
 };
 
 class ResourceBundle {
  public:
+  static constexpr std::size_t kDirectoryEntrySize = 32;
+  static constexpr std::size_t kTrailerSize = 32;
+  static constexpr std::size_t kMaxTypeLength = 8;
+  static constexpr std::uint32_t kMaxEntries = 65536;
+
   // The bundle of the file at `path`; empty when the file has none or it is
   // damaged (`error()` then says why).
   static ResourceBundle open(const std::string& path);
@@ -36,23 +51,48 @@ class ResourceBundle {
   const std::string& path() const { return path_; }
   const std::vector<ResourceEntry>& entries() const { return entries_; }
   const std::string& error() const { return error_; }
+  // True when the file carries bytes after its program that do not form a
+  // sound bundle (cut short, or the directory or trailer is damaged), as
+  // opposed to a program that simply has no resources.
+  bool damaged() const { return damaged_; }
   // Size of the program part (everything before the first entry).
   std::uint64_t programSize() const { return programSize_; }
 
   const ResourceEntry* find(std::string_view type, std::uint32_t id) const;
 
-  // The bytes of a resource (meant for small ones: scripts, images).
+  // The bytes of a resource (meant for small ones: scripts, images); nothing
+  // when it is missing or its bytes do not match their checksum.
   std::optional<std::string> load(std::string_view type, std::uint32_t id) const;
 
-  // Copies a resource into the open file descriptor without holding it in
-  // memory. Returns false on a read or write failure.
+  // Copies a resource into the open file descriptor (at its current
+  // position) without holding it in memory. Returns false on a read or write
+  // failure. The bytes are not checksummed on the way: large payloads carry
+  // their own checks.
   bool copyTo(std::string_view type, std::uint32_t id, int fd) const;
+
+  // Reads every resource and compares it with its checksum; on a mismatch
+  // returns false and sets `why`.
+  bool verifyAll(std::string* why) const;
 
  private:
   std::string path_;
   std::vector<ResourceEntry> entries_;
   std::string error_;
+  bool damaged_ = false;
   std::uint64_t programSize_ = 0;
 };
+
+// CRC-32 (the polynomial of zip and PNG); start with 0 and feed the bytes in
+// any number of pieces.
+std::uint32_t crc32Update(std::uint32_t crc, const void* data, std::size_t size);
+
+// The directory and trailer for `entries` (in file order), to be written at
+// `directoryOffset` right after the last resource.
+std::string encodeBundleDirectory(const std::vector<ResourceEntry>& entries, std::uint64_t programSize,
+                                  std::uint64_t directoryOffset);
+
+// Where an ELF executable's own image ends (headers, segments and section
+// table), or nothing when the file is not ELF. Bytes past it were appended.
+std::optional<std::uint64_t> elfImageEnd(int fd);
 
 }  // namespace lumo

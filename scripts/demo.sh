@@ -6,3 +6,36 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build
+
+# Everything the installer touches lives in one throw-away folder: the
+# machine-wide folders under LUMO_SYSROOT, the user's folders under HOME and
+# XDG_*, and the temporary folder.
+sandbox=$(mktemp -d "${TMPDIR:-/tmp}/lumo-demo-XXXXXX")
+trap 'rm -rf "$sandbox"' EXIT
+mkdir -p "$sandbox/home" "$sandbox/run" "$sandbox/tmp"
+export LUMO_SYSROOT="$sandbox/root"
+export HOME="$sandbox/home"
+export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_RUNTIME_DIR="$sandbox/run"
+export TMPDIR="$sandbox/tmp"
+unset XDG_DESKTOP_DIR
+export QT_QPA_PLATFORM=offscreen
+# Statistics reports go to a closed local port instead of the Internet.
+export LUMO_STATS_URL=http://127.0.0.1:9
+
+echo "== build/LumoInstaller carries:"
+build/lumo-pack --list build/LumoInstaller
+echo
+echo "== build/LumoInstaller /s (sandbox $sandbox)"
+status=0
+build/LumoInstaller /s || status=$?
+echo "exit status: $status"
+echo
+echo "== files in the sandbox"
+(cd "$sandbox" && find . -mindepth 1 | LC_ALL=C sort)
+echo
+for log in "$LUMO_SYSROOT/var/lib/LuMo/LumoClient/LumoInstaller.log" "$TMPDIR/LumoInstaller.log"; do
+  if [ -f "$log" ]; then
+    echo "== execution log ${log#"$sandbox"/} (GBK, shown as UTF-8)"
+    iconv -f GBK -t UTF-8 "$log" | tr -d '\r'
+  fi
+done

@@ -1,0 +1,157 @@
+#include "app/startup.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "app/orchestration.h"
+#include "platform/debug_channel.h"
+#include "platform/instance_lock.h"
+#include "platform/resource_bundle.h"
+#include "platform/special_folders.h"
+#include "platform/sysroot.h"
+#include "platform/text.h"
+#include "script/script_engine.h"
+
+namespace lumo {
+namespace {
+
+constexpr std::string_view kScriptType = "INI";
+constexpr std::uint32_t kScriptId = 800;
+constexpr std::string_view kScriptFileName = "install.ini";
+constexpr std::string_view kTemporaryScriptName = "lumo_install.ini";
+constexpr std::string_view kLogFileName = "LumoInstaller.log";
+
+std::string thisProgramPath() {
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+bool fileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// Writes the embedded script to a fresh file. The old copy is deleted first
+// and the new one created exclusively, so a link planted in a shared
+// temporary folder is never followed. A copy that cannot be written whole is
+// removed again.
+bool writeFreshFile(const std::string& path, const std::string& bytes) {
+  ::unlink(path.c_str());
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    debugOutput("cannot create " + path + ": " + std::strerror(errno));
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  bool ok = done == bytes.size() && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok) {
+    debugOutput("cannot write " + path);
+    ::unlink(path.c_str());
+  }
+  return ok;
+}
+
+}  // namespace
+
+StartupSwitches parseSwitches(const std::vector<std::string>& arguments) {
+  StartupSwitches switches;
+  if (arguments.empty()) return switches;
+  std::string line;
+  for (const std::string& argument : arguments) line += " " + toLowerAscii(argument);
+  switches.uninstall = line.find("-uinst") != std::string::npos;
+  switches.silent = line.find("/s") != std::string::npos || line.find("-s") != std::string::npos;
+  return switches;
+}
+
+int fontScaleForDpi(int dpi) { return dpi > 0 ? 960 / dpi : 10; }
+
+void fillRunEnvironment(RunEnvironment& environment, const std::string& programPath, bool machineWide) {
+  // No screen is probed here: the dialogs read the screen's density when
+  // they create their window and set the scale with fontScaleForDpi.
+  environment.fontScale = fontScaleForDpi(0);
+
+  SpecialFolders folders = specialFolders(machineWide);
+  environment.system = folders.system;
+  environment.desktop = folders.desktop;
+  environment.curDesktop = folders.curDesktop;
+  environment.smPrograms = folders.smPrograms;
+  environment.installer = programPath;
+  environment.curPath = programPath.substr(0, programPath.rfind('/') + 1);
+  environment.appData = folders.appData;
+  environment.tempDir = folders.tempDir;
+  environment.programFiles = folders.programFiles;
+  makeFolders(environment.tempDir);
+
+  // Linux counts as a system of the newer generation for every choice that
+  // depends on the version.
+  environment.interfaceFont = std::string(kInterfaceFont);
+  environment.kernel = folders.kernel;
+  environment.systemName = std::string(kSystemName);
+  makeFolders(environment.kernel + "/LumoClient/cache/");
+}
+
+int startUp(const std::vector<std::string>& arguments) {
+  if (!acquireInstanceLock(kInstanceLockName)) {
+    debugOutput(kSecondInstanceText);
+    return kExitOk;
+  }
+
+  RunEnvironment& environment = runEnvironment();
+  fillRunEnvironment(environment, thisProgramPath(), runsAsRoot());
+  environment.iniPath = environment.curPath + std::string(kScriptFileName);
+
+  StartupSwitches switches = parseSwitches(arguments);
+  environment.installMode = !switches.uninstall;
+  environment.silent = switches.silent;
+
+  environment.logPath = environment.curPath + std::string(kLogFileName);
+  if (!fileExists(environment.iniPath)) {
+    std::optional<std::string> script = ResourceBundle::ofThisProgram().load(kScriptType, kScriptId);
+    if (!script) {
+      if (!ResourceBundle::ofThisProgram().error().empty()) debugOutput(ResourceBundle::ofThisProgram().error());
+      Question question;
+      question.id = "startup.no-script";
+      question.text = std::string(kNoScriptText);
+      question.caption = std::string(kInstallerCaption);
+      question.buttons = {Button::Ok};
+      question.icon = Icon::Warning;
+      host().ask(question);
+      return kExitStartupFailed;
+    }
+    std::string copy = environment.tempDir + std::string(kTemporaryScriptName);
+    // When the copy cannot be made the run goes on with the script path
+    // beside the program: sections read as empty, variables as "".
+    if (writeFreshFile(copy, *script)) {
+      environment.iniPath = copy;
+      environment.logPath = environment.installMode ? environment.kernel + "/LumoClient/" + std::string(kLogFileName)
+                                                    : environment.tempDir + std::string(kLogFileName);
+    }
+  }
+
+  if (!openExecutionLog(environment.logPath)) debugOutput("cannot open the log " + environment.logPath);
+  ResetRunVariables();
+  if (GetVariable("silence") == "1") environment.silent = true;
+  return runModeDialog();
+}
+
+void endProcess(int status) {
+  closeExecutionLog();
+  std::fflush(nullptr);
+  ::_exit(status);
+}
+
+}  // namespace lumo

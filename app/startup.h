@@ -1,0 +1,46 @@
+// Start-up: the single-instance guard, the run environment, the switches,
+// the working script and the execution log, then the dialog of the mode.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/run_environment.h"
+
+namespace lumo {
+
+inline constexpr std::string_view kInstanceLockName = "Mutex_LumoInstaller";
+inline constexpr std::string_view kSecondInstanceText = "已经存在一个安装实例，请稍后再执行操作！";
+inline constexpr std::string_view kNoScriptText = "找不到安装配置文件！";
+inline constexpr std::string_view kInstallerCaption = "Vexta影音安装程序";
+inline constexpr std::string_view kSystemName = "linux";
+inline constexpr std::string_view kInterfaceFont = "微软雅黑";
+
+struct StartupSwitches {
+  bool uninstall = false;  // "-uinst"
+  bool silent = false;     // "/s" or "-s"
+};
+
+// The switches are looked for as substrings of the arguments, lower-cased.
+// Only the arguments count, never the program's own path: a folder named
+// "my-setup" must not make every start silent.
+StartupSwitches parseSwitches(const std::vector<std::string>& arguments);
+
+// 960 / dots per inch (10 at 96 dpi); 10 when the screen reports nothing.
+int fontScaleForDpi(int dpi);
+
+// Fills the folders, the interface font, the system name and the font scale
+// for the executable at `programPath`, and creates the temporary folder and
+// the cache folder under the shared data folder.
+void fillRunEnvironment(RunEnvironment& environment, const std::string& programPath, bool machineWide);
+
+// The whole start-up with `arguments` (argv without the program name).
+// Returns the exit status of the run.
+int startUp(const std::vector<std::string>& arguments);
+
+// Closes the log and ends the process with `status` at once, without running
+// the runtime's clean-up (workers still running end with the process).
+[[noreturn]] void endProcess(int status);
+
+}  // namespace lumo

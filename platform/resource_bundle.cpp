@@ -1,0 +1,358 @@
+#include "platform/resource_bundle.h"
+
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <utility>
+
+namespace lumo {
+namespace {
+
+constexpr char kMagic[8] = {'L', 'U', 'M', 'O', 'B', 'N', 'D', 'L'};
+constexpr std::size_t kCopyBlock = 1 << 20;
+
+std::array<std::uint32_t, 256> makeCrcTable() {
+  std::array<std::uint32_t, 256> table{};
+  for (std::uint32_t n = 0; n < 256; ++n) {
+    std::uint32_t c = n;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    table[n] = c;
+  }
+  return table;
+}
+
+void putU32(std::string& out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void putU64(std::string& out, std::uint64_t value) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+std::uint32_t getU32(const unsigned char* p) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | p[i];
+  return value;
+}
+
+std::uint64_t getU64(const unsigned char* p) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = (value << 8) | p[i];
+  return value;
+}
+
+// Reads exactly `size` bytes at `offset`; false on a short read or an error.
+bool readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
+  auto* out = static_cast<char*>(buffer);
+  while (size > 0) {
+    ssize_t n = ::pread(fd, out, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    out += n;
+    size -= static_cast<std::size_t>(n);
+    offset += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool validType(std::string_view type) {
+  if (type.empty() || type.size() > ResourceBundle::kMaxTypeLength) return false;
+  return std::all_of(type.begin(), type.end(), [](char c) { return c > ' ' && c < 0x7F; });
+}
+
+template <typename Header, typename Program, typename Section>
+std::optional<std::uint64_t> elfEnd(int fd) {
+  Header header;
+  if (!readAt(fd, &header, sizeof header, 0)) return std::nullopt;
+  std::uint64_t end = sizeof header;
+  if (header.e_phnum > 0) {
+    end = std::max<std::uint64_t>(end, header.e_phoff + std::uint64_t(header.e_phnum) * header.e_phentsize);
+    for (unsigned i = 0; i < header.e_phnum; ++i) {
+      Program program;
+      if (header.e_phentsize < sizeof program ||
+          !readAt(fd, &program, sizeof program, header.e_phoff + std::uint64_t(i) * header.e_phentsize))
+        return end;
+      end = std::max<std::uint64_t>(end, std::uint64_t(program.p_offset) + program.p_filesz);
+    }
+  }
+  if (header.e_shnum > 0) {
+    end = std::max<std::uint64_t>(end, header.e_shoff + std::uint64_t(header.e_shnum) * header.e_shentsize);
+    for (unsigned i = 0; i < header.e_shnum; ++i) {
+      Section section;
+      if (header.e_shentsize < sizeof section ||
+          !readAt(fd, &section, sizeof section, header.e_shoff + std::uint64_t(i) * header.e_shentsize))
+        return end;
+      if (section.sh_type != SHT_NOBITS)
+        end = std::max<std::uint64_t>(end, std::uint64_t(section.sh_offset) + section.sh_size);
+    }
+  }
+  return end;
+}
+
+}  // namespace
+
+std::uint32_t crc32Update(std::uint32_t crc, const void* data, std::size_t size) {
+  static const std::array<std::uint32_t, 256> table = makeCrcTable();
+  const auto* p = static_cast<const unsigned char*>(data);
+  crc = ~crc;
+  for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+std::string encodeBundleDirectory(const std::vector<ResourceEntry>& entries, std::uint64_t programSize,
+                                  std::uint64_t directoryOffset) {
+  std::string out;
+  for (const ResourceEntry& entry : entries) {
+    std::string type = entry.type.substr(0, ResourceBundle::kMaxTypeLength);
+    type.resize(ResourceBundle::kMaxTypeLength, '\0');
+    out += type;
+    putU32(out, entry.id);
+    putU32(out, entry.crc);
+    putU64(out, entry.offset);
+    putU64(out, entry.size);
+  }
+  out.append(kMagic, sizeof kMagic);
+  putU64(out, programSize);
+  putU64(out, directoryOffset);
+  putU32(out, static_cast<std::uint32_t>(entries.size()));
+  putU32(out, crc32Update(0, out.data(), out.size()));
+  return out;
+}
+
+std::optional<std::uint64_t> elfImageEnd(int fd) {
+  unsigned char ident[EI_NIDENT];
+  if (!readAt(fd, ident, sizeof ident, 0) || std::memcmp(ident, ELFMAG, SELFMAG) != 0) return std::nullopt;
+  if (ident[EI_CLASS] == ELFCLASS64) return elfEnd<Elf64_Ehdr, Elf64_Phdr, Elf64_Shdr>(fd);
+  if (ident[EI_CLASS] == ELFCLASS32) return elfEnd<Elf32_Ehdr, Elf32_Phdr, Elf32_Shdr>(fd);
+  return std::nullopt;
+}
+
+ResourceBundle ResourceBundle::open(const std::string& path) {
+  ResourceBundle bundle;
+  bundle.path_ = path;
+  FileDescriptor file(path);
+  struct stat st {};
+  if (file.get() < 0 || ::fstat(file.get(), &st) != 0) {
+    bundle.error_ = "cannot open " + path + ": " + std::strerror(errno);
+    return bundle;
+  }
+  const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+  bundle.programSize_ = fileSize;
+
+  auto fail = [&](const std::string& why) {
+    bundle.entries_.clear();
+    bundle.programSize_ = fileSize;
+    bundle.damaged_ = true;
+    bundle.error_ = path + ": damaged resource bundle: " + why;
+    return bundle;
+  };
+
+  unsigned char trailer[kTrailerSize];
+  if (fileSize < kTrailerSize || !readAt(file.get(), trailer, kTrailerSize, fileSize - kTrailerSize) ||
+      std::memcmp(trailer, kMagic, sizeof kMagic) != 0) {
+    // No trailer. A plain program ends where its ELF image ends; anything
+    // else is a bundle that lost its end, or a program that lost its tail.
+    std::optional<std::uint64_t> imageEnd = elfImageEnd(file.get());
+    if (imageEnd && *imageEnd < fileSize)
+      return fail("data after the program but no trailer (the file is cut short or damaged)");
+    if (imageEnd && *imageEnd > fileSize) return fail("the program itself is cut short");
+    bundle.error_ = path + ": no resources";
+    return bundle;
+  }
+
+  const std::uint64_t programSize = getU64(trailer + 8);
+  const std::uint64_t directoryOffset = getU64(trailer + 16);
+  const std::uint32_t count = getU32(trailer + 24);
+  const std::uint32_t checksum = getU32(trailer + 28);
+  if (count > kMaxEntries) return fail("too many entries");
+  const std::uint64_t directorySize = std::uint64_t(count) * kDirectoryEntrySize;
+  if (directoryOffset > fileSize - kTrailerSize || fileSize - kTrailerSize - directoryOffset != directorySize)
+    return fail("the directory does not end at the trailer");
+  if (programSize > directoryOffset) return fail("the program size exceeds the directory offset");
+
+  std::string directory(directorySize, '\0');
+  if (!readAt(file.get(), directory.data(), directory.size(), directoryOffset)) return fail("cannot read the directory");
+  std::uint32_t crc = crc32Update(0, directory.data(), directory.size());
+  crc = crc32Update(crc, trailer, kTrailerSize - 4);
+  if (crc != checksum) return fail("checksum mismatch");
+
+  std::uint64_t previousEnd = programSize;
+  std::set<std::pair<std::string, std::uint32_t>> seen;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const auto* p = reinterpret_cast<const unsigned char*>(directory.data()) + std::size_t(i) * kDirectoryEntrySize;
+    ResourceEntry entry;
+    entry.type.assign(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), kMaxTypeLength));
+    entry.id = getU32(p + 8);
+    entry.crc = getU32(p + 12);
+    entry.offset = getU64(p + 16);
+    entry.size = getU64(p + 24);
+    if (!validType(entry.type)) return fail("entry " + std::to_string(i) + " has an invalid type");
+    if (entry.offset < previousEnd || entry.offset > directoryOffset || entry.size > directoryOffset - entry.offset)
+      return fail("entry " + std::to_string(i) + " lies outside the resource area or overlaps another");
+    if (!seen.emplace(entry.type, entry.id).second)
+      return fail("resource " + entry.type + " " + std::to_string(entry.id) + " appears twice");
+    previousEnd = entry.offset + entry.size;
+    bundle.entries_.push_back(std::move(entry));
+  }
+  bundle.programSize_ = programSize;
+  return bundle;
+}
+
+namespace {
+
+struct ProgramBundle {
+  std::mutex mutex;
+  std::deque<ResourceBundle> bundles;  // a deque keeps handed-out references valid
+};
+
+ProgramBundle& programBundle() {
+  static ProgramBundle instance;
+  return instance;
+}
+
+}  // namespace
+
+const ResourceBundle& ResourceBundle::ofThisProgram() {
+  ProgramBundle& program = programBundle();
+  std::lock_guard lock(program.mutex);
+  // /proc/self/exe stays readable even when the file is renamed or replaced
+  // while the installer runs.
+  if (program.bundles.empty()) program.bundles.push_back(open("/proc/self/exe"));
+  return program.bundles.back();
+}
+
+void ResourceBundle::useProgramFileForTesting(const std::string& path) {
+  ProgramBundle& program = programBundle();
+  std::lock_guard lock(program.mutex);
+  program.bundles.push_back(open(path));
+}
+
+const ResourceEntry* ResourceBundle::find(std::string_view type, std::uint32_t id) const {
+  for (const ResourceEntry& entry : entries_)
+    if (entry.type == type && entry.id == id) return &entry;
+  return nullptr;
+}
+
+std::optional<std::string> ResourceBundle::load(std::string_view type, std::uint32_t id) const {
+  const ResourceEntry* entry = find(type, id);
+  if (!entry) return std::nullopt;
+  FileDescriptor file(path_);
+  if (file.get() < 0) return std::nullopt;
+  std::string bytes(entry->size, '\0');
+  if (!readAt(file.get(), bytes.data(), bytes.size(), entry->offset)) return std::nullopt;
+  if (crc32Update(0, bytes.data(), bytes.size()) != entry->crc) return std::nullopt;
+  return bytes;
+}
+
+bool ResourceBundle::copyTo(std::string_view type, std::uint32_t id, int fd) const {
+  const ResourceEntry* entry = find(type, id);
+  if (!entry) return false;
+  FileDescriptor file(path_);
+  if (file.get() < 0) return false;
+
+  auto in = static_cast<loff_t>(entry->offset);
+  std::uint64_t left = entry->size;
+  // The kernel copies without passing the bytes through this process; when
+  // it cannot (another file system, a pipe), sendfile, then a plain loop.
+  bool kernelCopy = true;
+  while (left > 0 && kernelCopy) {
+    ssize_t n = ::copy_file_range(file.get(), &in, fd, nullptr, std::min<std::uint64_t>(left, 1u << 30), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0 || errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF)
+        kernelCopy = false;
+      else
+        return false;
+      break;
+    }
+    left -= static_cast<std::uint64_t>(n);
+  }
+  bool sendFile = true;
+  while (left > 0 && sendFile) {
+    auto offset = static_cast<off_t>(in);
+    ssize_t n = ::sendfile(fd, file.get(), &offset, std::min<std::uint64_t>(left, 1u << 30));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0 || errno == EINVAL || errno == ENOSYS) {
+        sendFile = false;
+        break;
+      }
+      return false;
+    }
+    in = offset;
+    left -= static_cast<std::uint64_t>(n);
+  }
+  std::string buffer;
+  while (left > 0) {
+    if (buffer.empty()) buffer.resize(kCopyBlock);
+    std::size_t chunk = std::min<std::uint64_t>(left, buffer.size());
+    if (!readAt(file.get(), buffer.data(), chunk, static_cast<std::uint64_t>(in))) return false;
+    if (!writeAll(fd, buffer.data(), chunk)) return false;
+    in += static_cast<loff_t>(chunk);
+    left -= chunk;
+  }
+  return true;
+}
+
+bool ResourceBundle::verifyAll(std::string* why) const {
+  FileDescriptor file(path_);
+  if (file.get() < 0) {
+    if (why) *why = "cannot open " + path_;
+    return false;
+  }
+  std::string buffer(kCopyBlock, '\0');
+  for (const ResourceEntry& entry : entries_) {
+    std::uint32_t crc = 0;
+    for (std::uint64_t done = 0; done < entry.size;) {
+      std::size_t chunk = std::min<std::uint64_t>(entry.size - done, buffer.size());
+      if (!readAt(file.get(), buffer.data(), chunk, entry.offset + done)) {
+        if (why) *why = "cannot read resource " + entry.type + " " + std::to_string(entry.id);
+        return false;
+      }
+      crc = crc32Update(crc, buffer.data(), chunk);
+      done += chunk;
+    }
+    if (crc != entry.crc) {
+      if (why) *why = "resource " + entry.type + " " + std::to_string(entry.id) + " does not match its checksum";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace lumo

@@ -1,0 +1,236 @@
+// lumo-pack: builds installers from a program and a set of resources.
+//
+//   lumo-pack --list INSTALLER
+//   lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...]
+//
+// OUT is the program of BASE with the resources of BASE, each --set adding
+// or replacing one. OUT is written beside itself under a temporary name and
+// renamed into place, so a failed run never leaves a half-written installer.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/resource_bundle.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: lumo-pack --list INSTALLER\n"
+    "       lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...]   (TYPE: INI, DATA, PNG, ICON)\n";
+constexpr const char* kTypes[] = {"INI", "DATA", "PNG", "ICON"};
+constexpr std::size_t kBlock = 1 << 20;
+
+struct PackError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+std::string systemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+struct Replacement {
+  std::string type;
+  std::uint32_t id = 0;
+  std::string file;
+};
+
+Replacement parseSet(const std::string& text) {
+  std::size_t colon = text.find(':');
+  std::size_t equals = text.find('=');
+  if (colon == std::string::npos || equals == std::string::npos || equals < colon)
+    throw PackError("--set wants TYPE:ID=FILE, not \"" + text + "\"");
+  Replacement r;
+  r.type = text.substr(0, colon);
+  std::string id = text.substr(colon + 1, equals - colon - 1);
+  r.file = text.substr(equals + 1);
+  bool knownType = false;
+  for (const char* type : kTypes) knownType = knownType || r.type == type;
+  if (!knownType) throw PackError("unknown resource type \"" + r.type + "\" (INI, DATA, PNG or ICON)");
+  if (id.empty() || id.size() > 10 || id.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoull(id) > UINT32_MAX)
+    throw PackError("resource id \"" + id + "\" is not a number");
+  r.id = static_cast<std::uint32_t>(std::stoull(id));
+  if (r.file.empty()) throw PackError("--set " + text + ": no file named");
+  return r;
+}
+
+lumo::ResourceBundle openSound(const std::string& path) {
+  lumo::ResourceBundle bundle = lumo::ResourceBundle::open(path);
+  if (bundle.damaged()) throw PackError(bundle.error() + "; refusing to use it");
+  if (bundle.entries().empty() && !bundle.error().empty() && bundle.error().starts_with("cannot open"))
+    throw PackError(bundle.error());
+  std::string why;
+  if (!bundle.verifyAll(&why)) throw PackError(path + ": damaged resource bundle: " + why + "; refusing to use it");
+  return bundle;
+}
+
+int list(const std::string& path) {
+  lumo::ResourceBundle bundle = openSound(path);
+  for (const lumo::ResourceEntry& entry : bundle.entries())
+    std::printf("%s %" PRIu32 " %" PRIu64 "\n", entry.type.c_str(), entry.id, entry.size);
+  return 0;
+}
+
+void writeAll(int fd, const char* data, std::size_t size, const std::string& out) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw PackError(systemError("cannot write " + out));
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+// Copies `size` bytes from `in` at `offset` (or to its end when size is
+// unset) to `out`, returning the count and the CRC-32 of what was copied.
+std::pair<std::uint64_t, std::uint32_t> copyBytes(int in, std::uint64_t offset, std::optional<std::uint64_t> size,
+                                                  int out, const std::string& inName, const std::string& outName,
+                                                  std::string& buffer) {
+  std::uint64_t done = 0;
+  std::uint32_t crc = 0;
+  while (!size || done < *size) {
+    std::size_t want = size ? std::min<std::uint64_t>(*size - done, buffer.size()) : buffer.size();
+    ssize_t n = ::pread(in, buffer.data(), want, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw PackError(systemError("cannot read " + inName));
+    if (n == 0) {
+      if (size) throw PackError(inName + " ended early");
+      break;
+    }
+    crc = lumo::crc32Update(crc, buffer.data(), static_cast<std::size_t>(n));
+    writeAll(out, buffer.data(), static_cast<std::size_t>(n), outName);
+    done += static_cast<std::uint64_t>(n);
+  }
+  return {done, crc};
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+int pack(const std::string& basePath, const std::string& outPath, const std::vector<Replacement>& sets) {
+  for (std::size_t i = 0; i < sets.size(); ++i)
+    for (std::size_t j = i + 1; j < sets.size(); ++j)
+      if (sets[i].type == sets[j].type && sets[i].id == sets[j].id)
+        throw PackError("resource " + sets[i].type + ":" + std::to_string(sets[i].id) + " is set twice");
+
+  lumo::ResourceBundle base = openSound(basePath);
+  Fd baseFd(::open(basePath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (baseFd.get() < 0) throw PackError(systemError("cannot open " + basePath));
+
+  std::string tempPath = outPath + ".lumo-pack-XXXXXX";
+  int rawOut = ::mkostemp(tempPath.data(), O_CLOEXEC);
+  if (rawOut < 0) throw PackError(systemError("cannot create a file beside " + outPath));
+  Fd out(rawOut);
+  try {
+    std::string buffer(kBlock, '\0');
+    copyBytes(baseFd.get(), 0, base.programSize(), out.get(), basePath, outPath, buffer);
+    std::uint64_t position = base.programSize();
+
+    // The resources of the base in their order, replaced where --set names
+    // them; new ones follow in the order given.
+    struct Source {
+      std::string type;
+      std::uint32_t id;
+      const lumo::ResourceEntry* fromBase;
+      const Replacement* fromFile;
+    };
+    std::vector<Source> sources;
+    std::vector<bool> used(sets.size(), false);
+    for (const lumo::ResourceEntry& entry : base.entries()) {
+      Source source{entry.type, entry.id, &entry, nullptr};
+      for (std::size_t i = 0; i < sets.size(); ++i)
+        if (sets[i].type == entry.type && sets[i].id == entry.id) {
+          source.fromBase = nullptr;
+          source.fromFile = &sets[i];
+          used[i] = true;
+        }
+      sources.push_back(source);
+    }
+    for (std::size_t i = 0; i < sets.size(); ++i)
+      if (!used[i]) sources.push_back({sets[i].type, sets[i].id, nullptr, &sets[i]});
+
+    std::vector<lumo::ResourceEntry> entries;
+    for (const Source& source : sources) {
+      lumo::ResourceEntry entry;
+      entry.type = source.type;
+      entry.id = source.id;
+      entry.offset = position;
+      if (source.fromBase) {
+        auto [size, crc] = copyBytes(baseFd.get(), source.fromBase->offset, source.fromBase->size, out.get(),
+                                     basePath, outPath, buffer);
+        if (crc != source.fromBase->crc) throw PackError(basePath + ": resource " + entry.type + " " +
+                                                         std::to_string(entry.id) + " changed while being read");
+        entry.size = size;
+        entry.crc = crc;
+      } else {
+        Fd in(::open(source.fromFile->file.c_str(), O_RDONLY | O_CLOEXEC));
+        struct stat st {};
+        if (in.get() < 0 || ::fstat(in.get(), &st) != 0) throw PackError(systemError("cannot open " + source.fromFile->file));
+        if (!S_ISREG(st.st_mode)) throw PackError(source.fromFile->file + " is not a regular file");
+        auto [size, crc] = copyBytes(in.get(), 0, std::nullopt, out.get(), source.fromFile->file, outPath, buffer);
+        entry.size = size;
+        entry.crc = crc;
+      }
+      position += entry.size;
+      entries.push_back(std::move(entry));
+    }
+    std::string directory = lumo::encodeBundleDirectory(entries, base.programSize(), position);
+    writeAll(out.get(), directory.data(), directory.size(), outPath);
+    if (::fchmod(out.get(), 0755) != 0) throw PackError(systemError("cannot make " + outPath + " executable"));
+    if (::fsync(out.get()) != 0) throw PackError(systemError("cannot write " + outPath));
+    if (::rename(tempPath.c_str(), outPath.c_str()) != 0) throw PackError(systemError("cannot replace " + outPath));
+  } catch (...) {
+    ::unlink(tempPath.c_str());
+    throw;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.size() == 2 && args[0] == "--list") return list(args[1]);
+    std::string base, out;
+    std::vector<Replacement> sets;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      if (args[i] == "-o" && i + 1 < args.size()) {
+        out = args[++i];
+      } else if (args[i] == "--set" && i + 1 < args.size()) {
+        sets.push_back(parseSet(args[++i]));
+      } else if (base.empty() && !args[i].starts_with("-")) {
+        base = args[i];
+      } else {
+        std::fputs(kUsage, stderr);
+        return 2;
+      }
+    }
+    if (base.empty() || out.empty()) {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+    return pack(base, out, sets);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "lumo-pack: %s\n", error.what());
+    return 1;
+  }
+}
