@@ -145,6 +145,9 @@ int startUp(const std::vector<std::string>& arguments) {
   if (!openExecutionLog(environment.logPath)) debugOutput("cannot open the log " + environment.logPath);
   ResetRunVariables();
   if (GetVariable("silence") == "1") environment.silent = true;
+  debugOutput("start-up: mode=" + std::string(environment.installMode ? "install" : "uninstall") +
+              " silent=" + (environment.silent ? "1" : "0") + " script=" + environment.iniPath +
+              " log=" + environment.logPath);
   return runModeDialog();
 }
 
