@@ -1,0 +1,167 @@
+// Process commands: Kill, Run, WaitProcess, CheckUse.
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/run_environment.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "script/script_engine.h"
+
+namespace lumo {
+namespace {
+
+// The product's own client: a silent installation never starts it.
+constexpr std::string_view kClientNames[] = {"LumoClient.exe", "lumoclient.exe"};
+
+// The progress text that moves the bar one step forward.
+constexpr char kProgressStep[] = "Process++";
+
+constexpr int kLongestWaitPeriod = 10000;
+
+constexpr char kInUseQuestion[] = "checkuse.in-use";
+constexpr char kInUseCaption[] = "文件被占用";
+
+std::string inUseText(const std::string& file, const std::string& programs) {
+  return "目标文件 " + file + " 被以下程序占用: \n\n " + programs +
+         "  \n\n按'继续'结束占用程序,按'重试'忽略警告,按'取消'退出安装程序！\n";
+}
+
+std::string inUseError(const std::string& file) { return "文件" + file + " 被占用，无法写入！"; }
+
+// A decimal integer as the C runtime reads one: leading white space, an
+// optional sign, digits up to the first non-digit; no digits give 0. Values
+// beyond the range of int are held at its ends.
+int readInteger(std::string_view text) {
+  text = trimStart(text);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = std::min(value * 10 + (c - '0'), static_cast<long long>(INT_MAX) + 1);
+  }
+  if (negative) value = -value;
+  return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+bool fileExists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
+
+// Ends every process whose executable name matches the argument text. No
+// report when nothing matched or a process could not be ended. The installer
+// never ends itself this way.
+void Kill(const std::string& name) {
+  for (const RunningProcess& process : listProcesses()) {
+    if (executableNameMatches(process.name, name)) terminateProcess(process.pid, name);
+  }
+}
+
+// EXE|PARAMETERS|WAIT|SHOW[->variable]
+void Run(const std::string& arguments) {
+  std::string fieldText = arguments;
+  std::optional<std::string> variable;
+  if (std::size_t arrow = arguments.find("->"); arrow != std::string::npos) {
+    fieldText = arguments.substr(0, arrow);
+    variable = arguments.substr(arrow + 2);
+  }
+  std::vector<std::string> fields = splitFields("Run", fieldText, 4);
+  const std::string& exe = fields[0];
+  const RunEnvironment& environment = runEnvironment();
+
+  if (environment.silent) {
+    for (std::string_view client : kClientNames) {
+      if (exe.find(client) != std::string::npos) return;
+    }
+  }
+
+  const std::string program = nativePath(exe);
+  // The system folder only decides whether to go on; the start looks the
+  // program up itself.
+  if (!fileExists(program) && (environment.system.empty() || !fileExists(environment.system + "/" + program)))
+    throw ScriptError("[Run] Source executable not found: " + exe);
+
+  const int wait = std::max(readInteger(fields[2]), 0);
+  const std::string parameters(trim(fields[1]));
+  const bool show = fields[3] == "show";
+
+  // A program that cannot be started is not reported; its number is 0.
+  long number = 0;
+  if (std::optional<StartPlan> plan = planStart(program, parameters, environment.system))
+    number = startProcess(*plan, show);
+  if (variable) SetVariable(*variable, std::to_string(number));
+  if (number != 0 && wait > 0) waitForProcess(number, wait);
+}
+
+// NUMBER|INTERVAL|COUNT
+void WaitProcess(const std::string& arguments) {
+  std::vector<std::string> fields = splitFields("WaitProcess", arguments, 3);
+  const int number = readInteger(fields[0]);
+  const int interval = readInteger(fields[1]);
+  const int count = readInteger(fields[2]);
+  // A period above ten seconds skips the wait altogether; so does a negative
+  // one, which would otherwise mean waiting for ever.
+  if (fields[0].empty() || count < 1 || number < 1 || interval > kLongestWaitPeriod || interval < 0) return;
+  for (int period = 0; period < count; ++period) {
+    if (waitForProcess(number, interval) == WaitResult::Ended) return;
+    host().progress(kProgressStep, 0);
+  }
+}
+
+// MODULE: the programs that hold $INSTALL/MODULE mapped or open are listed
+// by name; the user ends them (Continue), ignores them (Try Again) or leaves
+// the installer (Cancel). The processes are read from /proc directly; no
+// listing file and no shell are involved.
+void CheckUse(const std::string& module) {
+  const RunEnvironment& environment = runEnvironment();
+  const std::string path = environment.install + "/" + nativePath(module);
+  if (!fileExists(path)) return;
+
+  std::vector<std::string> names;
+  for (const RunningProcess& process : findProcessesUsingFile(path)) {
+    if (std::find(names.begin(), names.end(), process.name) == names.end()) names.push_back(process.name);
+  }
+  if (names.empty()) return;
+
+  // Linux offers no cheap way from a process to its window title, so the
+  // programs are listed by name alone.
+  std::string programs;
+  for (const std::string& name : names) programs += name + "\n";
+  const std::string shownPath = environment.install + "/" + nativePath(toLowerAscii(module));
+
+  Button answer = Button::Continue;
+  if (!environment.silent) {
+    Question question;
+    question.id = kInUseQuestion;
+    question.text = inUseText(shownPath, programs);
+    question.caption = kInUseCaption;
+    question.buttons = {Button::Cancel, Button::TryAgain, Button::Continue};
+    question.defaultButton = Button::Continue;
+    question.silentAnswer = Button::Continue;
+    question.icon = Icon::Warning;
+    answer = host().ask(question);
+  }
+  if (answer == Button::Continue) {
+    for (const std::string& name : names) Kill(name);
+  } else if (answer == Button::Cancel) {
+    throw ScriptError(inUseError(shownPath));
+  }
+}
+
+const CommandRegistration registrations[] = {
+    {"Kill", Kill},
+    {"Run", Run},
+    {"WaitProcess", WaitProcess},
+    {"CheckUse", CheckUse},
+};
+
+}  // namespace
+}  // namespace lumo
