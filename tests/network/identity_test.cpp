@@ -1,0 +1,119 @@
+#include "app/identity.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "network/network_fixture.h"
+#include "platform/profile_file.h"
+#include "platform/registry_store.h"
+
+namespace lumo {
+namespace {
+
+constexpr const char* kIdentityKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Imee\\Address";
+
+TEST(IdentityForms, GuidFormHasALowerCaseThirdGroup) {
+  Guid guid{0x0123ABCD, 0xBEEF, 0xCAFE, {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}};
+  EXPECT_EQ(guidIdentifier(guid), "0123ABCDBEEFcafe0123456789ABCDEF");
+  EXPECT_EQ(guidIdentifier(Guid{}), "00000000000000000000000000000000");
+}
+
+TEST(IdentityForms, FallbackFormIsDecimalNumbersAndTheAdapterAddress) {
+  HardwareAddress adapter{0x00, 0x1a, 0x2B, 0xc4, 0xff, 0x09};
+  EXPECT_EQ(fallbackIdentifier(1700000000, 42, 1804289383, adapter), "17000000004201804289383001A2BC4FF09");
+  EXPECT_EQ(fallbackIdentifier(1700000000, 42, 7, std::nullopt), "17000000004207");
+}
+
+TEST(IdentityForms, NewGuidsDiffer) {
+  auto a = createGuid();
+  auto b = createGuid();
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(guidIdentifier(*a), guidIdentifier(*b));
+  EXPECT_EQ(a->data3 >> 12, 4);  // a random GUID
+}
+
+class IdentityTest : public test::NetworkTest {
+ protected:
+  std::string registryValue() {
+    RegistryKey key;
+    if (openKey(RegistryRoot::CurrentUser, kIdentityKey, key) != RegistryStatus::Ok) return "(no key)";
+    RegistryValue value;
+    if (queryValue(key, "MacAddr", value) != RegistryStatus::Ok) return "(no value)";
+    return valueText(value);
+  }
+  void setRegistryValue(const std::string& text) {
+    RegistryKey key;
+    ASSERT_EQ(createKey(RegistryRoot::CurrentUser, kIdentityKey, key), RegistryStatus::Ok);
+    ASSERT_EQ(setString(key, "MacAddr", text), RegistryStatus::Ok);
+  }
+  std::string fileValue() {
+    return ProfileFile(identityFilePath(), TextEncoding::Utf8).read("Install", "ID").value_or("(none)");
+  }
+  // What start-up does before the next run.
+  void newRun() { SetVariable("macaddr", ""); }
+};
+
+TEST_F(IdentityTest, AFirstReportMakesAGuidAndStoresItInBothPlaces) {
+  ASSERT_NE(findHandler("ReadReg"), nullptr);
+  std::string id = GetMachineId();
+  EXPECT_TRUE(std::regex_match(id, std::regex("[0-9A-F]{12}[0-9a-f]{4}[0-9A-F]{16}"))) << id;
+  EXPECT_EQ(fileValue(), id);
+  EXPECT_EQ(registryValue(), id);
+  EXPECT_EQ(GetMachineId(), id);
+  newRun();
+  EXPECT_EQ(GetMachineId(), id);
+}
+
+TEST_F(IdentityTest, ARegistryValueIsTrimmedCopiedToTheFileAndNotRewritten) {
+  setRegistryValue("  R1 ");
+  EXPECT_EQ(GetMachineId(), "R1");
+  EXPECT_EQ(fileValue(), "R1");
+  EXPECT_EQ(registryValue(), "  R1 ");
+}
+
+TEST_F(IdentityTest, TheFileRestoresALostRegistryValue) {
+  storeIdentity(" F1 ");
+  EXPECT_EQ(GetMachineId(), "F1");
+  EXPECT_EQ(registryValue(), "F1");
+}
+
+TEST_F(IdentityTest, TheIdentitySurvivesTheLossOfEitherStore) {
+  std::string id = GetMachineId();
+
+  std::filesystem::remove(identityFilePath());
+  newRun();
+  EXPECT_EQ(GetMachineId(), id);
+  EXPECT_EQ(fileValue(), id);
+
+  ASSERT_EQ(deleteKey(RegistryRoot::CurrentUser, kIdentityKey), RegistryStatus::Ok);
+  newRun();
+  EXPECT_EQ(GetMachineId(), id);
+  EXPECT_EQ(registryValue(), id);
+
+  // A rollback removes the whole shared data folder: the file cannot be
+  // written then, and the registry still answers.
+  std::filesystem::remove_all(runEnvironment().kernel + "/LumoClient");
+  newRun();
+  EXPECT_EQ(GetMachineId(), id);
+  EXPECT_FALSE(test::pathExists(identityFilePath()));
+}
+
+TEST_F(IdentityTest, WithoutTheFileFolderTheRegistryStillGetsANewIdentifier) {
+  std::filesystem::remove_all(runEnvironment().kernel + "/LumoClient");
+  std::string id = GetMachineId();
+  EXPECT_EQ(id.size(), 32u);
+  EXPECT_EQ(registryValue(), id);
+}
+
+TEST_F(IdentityTest, EveryReportCarriesTheIdentity) {
+  Handler sendLog = findHandler("SendLog");
+  ASSERT_NE(sendLog, nullptr);
+  sendLog("install|start||");
+  std::string id = fileValue();
+  EXPECT_EQ(server_.requestLines(), std::vector<std::string>{reportLine("install", "start", "", "", id)});
+}
+
+}  // namespace
+}  // namespace lumo

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "network/network_fixture.h"
+#include "platform/registry_store.h"
+#include "platform/text.h"
+
+namespace lumo {
+namespace {
+
+using test::NetworkTest;
+
+void runVerb(const char* verb, const std::string& arguments) {
+  Handler handler = findHandler(verb);
+  ASSERT_NE(handler, nullptr) << verb;
+  handler(arguments);
+}
+
+std::string offerLine(const std::string& name, const std::string& root, const std::string& path,
+                      const std::string& url) {
+  return "  <item name=\"" + name + "\" keyWord=\"" + name + " is fast\" extendName=\"" + toLowerAscii(name) +
+         "\" check=\"1\" regRoot=\"" + root + "\" regPath=\"" + path + "\" regKey=\"Path\" url=\"" + url + "\"/>\n";
+}
+
+std::string offerList(const std::vector<std::string>& lines) {
+  std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<soft>\r\n";
+  for (const auto& line : lines) text += line;
+  return text + "</soft>\r\n";
+}
+
+void setRegistryString(RegistryRoot root, const std::string& path, const std::string& value, const std::string& text) {
+  RegistryKey key;
+  ASSERT_EQ(createKey(root, path, key), RegistryStatus::Ok);
+  ASSERT_EQ(setString(key, value, text), RegistryStatus::Ok);
+}
+
+struct Offered {
+  std::string name, shortName, check;
+};
+
+class OffersTest : public NetworkTest {
+ protected:
+  OffersTest() { storeIdentity("M1"); }
+
+  Offered place(int n) {
+    std::string number = std::to_string(n);
+    return {GetVariable("softname" + number), GetVariable("softshortname" + number), GetVariable("softcheck" + number)};
+  }
+
+  // Reads a list from a local file.
+  void getSoftFrom(const std::string& text) {
+    test::writeFile(dir_ / "list.xml", text);
+    runVerb("GetSoft", dir_ / "list.xml");
+  }
+
+  std::string fourOffers() {
+    return offerList({offerLine("Alpha", "HKCU", "Software\\Alpha", server_.base() + "/alpha.sh"),
+                      offerLine("Beta", "HKCU", "Software\\Beta", server_.base() + "/beta.sh"),
+                      offerLine("Gamma", "HKCU", "Software\\Gamma", server_.base() + "/gamma.sh"),
+                      offerLine("Delta", "HKCU", "Software\\Delta", server_.base() + "/delta.sh")});
+  }
+};
+
+bool operator==(const Offered& a, const Offered& b) {
+  return a.name == b.name && a.shortName == b.shortName && a.check == b.check;
+}
+void PrintTo(const Offered& o, std::ostream* out) { *out << o.name << "/" << o.shortName << "/" << o.check; }
+
+TEST_F(OffersTest, ReadingStopsAfterTwoOffersThatAreNotInstalled) {
+  getSoftFrom(fourOffers());
+  EXPECT_EQ(place(1), (Offered{"Alpha", "alpha", "1"}));
+  EXPECT_EQ(place(2), (Offered{"Beta", "beta", "1"}));
+  EXPECT_EQ(place(3), (Offered{"", "", "0"}));
+  EXPECT_EQ(GetVariable("softurl1"),
+            "Alpha|alpha|Alpha is fast|HKCU|Software\\Alpha|Path|" + server_.base() + "/alpha.sh");
+  EXPECT_TRUE(server_.requests().empty());  // a local list downloads nothing
+}
+
+TEST_F(OffersTest, AnInstalledOfferTakesAPlaceWithStateZero) {
+  setRegistryString(RegistryRoot::CurrentUser, "Software\\Alpha", "Path", "/opt/alpha");
+  getSoftFrom(fourOffers());
+  EXPECT_EQ(place(1), (Offered{"Alpha", "alpha", "0"}));
+  EXPECT_EQ(place(2), (Offered{"Beta", "beta", "1"}));
+  EXPECT_EQ(place(3), (Offered{"Gamma", "gamma", "1"}));
+}
+
+TEST_F(OffersTest, TheRootAndTheValueSizeDecideWhetherAnOfferIsInstalled) {
+  setRegistryString(RegistryRoot::ClassesRoot, "Software\\InClasses", "Path", "x");
+  setRegistryString(RegistryRoot::LocalMachine, "Software\\InMachine", "Path", "x");
+  setRegistryString(RegistryRoot::CurrentUser, "Software\\InUser", "Path", "x");
+  setRegistryString(RegistryRoot::CurrentUser, "Software\\Fits", "Path", std::string(259, 'x'));
+  setRegistryString(RegistryRoot::CurrentUser, "Software\\TooLong", "Path", std::string(260, 'x'));
+  struct Case {
+    const char* root;
+    const char* path;
+    const char* check;
+  } cases[] = {
+      {"HKCT", "Software\\InClasses", "0"}, {"HKCR", "Software\\InClasses", "1"},
+      {"HKCR", "Software\\InMachine", "0"}, {"hkcu", "Software\\InUser", "1"},
+      {"HKCU", "SOFTWARE\\inuser", "0"},    {"HKCU", "Software\\Fits", "0"},
+      {"HKCU", "Software\\TooLong", "1"},   {"HKCU", "Software\\Nowhere", "1"},
+  };
+  for (const auto& c : cases) {
+    useScript("");
+    getSoftFrom(offerList({offerLine("One", c.root, c.path, "http://127.0.0.1/one.sh")}));
+    EXPECT_EQ(GetVariable("softcheck1"), c.check) << c.root << " " << c.path;
+  }
+}
+
+TEST_F(OffersTest, AttributesOutOfOrderGiveWrongValuesRatherThanAnError) {
+  getSoftFrom(
+      "<item keyWord=\"k\" name=\"n\" extendName=\"e\" check=\"1\" regRoot=\"HKCU\" regPath=\"p\" regKey=\"v\" "
+      "url=\"u\"/>\n");
+  EXPECT_EQ(GetVariable("softname1"), "n");
+  EXPECT_EQ(GetVariable("softurl1"), "n|heck=|dName=|HKCU|p|v|u");
+}
+
+TEST_F(OffersTest, ALineCutShortGivesEmptyValues) {
+  getSoftFrom("<item name=\"Short\"\n<item\n");
+  EXPECT_EQ(GetVariable("softurl1"), "Short||||||");
+  EXPECT_EQ(GetVariable("softurl2"), "||||||");
+}
+
+TEST_F(OffersTest, TheListIsFetchedInLowerCaseAndMayStartWithAByteOrderMark) {
+  server_.serve("/lists/offers.xml", "\xEF\xBB\xBF" + fourOffers());
+  runVerb("GetSoft", server_.base() + "/Lists/Offers.XML");
+  EXPECT_EQ(server_.requestLines(), std::vector<std::string>{"GET /lists/offers.xml HTTP/1.1"});
+  EXPECT_EQ(place(1), (Offered{"Alpha", "alpha", "1"}));
+  EXPECT_TRUE(test::pathExists(runEnvironment().tempDir + "gotsoft.xml"));
+}
+
+TEST_F(OffersTest, AFailedListDownloadLeavesTheEarlierListInUse) {
+  test::writeFile(runEnvironment().tempDir + "gotsoft.xml", offerList({offerLine("Old", "HKCU", "Software\\Old", "u")}));
+  runVerb("GetSoft", server_.base() + "/missing.xml");
+  EXPECT_EQ(place(1), (Offered{"Old", "old", "1"}));
+}
+
+TEST_F(OffersTest, ALocalPathMayUseBackslashesAndNothingHappensWithoutAList) {
+  test::writeFile(dir_ / "lists/offers.xml", fourOffers());
+  runVerb("GetSoft", replaceAll(dir_ / "lists/offers.xml", "/", "\\"));
+  EXPECT_EQ(place(2), (Offered{"Beta", "beta", "1"}));
+
+  useScript("");
+  runVerb("GetSoft", "");
+  runVerb("GetSoft", dir_ / "lists/none.xml");
+  EXPECT_EQ(place(1), (Offered{"", "", "0"}));
+}
+
+TEST_F(OffersTest, DownloadAndInstallDoesNothingForAnEmptyOrUntickedPlace) {
+  ASSERT_TRUE(openExecutionLog(dir_ / "LumoInstaller.log"));
+  useScript("softname2=Beta\nsoftcheck2=0\n");
+  runVerb("DownloadAndInstall", "   ");
+  runVerb("DownloadAndInstall", "Beta|beta|fast|HKCU|Software\\Beta|Path|" + server_.base() + "/beta.sh");
+  closeExecutionLog();
+  EXPECT_EQ(gbkToUtf8(test::readFile(dir_ / "LumoInstaller.log")),
+            "Additional software Beta install canceled by user!\r\n");
+  EXPECT_TRUE(server_.requests().empty());
+  EXPECT_TRUE(host_.balloons.empty());
+}
+
+TEST_F(OffersTest, DownloadAndInstallWantsSevenFields) {
+  try {
+    runVerb("DownloadAndInstall", " Beta|beta|fast|HKCU|Software\\Beta|Path ");
+    ADD_FAILURE() << "no error";
+  } catch (const ScriptError& error) {
+    EXPECT_STREQ(error.what(), "[DownloadAndInstall] Invalid arguments (nArg!=7): Beta|beta|fast|HKCU|Software\\Beta|Path");
+  }
+}
+
+// The installer is a script that records its arguments.
+TEST_F(OffersTest, ATickedOfferIsDownloadedStartedSilentlyAndReported) {
+  std::string record = dir_ / "installer-arguments";
+  server_.serve("/beta-setup.sh",
+                "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + record + ".part'\nmv '" + record + ".part' '" + record + "'\n");
+  useScript("softname1=Alpha\nsoftcheck1=0\nsoftname2=Beta\nsoftcheck2=1\n");
+  std::string installer = runEnvironment().tempDir + "beta-setup.sh";
+  test::writeFile(installer, "an older download");
+
+  runVerb("DownloadAndInstall", "Beta|beta|Beta is fast|HKCU|Software\\Beta|Path|" + server_.base() + "/beta-setup.sh");
+
+  for (int i = 0; i < 100 && !test::pathExists(record); ++i) ::usleep(50 * 1000);
+  EXPECT_EQ(test::readFile(record), "-s\n");
+  struct stat info{};
+  ASSERT_EQ(::stat(installer.c_str(), &info), 0);
+  EXPECT_TRUE(info.st_mode & S_IXUSR);
+  EXPECT_EQ(server_.requestLines(), (std::vector<std::string>{"GET /beta-setup.sh HTTP/1.1",
+                                                              reportLine("install", "downloadOk", "beta", "1", "M1"),
+                                                              reportLine("install", "installOk", "beta", "1", "M1")}));
+  using Balloon = std::pair<std::string, std::string>;
+  EXPECT_EQ(host_.balloons, (std::vector<Balloon>{{"正在为您下载 Beta", "Beta is fast"},
+                                                  {"正在为您安装 Beta", "Beta is fast"}}));
+}
+
+TEST_F(OffersTest, AFailedInstallerDownloadIsReportedAndThenRunFails) {
+  EXPECT_THROW(runVerb("DownloadAndInstall", "Beta|beta|fast||||" + server_.base() + "/gone.sh"), ScriptError);
+  EXPECT_EQ(server_.requestLines(), (std::vector<std::string>{"GET /gone.sh HTTP/1.1",
+                                                              reportLine("install", "downloadOk", "beta", "1", "M1")}));
+}
+
+}  // namespace
+}  // namespace lumo
