@@ -284,6 +284,13 @@ RegistryStatus RegistryDatabase::open(bool create) {
   }
   ::sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   ::sqlite3_extended_result_codes(db_, 1);
+  // With the write-ahead log this still never leaves a damaged file; a power
+  // cut may only lose the last changes, as the Windows registry's lazy flush
+  // may.
+  exec(db_, "PRAGMA synchronous=NORMAL");
+  // Short-lived connections are the rule here (one per command): leave the
+  // log for the automatic checkpoint instead of folding it back at every close.
+  ::sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   RegistryStatus status = initialise();
   if (status != RegistryStatus::Ok) {
     ::sqlite3_close_v2(db_);
@@ -292,35 +299,33 @@ RegistryStatus RegistryDatabase::open(bool create) {
   return status;
 }
 
+// The one integer a statement gives, with the statement finished at once
+// (an unfinished one would keep its read lock).
+bool readInteger(sqlite3* db, const char* sql, std::int64_t& value) {
+  Statement statement(db, sql);
+  if (statement.step() != SQLITE_ROW) return false;
+  value = statement.integer(0);
+  return true;
+}
+
 RegistryStatus RegistryDatabase::initialise() {
   // Reading the header is what reveals a file that is not a database.
-  Statement applicationId(db_, "PRAGMA application_id");
-  if (applicationId.step() != SQLITE_ROW) return sqliteFailure("read header");
-  std::int64_t id = applicationId.integer(0);
-  if (id == kApplicationId) {
-    Statement version(db_, "PRAGMA user_version");
-    if (version.step() != SQLITE_ROW) return sqliteFailure("read header");
-    if (version.integer(0) > kSchemaVersion)
-      return fail(RegistryStatus::StoreDamaged,
-                  "registry store " + path_ + " was written by a newer version (layout " +
-                      std::to_string(version.integer(0)) + "); it was left as it is");
-    return RegistryStatus::Ok;
-  }
-  if (id != 0)
+  std::int64_t id = 0;
+  if (!readInteger(db_, "PRAGMA application_id", id)) return sqliteFailure("read header");
+  if (id != kApplicationId && id != 0)
     return fail(RegistryStatus::StoreDamaged,
                 "registry store " + path_ + " is not a registry store (another program's database); it was left as it is");
-
-  // A new file, or one that another process is setting up right now: set it
-  // up under the write lock, and only when it holds nothing at all.
-  {
+  if (id == 0) {
+    // A new file, or one that another process is setting up right now: set
+    // it up under the write lock, and only when it holds nothing at all.
     Transaction transaction(db_);
     if (!transaction.begun()) return sqliteFailure("set up");
-    Statement again(db_, "PRAGMA application_id");
-    if (again.step() != SQLITE_ROW) return sqliteFailure("set up");
-    if (again.integer(0) != kApplicationId) {
-      Statement tables(db_, "SELECT count(*) FROM sqlite_master");
-      if (tables.step() != SQLITE_ROW) return sqliteFailure("set up");
-      if (tables.integer(0) != 0)
+    std::int64_t tables = 0;
+    if (!readInteger(db_, "PRAGMA application_id", id) ||
+        !readInteger(db_, "SELECT count(*) FROM sqlite_master", tables))
+      return sqliteFailure("set up");
+    if (id != kApplicationId) {
+      if (tables != 0)
         return fail(RegistryStatus::StoreDamaged,
                     "registry store " + path_ + " is not a registry store (a database with other tables); it was "
                     "left as it is");
@@ -330,7 +335,14 @@ RegistryStatus RegistryDatabase::initialise() {
       if (!transaction.commit()) return sqliteFailure("set up");
     }
   }
-  // Readers and one writer at a time, across processes.
+  std::int64_t version = 0;
+  if (!readInteger(db_, "PRAGMA user_version", version)) return sqliteFailure("read header");
+  if (version > kSchemaVersion)
+    return fail(RegistryStatus::StoreDamaged, "registry store " + path_ + " was written by a newer version (layout " +
+                                                  std::to_string(version) + "); it was left as it is");
+  // Readers and one writer at a time, across processes. The mode stays in
+  // the file; setting it again costs nothing. A store that can not switch
+  // (read-only, busy) still works with its rollback journal.
   exec(db_, "PRAGMA journal_mode=WAL");
   return RegistryStatus::Ok;
 }

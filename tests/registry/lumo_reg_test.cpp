@@ -1,0 +1,106 @@
+#include "registry_fixture.h"
+
+namespace lumo::test {
+namespace {
+
+class LumoRegTest : public RegistryTest {
+ protected:
+  ProcessResult reg(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), buildPath("lumo-reg"));
+    return runProgram(arguments, childEnvironment());
+  }
+};
+
+TEST_F(LumoRegTest, AddQueryAndDeleteRoundTrip) {
+  EXPECT_EQ(reg({"add", "HKCU\\Software\\Vexta\\Sub", "Name", "Vexta影音"}).exitCode, 0);
+  EXPECT_EQ(reg({"add", "HKEY_CURRENT_USER\\Software\\vexta", "n", "--dword", "0x64"}).exitCode, 0);
+  EXPECT_EQ(reg({"add", "hkcu\\Software\\Vexta", "", "default"}).exitCode, 0);
+  EXPECT_EQ(reg({"add", "HKCR\\.lumo"}).exitCode, 0);
+
+  // What the tool writes, the store reads.
+  EXPECT_EQ(valueText(*readValue(RegistryRoot::CurrentUser, "Software\\Vexta\\Sub", "name")), "Vexta影音");
+  EXPECT_EQ(readDword(RegistryRoot::CurrentUser, "Software\\Vexta", "N"), 100u);
+  EXPECT_TRUE(keyExists(RegistryRoot::ClassesRoot, ".LUMO"));
+
+  ProcessResult listing = reg({"query", "HKCU\\Software\\Vexta"});
+  EXPECT_EQ(listing.exitCode, 0);
+  EXPECT_EQ(listing.out,
+            "HKEY_CURRENT_USER\\Software\\Vexta\n"
+            "    (Default)    REG_SZ    default\n"
+            "    n    REG_DWORD    0x64\n"
+            "\n"
+            "HKEY_CURRENT_USER\\Software\\Vexta\\Sub\n");
+  ProcessResult one = reg({"query", "HKEY_CURRENT_USER\\Software\\Vexta\\Sub", "NAME"});
+  EXPECT_EQ(one.exitCode, 0);
+  EXPECT_EQ(one.out, "HKEY_CURRENT_USER\\Software\\Vexta\\Sub\n    NAME    REG_SZ    Vexta影音\n");
+
+  EXPECT_EQ(reg({"delete", "HKCU\\Software\\Vexta", "n"}).exitCode, 0);
+  EXPECT_FALSE(readValue(RegistryRoot::CurrentUser, "Software\\Vexta", "n").has_value());
+  EXPECT_EQ(reg({"delete", "HKCU\\Software\\Vexta"}).exitCode, 0);
+  EXPECT_FALSE(keyExists(RegistryRoot::CurrentUser, "Software\\Vexta"));
+  EXPECT_TRUE(keyExists(RegistryRoot::CurrentUser, "Software"));
+}
+
+TEST_F(LumoRegTest, ErrorsSayWhatFailedAndExitWithTheirStatus) {
+  writeString(RegistryRoot::CurrentUser, "Software\\A", "v", "1");
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{}, 2, "an operation and a KEY are needed"},
+      {{"query", "HKXX\\Software"}, 2, "unknown root key in \"HKXX\\Software\""},
+      {{"rename", "HKCU\\Software"}, 2, "unknown operation \"rename\""},
+      {{"add", "HKCU\\Software\\A", "v", "--dword", "-1"}, 2, "--dword needs a number"},
+      {{"add", "HKCU\\Software\\A", "v", "data", "--dword", "1"}, 2, "--dword needs a VALUE name and no DATA"},
+      {{"delete", "HKCU"}, 2, "a root key can not be deleted"},
+      {{"add", "HKCU\\Software\\\\B"}, 2, "invalid key name"},
+      {{"query", "HKCU\\Software\\Missing"}, 1, "key HKEY_CURRENT_USER\\Software\\Missing not found"},
+      {{"query", "HKCU\\Software\\A", "w"}, 1, "value \"w\" of HKEY_CURRENT_USER\\Software\\A not found"},
+      {{"delete", "HKCU\\Software\\A", "w"}, 1, "not found"},
+      {{"delete", "HKLM\\Software\\A"}, 1, "not found"},
+  };
+  for (const Case& c : cases) {
+    ProcessResult result = reg(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+  }
+}
+
+TEST_F(LumoRegTest, ADamagedStoreIsReportedAndKeptAsItIs) {
+  const std::string path = registryStorePath(RegistryRoot::LocalMachine);
+  writeFile(path, "garbage, not a store");
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"query", "HKLM\\Software"}, {"add", "HKLM\\Software", "v", "x"}, {"delete", "HKLM\\Software"}}) {
+    ProcessResult result = reg(arguments);
+    EXPECT_EQ(result.exitCode, 3) << arguments[0];
+    EXPECT_NE(result.err.find(path), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("damaged or is not a registry store"), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(readFile(path), "garbage, not a store");
+}
+
+// Two copies of the tool adding values at the same time: every value lands.
+TEST_F(LumoRegTest, ConcurrentWritersLoseNothing) {
+  constexpr int kWrites = 40;
+  const std::string tool = buildPath("lumo-reg");
+  std::string script;
+  for (const char* writer : {"a", "b"}) {
+    script += "(i=0; while [ $i -lt " + std::to_string(kWrites) + " ]; do \"" + tool + "\" add 'HKLM\\Software\\Race' " +
+              writer + "$i $i || exit 1; i=$((i+1)); done) & " + writer + "=$!; ";
+  }
+  script += "wait $a && wait $b";
+  ProcessResult result = runProgram({"/bin/bash", "-c", script}, childEnvironment());
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  for (const char* writer : {"a", "b"}) {
+    for (int i = 0; i < kWrites; ++i) {
+      auto value = readValue(RegistryRoot::LocalMachine, "Software\\Race", writer + std::to_string(i));
+      ASSERT_TRUE(value.has_value()) << writer << i;
+      EXPECT_EQ(valueText(*value), std::to_string(i));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumo::test
