@@ -162,7 +162,9 @@ Position locate(std::string_view content, const std::vector<Line>& lines, std::s
     ParsedLine parsed = parseLine(raw, encoding);
     if (parsed.kind == ParsedLine::Section) {
       if (inSection) break;  // the first matching section is the one that counts
-      inSection = equalsIgnoreCase(parsed.name, section);
+      // Names in the file are read trimmed, so the asked-for name is
+      // trimmed too: "[ ]" is the section " ".
+      inSection = equalsIgnoreCase(parsed.name, trim(section));
       if (inSection) {
         pos.sectionFound = true;
         pos.insertAfterLine = i;
@@ -171,7 +173,7 @@ Position locate(std::string_view content, const std::vector<Line>& lines, std::s
     }
     if (!inSection) continue;
     if (!trim(raw).empty()) pos.insertAfterLine = i;
-    if (parsed.kind == ParsedLine::Entry && equalsIgnoreCase(parsed.name, key)) {
+    if (parsed.kind == ParsedLine::Entry && equalsIgnoreCase(parsed.name, trim(key))) {
       pos.keyFound = true;
       pos.keyLine = i;
       pos.value = parsed.value;

@@ -1,0 +1,124 @@
+// ReadIni, WriteIni and WriteXml: the product's own configuration files, INI
+// files through the profile-file layer and one-line XML elements edited as
+// plain text. Both kinds of file are UTF-8.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <string_view>
+
+#include "platform/atomic_file.h"
+#include "platform/debug_channel.h"
+#include "platform/paths.h"
+#include "platform/profile_file.h"
+#include "platform/text.h"
+#include "script/script_engine.h"
+
+namespace lumo {
+namespace {
+
+constexpr std::string_view kIniNotFound = "[ReadIni] Source ini file not found: ";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool pathExists(const std::string& path) {
+  struct stat info{};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+// A file without any write bit is read-only for everybody, root included,
+// as the read-only attribute is on Windows.
+bool isReadOnly(const struct stat& info) { return (info.st_mode & 0222) == 0; }
+
+void ReadIni(const std::string& arguments) {
+  OutputArguments output = splitOutput("ReadIni", arguments);
+  std::vector<std::string> fields = SplitArguments(output.input);
+  // This verb names the variable, not the whole text, in its count error.
+  if (fields.size() != 3) throwArgumentCount("ReadIni", 3, output.variable);
+  const std::string& file = fields[0];
+  std::string path = nativePath(file);
+  if (!pathExists(path)) {
+    debugOutput(std::string(kIniNotFound) + file);
+    return;
+  }
+  std::string value = ProfileFile(path, TextEncoding::Utf8).read(fields[1], fields[2]).value_or("");
+  SetVariable(output.variable, cutToUtf16Units(value, kMaxValueLength));
+}
+
+void WriteIni(const std::string& arguments) {
+  std::vector<std::string> fields = splitFields("WriteIni", arguments, 4);
+  // A missing folder or a read-only file makes the write fail; the script
+  // goes on without a word, and the old file stays whole.
+  std::string path = nativePath(fields[0]);
+  struct stat info{};
+  if (::stat(path.c_str(), &info) == 0 && isReadOnly(info)) return;
+  ProfileFile(path, TextEncoding::Utf8).write(fields[1], fields[2], fields[3]);
+}
+
+bool readWhole(int fd, std::string& out) {
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// Every line holding both "<TAG>" and "</TAG>" becomes exactly
+// "<TAG>VALUE</TAG>"; every line, the last one included, ends in CR LF.
+// A byte-order mark at the start of the file is kept.
+std::string replaceXmlElementLines(std::string_view content, std::string_view tag, std::string_view value) {
+  const std::string open = "<" + std::string(tag) + ">";
+  const std::string close = "</" + std::string(tag) + ">";
+  std::string result;
+  if (content.starts_with(kUtf8Bom)) {
+    result = kUtf8Bom;
+    content.remove_prefix(kUtf8Bom.size());
+  }
+  result.reserve(content.size() + content.size() / 16);
+  while (!content.empty()) {
+    std::size_t lf = content.find('\n');
+    std::string_view line = content.substr(0, lf);
+    content.remove_prefix(lf == std::string_view::npos ? content.size() : lf + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (line.find(open) != std::string_view::npos && line.find(close) != std::string_view::npos) {
+      result += open;
+      result += value;
+      result += close;
+    } else {
+      result += line;
+    }
+    result += "\r\n";
+  }
+  return result;
+}
+
+void WriteXml(const std::string& arguments) {
+  std::vector<std::string> fields = splitFields("WriteXml", arguments, 3);
+  std::string path = nativePath(fields[0]);
+  // The file must exist and be writable in place: a read-only file is left
+  // alone even though the folder would allow replacing it.
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat info{};
+  std::string content;
+  bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && !isReadOnly(info) && readWhole(fd, content);
+  ::close(fd);
+  if (!readable) return;
+  std::string updated = replaceXmlElementLines(content, fields[1], fields[2]);
+  if (updated == content) return;
+  // Written whole and renamed into place, so a crash never leaves half a file.
+  replaceFileAtomically(path, updated, info.st_mode & 07777);
+}
+
+const CommandRegistration registrations[] = {
+    {"ReadIni", ReadIni},
+    {"WriteIni", WriteIni},
+    {"WriteXml", WriteXml},
+};
+
+}  // namespace
+}  // namespace lumo

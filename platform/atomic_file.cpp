@@ -1,0 +1,55 @@
+#include "platform/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace lumo {
+namespace {
+
+bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// The path that a rename must replace: the file behind a symbolic link, or
+// the path itself when it does not exist yet.
+std::string resolvedTarget(const std::string& path) {
+  char resolved[PATH_MAX];
+  struct stat link{};
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && ::realpath(path.c_str(), resolved))
+    return resolved;
+  return path;
+}
+
+}  // namespace
+
+bool replaceFileAtomically(const std::string& path, std::string_view content, mode_t mode) {
+  std::string target = resolvedTarget(path);
+  std::string temp = target + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  struct stat old{};
+  if (::stat(target.c_str(), &old) == 0) {
+    // Keeps a file edited by root for a user owned by that user; an ordinary
+    // user cannot give files away, and then the new file is simply theirs.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+    }
+  }
+  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
+}
+
+}  // namespace lumo

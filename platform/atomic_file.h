@@ -1,0 +1,19 @@
+// Whole-file replacement that never leaves a cut file behind: the new bytes
+// go to a temporary file beside the target, are flushed to disk and renamed
+// over it, so a reader sees either the old file or the new one.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+namespace lumo {
+
+// Replaces (or creates) the file at `path` with `content` and gives it
+// `mode`. A symbolic link at `path` is followed, so the file it names is
+// replaced and the link stays. When the process may, the new file keeps the
+// owner of the file it replaces. Returns false when nothing was changed.
+bool replaceFileAtomically(const std::string& path, std::string_view content, mode_t mode);
+
+}  // namespace lumo
