@@ -1,0 +1,96 @@
+// File and folder operations with the meanings the commands rely on, so that
+// a command reads like the operation it performs and not like POSIX.
+//
+// Read-only: a file without any write bit (mode & 0222 == 0). Root ignores
+// permission bits, so the kernel would let root delete or overwrite such a
+// file; these operations refuse it explicitly, the way a read-only attribute
+// refuses everybody. Deleting a read-only file, overwriting it and replacing
+// it by a move or a copy all fail; moving it aside (a rename) works.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lumo {
+
+// True for a regular file (not a link) without any write bit.
+bool isReadOnlyFile(const std::string& path);
+
+// True when the path names anything that exists, following links.
+bool pathFileExists(const std::string& path);
+
+// Deletes a file or a symbolic link (never what it points to). Folders and
+// read-only files are refused; a missing file is a failure.
+bool deleteFile(const std::string& path);
+
+// Creates every missing folder of `path` up to its last "/", the way a path
+// ending in "/" makes its last component a folder too. Stops at the first
+// folder that cannot be created.
+bool makeSurePathExists(const std::string& path);
+
+// Deletes every file below `folder` and then the emptied folders, then
+// `folder`. Symbolic links are deleted, never followed; folders on another
+// file system (mount points) are not entered; read-only files stay, and so
+// do the folders that hold them. `folder` itself may be a link: the link goes.
+void removeTree(const std::string& folder);
+
+// Renames `source` to `target`, which must not exist; across file systems a
+// file is copied and the source deleted. Folders move only within one file
+// system.
+bool moveFileNoReplace(const std::string& source, const std::string& target);
+
+// Copies the bytes and the permission bits of the regular file `source` over
+// `target` (created or replaced in place). Fails when `target` is read-only,
+// a folder, or a running program.
+bool copyFile(const std::string& source, const std::string& target);
+
+// The process umask, read without changing it.
+mode_t currentUmask();
+
+// The canonical path (links resolved), or nothing when it cannot be resolved.
+std::optional<std::string> canonicalPath(const std::string& path);
+
+// Makes `folder` the process's current folder for the object's lifetime and
+// restores the previous one afterwards (even when that one has been renamed).
+class ScopedCurrentFolder {
+ public:
+  explicit ScopedCurrentFolder(const std::string& folder);
+  ~ScopedCurrentFolder();
+  ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+  ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+  bool entered() const { return entered_; }
+
+ private:
+  int previous_ = -1;
+  bool entered_ = false;
+};
+
+// A file opened for writing from its start, created or truncated. Opening
+// fails on a read-only file, a folder, a symbolic link (never followed) and
+// a program that is running (ETXTBSY), which are the targets that cannot be
+// written in place.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool open(const std::string& path);
+  // Writes all bytes at `offset`; false on any failure or short write.
+  bool writeAt(const void* data, std::size_t size, std::uint64_t offset);
+  // Sets the permission bits on the open file.
+  bool setMode(mode_t mode);
+  bool close();
+  bool isOpen() const { return fd_ >= 0; }
+  int descriptor() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace lumo

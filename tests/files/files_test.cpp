@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "script/script_engine.h"
+#include "support/test_support.h"
+
+namespace lumo {
+namespace {
+
+using test::pathExists;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+void run(const char* verb, const std::string& arguments) {
+  Handler handler = findHandler(verb);
+  ASSERT_NE(handler, nullptr) << verb;
+  handler(arguments);
+}
+
+std::string errorOf(const char* verb, const std::string& arguments) {
+  try {
+    findHandler(verb)(arguments);
+  } catch (const ScriptError& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
+void makeReadOnly(const std::string& path) { ASSERT_EQ(::chmod(path.c_str(), 0444), 0); }
+
+std::string withBackslashes(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+TEST(FileCommands, MalformedLinesThrowTheirTexts) {
+  struct Case {
+    const char* verb;
+    std::string arguments;
+    std::string error;
+  } cases[] = {
+      {"Move", "a", "[Move] Invalid arguments (nArg!=2): a"},
+      {"Move", "a|b|c", "[Move] Invalid arguments (nArg!=2): a|b|c"},
+      {"Copy", "only", "[Copy] Invalid arguments (nArg!=2): only"},
+      {"Move", "/no/such/source|/tmp/x", "[Move] Source file or path not found: /no/such/source"},
+      {"Copy", "\\no\\such\\source|/tmp/x", "[Copy] Source file or path not found: \\no\\such\\source"},
+      {"Exists", "/tmp", "[Exists] Invalid arguments (Missing operator '->' ): /tmp"},
+      {"Exists", "/tmp|/var->found", "[Exists] Invalid arguments (nArg!=1): found"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(errorOf(c.verb, c.arguments), c.error) << c.verb << " " << c.arguments;
+}
+
+TEST(FileCommands, DeleteRemovesFilesAndLinksButLeavesReadOnlyFilesAndFolders) {
+  TempDir dir;
+  writeFile(dir / "plain.txt", "x");
+  writeFile(dir / "locked.txt", "x");
+  makeReadOnly(dir / "locked.txt");
+  std::filesystem::create_directory(dir / "folder");
+  writeFile(dir / "target.txt", "kept");
+  std::filesystem::create_symlink(dir / "target.txt", dir / "link");
+
+  run("Delete", withBackslashes(dir / "plain.txt"));
+  run("Delete", dir / "locked.txt");
+  run("Delete", dir / "folder");
+  run("Delete", dir / "link");
+  run("Delete", dir / "missing.txt");
+  run("Delete", dir / "*.txt");
+
+  EXPECT_FALSE(pathExists(dir / "plain.txt"));
+  EXPECT_TRUE(pathExists(dir / "locked.txt"));
+  EXPECT_TRUE(pathExists(dir / "folder"));
+  EXPECT_FALSE(pathExists(dir / "link"));
+  EXPECT_EQ(readFile(dir / "target.txt"), "kept");
+}
+
+TEST(FileCommands, RMDirRemovesTheTreeAndTheFolderItself) {
+  for (const char* ending : {"", "/", "\\"}) {
+    TempDir dir;
+    writeFile(dir / "app/a.txt", "a");
+    writeFile(dir / "app/sub/深/b.txt", "b");
+    writeFile(dir / "app/.hidden", "h");
+    std::filesystem::create_directories(dir / "app/empty");
+    run("RMDir", withBackslashes(dir / "app") + ending);
+    EXPECT_FALSE(pathExists(dir / "app")) << "ending '" << ending << "'";
+  }
+}
+
+TEST(FileCommands, RMDirLeavesReadOnlyFilesAndTheFoldersAboveThem) {
+  TempDir dir;
+  writeFile(dir / "app/keep/deeper/locked.dll", "x");
+  makeReadOnly(dir / "app/keep/deeper/locked.dll");
+  writeFile(dir / "app/keep/other.txt", "x");
+  writeFile(dir / "app/gone/file.txt", "x");
+  run("RMDir", dir / "app");
+  EXPECT_TRUE(pathExists(dir / "app/keep/deeper/locked.dll"));
+  EXPECT_FALSE(pathExists(dir / "app/keep/other.txt"));
+  EXPECT_FALSE(pathExists(dir / "app/gone"));
+}
+
+TEST(FileCommands, RMDirDeletesLinksAndNeverWhatTheyPointTo) {
+  TempDir dir;
+  writeFile(dir / "outside/precious.txt", "p");
+  writeFile(dir / "app/file.txt", "x");
+  std::filesystem::create_directory_symlink(dir / "outside", dir / "app/linked");
+  std::filesystem::create_directory_symlink(dir / "outside", dir / "toplink");
+
+  run("RMDir", dir / "app");
+  run("RMDir", dir / "toplink/");
+  EXPECT_FALSE(pathExists(dir / "app"));
+  EXPECT_FALSE(pathExists(dir / "toplink"));
+  EXPECT_EQ(readFile(dir / "outside/precious.txt"), "p");
+}
+
+TEST(FileCommands, RMDirRefusesEmptyAndRelativeFoldersAndIgnoresMissingOnes) {
+  TempDir dir;
+  writeFile(dir / "rel/file.txt", "x");
+  std::string previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  run("RMDir", "");
+  run("RMDir", "rel");
+  run("RMDir", "rel\\");
+  run("RMDir", "./rel");
+  std::filesystem::current_path(previous);
+  EXPECT_TRUE(pathExists(dir / "rel/file.txt"));
+  run("RMDir", dir / "no/such/folder");
+  EXPECT_TRUE(pathExists(dir.path()));
+}
+
+TEST(FileCommands, MakeSurePathCreatesTheLastComponentWithOrWithoutTrailingSeparator) {
+  TempDir dir;
+  for (std::string ending : {"", "\\", "/"}) {
+    std::string root = dir / ("t" + std::to_string(ending.size()) + (ending == "/" ? "s" : ""));
+    run("MakeSurePath", withBackslashes(root + "/a/深") + ending);
+    EXPECT_TRUE(std::filesystem::is_directory(root + "/a/深")) << "ending '" << ending << "'";
+  }
+  writeFile(dir / "blocker", "file");
+  run("MakeSurePath", dir / "blocker/sub");
+  EXPECT_FALSE(pathExists(dir / "blocker/sub"));
+}
+
+TEST(FileCommands, MoveReplacesTheTargetAndMovesFolders) {
+  TempDir dir;
+  writeFile(dir / "new.dll", "new");
+  writeFile(dir / "dest/old.dll", "old");
+  run("Move", withBackslashes(dir / "new.dll") + "|" + withBackslashes(dir / "dest/old.dll"));
+  EXPECT_FALSE(pathExists(dir / "new.dll"));
+  EXPECT_EQ(readFile(dir / "dest/old.dll"), "new");
+
+  writeFile(dir / "folder/inner.txt", "i");
+  run("Move", dir / "folder|" + dir / "moved");
+  EXPECT_EQ(readFile(dir / "moved/inner.txt"), "i");
+}
+
+TEST(FileCommands, MoveThatCannotMoveLeavesBothFilesAndGoesOn) {
+  TempDir dir;
+  writeFile(dir / "source.txt", "source");
+  writeFile(dir / "locked.txt", "locked");
+  makeReadOnly(dir / "locked.txt");
+  run("Move", dir / "source.txt|" + dir / "locked.txt");
+  run("Move", dir / "source.txt|" + dir / "missing/folder/x.txt");
+  EXPECT_EQ(readFile(dir / "source.txt"), "source");
+  EXPECT_EQ(readFile(dir / "locked.txt"), "locked");
+}
+
+TEST(FileCommands, CopyCopiesBytesAndPermissionsAndFailsQuietlyOtherwise) {
+  TempDir dir;
+  writeFile(dir / "Lumo@$#.exe", std::string(200000, 'z'));
+  ::chmod((dir / "Lumo@$#.exe").c_str(), 0755);
+  run("Copy", withBackslashes(dir / "Lumo@$#.exe") + "|" + dir / "copy.exe");
+  EXPECT_EQ(readFile(dir / "copy.exe"), std::string(200000, 'z'));
+  struct stat st;
+  ASSERT_EQ(::stat((dir / "copy.exe").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+
+  writeFile(dir / "locked.txt", "locked");
+  makeReadOnly(dir / "locked.txt");
+  run("Copy", dir / "copy.exe|" + dir / "locked.txt");
+  run("Copy", dir / "copy.exe|" + dir / "no/folder/x.exe");
+  run("Copy", dir / "copy.exe|" + dir / "copy.exe");
+  EXPECT_EQ(readFile(dir / "locked.txt"), "locked");
+  EXPECT_FALSE(pathExists(dir / "no"));
+  EXPECT_EQ(readFile(dir / "copy.exe"), std::string(200000, 'z'));
+}
+
+TEST(FileCommands, ExistsStoresOneOrZeroAndKeepsThePathAsWritten) {
+  TempDir dir;
+  test::useWorkingScript(dir / "install.ini", "[var]\n");
+  writeFile(dir / "file.txt", "x");
+  writeFile(dir / "spaced.txt ", "x");
+  struct Case {
+    std::string path;
+    const char* expected;
+  } cases[] = {
+      {dir.path(), "1"},
+      {withBackslashes(dir / "file.txt"), "1"},
+      {dir / "file.txt ", "0"},
+      {dir / "spaced.txt ", "1"},
+      {dir / "missing", "0"},
+      {"", "0"},
+  };
+  for (const Case& c : cases) {
+    run("Exists", c.path + "->found");
+    EXPECT_EQ(GetVariable("found"), c.expected) << "'" << c.path << "'";
+  }
+}
+
+TEST(FileCommands, ClearTmpChangesNothing) {
+  TempDir dir;
+  writeFile(dir / "file.txt", "x");
+  run("ClearTmp", dir.path());
+  run("ClearTmp", "");
+  EXPECT_TRUE(pathExists(dir / "file.txt"));
+}
+
+}  // namespace
+}  // namespace lumo
