@@ -1,0 +1,496 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/run_environment.h"
+#include "platform/resource_bundle.h"
+#include "script/script_engine.h"
+#include "support/test_support.h"
+
+namespace lumo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::pathExists;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+// Answers questions from a list and remembers what was asked.
+class ScriptedHost final : public Host {
+ public:
+  void balloon(const std::string&, const std::string&) override {}
+  void installFailed() override {}
+  void installFinished() override {}
+  void progress(const std::string& text, int) override { progressTexts.push_back(text); }
+  Button ask(const Question& question) override {
+    asked.push_back(question);
+    if (beforeAnswer) beforeAnswer();
+    if (answers.empty()) return Button::Cancel;
+    Button answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+
+  std::deque<Button> answers;
+  std::function<void()> beforeAnswer;
+  std::vector<Question> asked;
+  std::vector<std::string> progressTexts;
+};
+
+class HostScope {
+ public:
+  explicit HostScope(Host& host) { setHost(&host); }
+  ~HostScope() { setHost(nullptr); }
+};
+
+void run7zz(const std::vector<std::string>& switches, const std::string& archive, const std::string& from,
+            const std::vector<std::string>& items = {"."}) {
+  std::vector<std::string> argv = {LUMO_7ZZ, "a", "-bso0", "-bsp0", "-y"};
+  argv.insert(argv.end(), switches.begin(), switches.end());
+  argv.push_back(archive);
+  argv.insert(argv.end(), items.begin(), items.end());
+  test::ProcessResult result = test::runProgram(argv, {}, from);
+  ASSERT_EQ(result.exitCode, 0) << result.err << result.out;
+}
+
+// An installer whose payload (DATA 900) is `archive`; it becomes the running
+// program's bundle.
+void usePayload(const std::string& archive, const std::string& work) {
+  std::string installer = work + "/installer";
+  std::vector<std::string> argv = {test::buildPath("lumo-pack"), "/bin/true", "-o", installer};
+  std::string resource = "DATA:900=" + archive;
+  if (archive.empty()) {
+    writeFile(work + "/script.ini", "[var]\n");
+    resource = "INI:800=" + work + "/script.ini";
+  }
+  argv.push_back("--set");
+  argv.push_back(resource);
+  test::ProcessResult result = test::runProgram(argv);
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  ResourceBundle::useProgramFileForTesting(installer);
+}
+
+std::string outError(const std::string& folder) {
+  try {
+    findHandler("Out")(folder);
+  } catch (const ScriptError& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
+// The tree every archive of the corpus holds: x86 code, text, empty files
+// and folders, Chinese names, a read-only file, deep nesting.
+class Corpus {
+ public:
+  Corpus() {
+    std::string code = readFile(LUMO_7ZZ);
+    writeFile(source / "bin/lumo.bin", code.substr(0, 1 << 20));
+    writeFile(source / "bin/tail.bin", code.substr(code.size() / 2, 300000));
+    ::chmod((source / "bin/lumo.bin").c_str(), 0755);
+    std::string text;
+    for (int i = 0; i < 40000; ++i) text += "line " + std::to_string(i * 7919 % 10007) + " of the readme\n";
+    writeFile(source / "text/readme.txt", text);
+    writeFile(source / "text/空文件.txt", "");
+    writeFile(source / "数据/深/文件.txt", "中文内容\n");
+    writeFile(source / "a/b/c/d/deep.txt", "deep");
+    writeFile(source / "ro/locked.txt", "read only");
+    ::chmod((source / "ro/locked.txt").c_str(), 0444);
+    fs::create_directories(source / "empty/inner");
+  }
+  TempDir source;
+};
+
+Corpus& corpus() {
+  static Corpus instance;
+  return instance;
+}
+
+// Every file, folder and link below `root`, with its bytes and whether it
+// may be written.
+std::map<std::string, std::string> snapshot(const std::string& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string name = fs::relative(entry.path(), root).string();
+    struct stat st;
+    ::lstat(entry.path().c_str(), &st);
+    if (S_ISDIR(st.st_mode))
+      tree[name] = "<dir>";
+    else
+      tree[name] = ((st.st_mode & 0222) ? "rw:" : "ro:") + std::string((st.st_mode & 0100) ? "x:" : "-:") +
+                   readFile(entry.path());
+  }
+  return tree;
+}
+
+class PayloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    runEnvironment().silent = false;
+    runEnvironment().install = target();
+    previousFolder = fs::current_path();
+  }
+  void TearDown() override {
+    EXPECT_EQ(fs::current_path(), previousFolder) << "the current folder must be restored";
+    EXPECT_FALSE(pathExists(target() + "/data.7z")) << "the temporary archive must be gone";
+    runEnvironment().silent = false;
+  }
+  std::string target() const { return work / "install"; }
+
+  TempDir work;
+  ScriptedHost host;
+  HostScope hostScope{host};
+  fs::path previousFolder;
+};
+
+TEST_F(PayloadTest, EveryMethodAndFilterUnpacksByteForByte) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> switches;
+  } cases[] = {
+      {"LZMA solid", {"-m0=LZMA", "-ms=on"}},
+      {"LZMA2 non-solid", {"-m0=LZMA2", "-ms=off"}},
+      {"LZMA2 solid small blocks", {"-m0=LZMA2", "-ms=100k"}},
+      {"PPMd", {"-m0=PPMd", "-mf=off"}},
+      {"BCJ+LZMA", {"-m0=BCJ", "-m1=LZMA"}},
+      {"ARM+LZMA2", {"-m0=ARM", "-m1=LZMA2"}},
+      {"BCJ2", {"-mf=BCJ2"}},
+      {"Copy", {"-m0=Copy"}},
+      {"Copy non-solid", {"-m0=Copy", "-ms=off"}},
+  };
+  auto expected = snapshot(corpus().source.path());
+  ASSERT_GT(expected.size(), 10u);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir scratch;
+    run7zz(c.switches, scratch / "payload.7z", corpus().source.path());
+    usePayload(scratch / "payload.7z", scratch.path());
+    std::string folder = scratch / "target";
+    EXPECT_EQ(outError(folder), "(no error)");
+    EXPECT_EQ(snapshot(folder), expected);
+    EXPECT_FALSE(pathExists(folder + "/data.7z"));
+  }
+  EXPECT_TRUE(host.asked.empty());
+  EXPECT_TRUE(host.progressTexts.empty()) << "Out reports no progress of its own";
+}
+
+TEST_F(PayloadTest, FolderWithOrWithoutTrailingSeparatorIsTheSamePlace) {
+  TempDir source;
+  writeFile(source / "dir/file.txt", "x");
+  run7zz({}, work / "p.7z", source.path());
+  usePayload(work / "p.7z", work.path());
+  findHandler("Out")(target());
+  std::string backslashed = target();
+  for (char& c : backslashed)
+    if (c == '/') c = '\\';
+  writeFile(target() + "/dir/file.txt", "changed");
+  findHandler("Out")(backslashed + "\\");
+  EXPECT_EQ(snapshot(target()), (std::map<std::string, std::string>{{"dir", "<dir>"}, {"dir/file.txt", "rw:-:x"}}));
+}
+
+TEST_F(PayloadTest, ReadOnlyAndRunningTargetsAreMovedAsideAndWrittenAgain) {
+  TempDir source;
+  writeFile(source / "locked.txt", "new locked");
+  writeFile(source / "app", "new program");
+  writeFile(source / "plain.txt", "new plain");
+  run7zz({}, work / "p.7z", source.path());
+  usePayload(work / "p.7z", work.path());
+
+  writeFile(target() + "/locked.txt", "old locked");
+  ::chmod((target() + "/locked.txt").c_str(), 0444);
+  writeFile(target() + "/locked.txt.old", "older backup");
+  fs::copy_file("/bin/sleep", target() + "/app");
+  writeFile(target() + "/plain.txt", "old plain");
+
+  // A program running from the target folder cannot be rewritten in place.
+  std::string app = target() + "/app";
+  char* argv[] = {app.data(), const_cast<char*>("30"), nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, app.c_str(), nullptr, nullptr, argv, environ), 0);
+
+  findHandler("Out")(target());
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+
+  EXPECT_EQ(readFile(target() + "/locked.txt"), "new locked");
+  EXPECT_EQ(readFile(target() + "/locked.txt.old"), "old locked");
+  EXPECT_EQ(readFile(target() + "/app"), "new program");
+  EXPECT_EQ(readFile(target() + "/app.old"), readFile("/bin/sleep"));
+  EXPECT_EQ(readFile(target() + "/plain.txt"), "new plain");
+  EXPECT_FALSE(pathExists(target() + "/plain.txt.old"));
+  EXPECT_TRUE(host.asked.empty());
+}
+
+TEST_F(PayloadTest, StoredReadOnlyAttributeMakesTheNextOutTakeTheBackupPath) {
+  TempDir source;
+  writeFile(source / "locked.txt", "content");
+  ::chmod((source / "locked.txt").c_str(), 0444);
+  run7zz({}, work / "p.7z", source.path());
+  usePayload(work / "p.7z", work.path());
+  findHandler("Out")(target());
+  EXPECT_EQ(snapshot(target()), (std::map<std::string, std::string>{{"locked.txt", "ro:-:content"}}));
+  findHandler("Out")(target());
+  EXPECT_EQ(snapshot(target()), (std::map<std::string, std::string>{{"locked.txt", "ro:-:content"},
+                                                                     {"locked.txt.old", "ro:-:content"}}));
+}
+
+// A read-only target whose backup name is taken by a non-empty folder can be
+// neither written nor moved aside: the user decides.
+class BusyTargetTest : public PayloadTest {
+ protected:
+  void SetUp() override {
+    PayloadTest::SetUp();
+    TempDir source;
+    writeFile(source / "a.txt", "new a");
+    writeFile(source / "stuck.txt", "new stuck");
+    writeFile(source / "z.txt", "new z");
+    run7zz({}, work / "p.7z", source.path());
+    usePayload(work / "p.7z", work.path());
+    writeFile(target() + "/stuck.txt", "old stuck");
+    ::chmod((target() + "/stuck.txt").c_str(), 0444);
+    writeFile(target() + "/stuck.txt.old/blocker", "x");
+  }
+};
+
+TEST_F(BusyTargetTest, ContinueSkipsTheEntryAndTheRestIsUnpacked) {
+  host.answers = {Button::Continue};
+  findHandler("Out")(target());
+  ASSERT_EQ(host.asked.size(), 1u);
+  const Question& q = host.asked[0];
+  EXPECT_EQ(q.id, "out.write-failed");
+  EXPECT_EQ(q.caption, "无法写入目标文件");
+  EXPECT_EQ(q.text, "目标文件 " + target() + "/stuck.txt 无法写入！  \n\n"
+                    "按'继续'忽略该文件,按'重试'再次尝试写入,按'取消'退出安装程序！\n");
+  EXPECT_EQ(q.buttons, (std::vector<Button>{Button::Cancel, Button::TryAgain, Button::Continue}));
+  EXPECT_EQ(q.defaultButton, Button::Continue);
+  EXPECT_EQ(q.silentAnswer, Button::Continue);
+  EXPECT_EQ(q.icon, Icon::Error);
+  EXPECT_EQ(readFile(target() + "/stuck.txt"), "old stuck");
+  EXPECT_EQ(readFile(target() + "/a.txt"), "new a");
+  EXPECT_EQ(readFile(target() + "/z.txt"), "new z");
+}
+
+TEST_F(BusyTargetTest, TryAgainAfterTheCauseIsGoneWritesTheEntry) {
+  host.answers = {Button::TryAgain};
+  host.beforeAnswer = [this] { fs::remove_all(target() + "/stuck.txt.old"); };
+  findHandler("Out")(target());
+  EXPECT_EQ(host.asked.size(), 1u);
+  EXPECT_EQ(readFile(target() + "/stuck.txt"), "new stuck");
+  EXPECT_EQ(readFile(target() + "/stuck.txt.old"), "old stuck");
+}
+
+TEST_F(BusyTargetTest, CancelRaisesTheErrorWithTheFolderAndTheName) {
+  host.answers = {Button::Cancel};
+  EXPECT_EQ(outError(target()), "Can not open output file : " + target() + "/stuck.txt -Decode7z");
+}
+
+TEST_F(BusyTargetTest, SilentRunSkipsWithoutAsking) {
+  runEnvironment().silent = true;
+  findHandler("Out")(target());
+  EXPECT_TRUE(host.asked.empty());
+  EXPECT_EQ(readFile(target() + "/stuck.txt"), "old stuck");
+  EXPECT_EQ(readFile(target() + "/z.txt"), "new z");
+}
+
+TEST_F(PayloadTest, DamagedArchivesRaiseTheDecoderTexts) {
+  TempDir source;
+  writeFile(source / "first.txt", std::string(5000, 'f'));
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += std::to_string(i * 31337 % 65521) + "\n";
+  writeFile(source / "second.txt", text);
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> switches;
+    std::function<void(std::string&)> damage;
+    std::vector<std::string> errors;  // any of these
+  } cases[] = {
+      {"flipped byte in stored data", {"-m0=Copy"}, [](std::string& a) { a[32 + 6000] ^= 0x55; },
+       {"CRC error -Decode7z"}},
+      {"flipped byte in LZMA2 data", {"-m0=LZMA2"}, [](std::string& a) { a[32 + 400] ^= 0x55; },
+       {"CRC error -Decode7z", "\nERROR -Decode7z#1\n"}},
+      {"cut in half", {"-m0=LZMA2"}, [](std::string& a) { a.resize(a.size() / 2); }, {"\nERROR -Decode7z#6\n"}},
+      {"cut inside the signature header", {}, [](std::string& a) { a.resize(20); }, {"\nERROR -Decode7z#6\n"}},
+      {"not an archive", {}, [](std::string& a) { a = std::string(4096, 'x'); }, {"\nERROR -Decode7z#17\n"}},
+      {"method the decoder lacks", {"-m0=ARM64", "-m1=LZMA2"}, [](std::string&) {},
+       {"Decoder doesn't support this archive -Decode7z"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir scratch;
+    run7zz(c.switches, scratch / "p.7z", source.path(), {"first.txt", "second.txt"});
+    std::string bytes = readFile(scratch / "p.7z");
+    c.damage(bytes);
+    writeFile(scratch / "p.7z", bytes);
+    usePayload(scratch / "p.7z", scratch.path());
+    std::string folder = scratch / "target";
+    std::string error = outError(folder);
+    EXPECT_NE(std::find(c.errors.begin(), c.errors.end(), error), c.errors.end()) << "'" << error << "'";
+    EXPECT_FALSE(pathExists(folder + "/data.7z"));
+    // No half-written or wrongly decoded file stays behind.
+    if (pathExists(folder + "/second.txt")) {
+      EXPECT_EQ(readFile(folder + "/second.txt"), text);
+    }
+    if (pathExists(folder + "/first.txt")) {
+      EXPECT_EQ(readFile(folder + "/first.txt"), std::string(5000, 'f'));
+    }
+  }
+}
+
+// The decoder in Debian 12 cannot decode PPMd behind the x86 filter for
+// large binaries; the failure must come out as a clean error.
+TEST_F(PayloadTest, PpmdBehindTheX86FilterFailsCleanly) {
+  TempDir scratch;
+  run7zz({"-m0=BCJ", "-m1=PPMd"}, scratch / "p.7z", corpus().source.path(), {"bin"});
+  usePayload(scratch / "p.7z", scratch.path());
+  std::string error = outError(target());
+  std::string original = readFile(corpus().source / "bin/lumo.bin");
+  if (error == "(no error)") {
+    EXPECT_EQ(readFile(target() + "/bin/lumo.bin"), original);
+  } else {
+    EXPECT_NE(error.find("-Decode7z"), std::string::npos) << error;
+    EXPECT_FALSE(pathExists(target() + "/bin/lumo.bin") && readFile(target() + "/bin/lumo.bin") != original);
+  }
+}
+
+TEST_F(PayloadTest, EntriesLeavingTheTargetFolderAreRefused) {
+  TempDir outside;
+  writeFile(work / "stage/in/good.txt", "good");
+  writeFile(work / "stage/evil.txt", "evil");
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    std::string refused;  // the name in the error
+  } cases[] = {
+      {"climbs out with ..",
+       [&](const std::string& archive) {
+         run7zz({"-spf"}, archive, work / "stage/in", {"good.txt", "../evil.txt"});
+       },
+       "../evil.txt"},
+      {"absolute name",
+       [&](const std::string& archive) {
+         run7zz({"-spf"}, archive, work / "stage/in", {work / "stage/evil.txt"});
+       },
+       work / "stage/evil.txt"},
+      {"link pointing outside",
+       [&](const std::string& archive) {
+         fs::create_directories(work / "links");
+         fs::create_directory_symlink(outside.path(), work / "links/out");
+         run7zz({"-snl"}, archive, work / "links", {"out"});
+       },
+       "out"},
+      {"link climbing out",
+       [&](const std::string& archive) {
+         fs::create_directories(work / "links2/sub");
+         fs::create_directory_symlink("../../..", work / "links2/sub/up");
+         run7zz({"-snl"}, archive, work / "links2", {"sub"});
+       },
+       "sub/up"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir scratch;
+    c.make(scratch / "p.7z");
+    usePayload(scratch / "p.7z", scratch.path());
+    std::string folder = scratch / "deep/target";
+    EXPECT_EQ(outError(folder), "[Out] Entry outside the target folder: " + c.refused);
+    EXPECT_FALSE(pathExists(scratch / "deep/evil.txt"));
+    EXPECT_FALSE(pathExists(scratch / "evil.txt"));
+    EXPECT_EQ(readFile(work / "stage/evil.txt"), "evil");
+    EXPECT_TRUE(fs::is_empty(outside.path()));
+    EXPECT_FALSE(pathExists(folder + "/data.7z"));
+  }
+}
+
+TEST_F(PayloadTest, ALinkAlreadyInTheTargetFolderIsNotWrittenThrough) {
+  TempDir outside;
+  TempDir source;
+  writeFile(source / "lib/x.so", "x");
+  run7zz({}, work / "p.7z", source.path());
+  usePayload(work / "p.7z", work.path());
+  fs::create_directories(target());
+  fs::create_directory_symlink(outside.path(), target() + "/lib");
+  EXPECT_EQ(outError(target()), "[Out] Entry outside the target folder: lib/");
+  EXPECT_TRUE(fs::is_empty(outside.path()));
+}
+
+TEST_F(PayloadTest, LinksInsideTheFolderAreWritten) {
+  TempDir source;
+  writeFile(source / "real/file.txt", "r");
+  fs::create_directory_symlink("real", source / "alias");
+  run7zz({"-snl"}, work / "p.7z", source.path());
+  usePayload(work / "p.7z", work.path());
+  findHandler("Out")(target());
+  EXPECT_EQ(fs::read_symlink(target() + "/alias"), "real");
+  EXPECT_EQ(readFile(target() + "/alias/file.txt"), "r");
+}
+
+TEST_F(PayloadTest, MissingPayloadRaisesAfterTheFolderIsMade) {
+  usePayload("", work.path());
+  EXPECT_EQ(outError(target() + "/a/b"), "[Out] 'DATA' resource not found in current executable");
+  EXPECT_TRUE(fs::is_directory(target() + "/a/b"));
+  EXPECT_EQ(outError(""), "[Out] Invalid target folder: ");
+}
+
+TEST_F(PayloadTest, WriteFailuresRaiseAndLeaveNoPartialFiles) {
+  TempDir source;
+  writeFile(source / "small.txt", "small");
+  writeFile(source / "zeros.bin", std::string(4 << 20, '\0'));
+  std::string noise;
+  for (int i = 0; i < 300000; ++i) noise += static_cast<char>((i * 2654435761u) >> 13);
+  writeFile(source / "noise.bin", noise);
+
+  // The file size limit stands in for a full disk.
+  struct rlimit previous;
+  ::getrlimit(RLIMIT_FSIZE, &previous);
+  ::signal(SIGXFSZ, SIG_IGN);
+  auto withLimit = [&](rlim_t bytes, const std::function<void()>& body) {
+    struct rlimit limit = previous;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    body();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+  };
+
+  // The archive itself does not fit: nothing of it stays.
+  run7zz({"-m0=Copy"}, work / "stored.7z", source.path(), {"noise.bin"});
+  usePayload(work / "stored.7z", work.path());
+  withLimit(100000, [&] {
+    EXPECT_EQ(outError(target()), "[Out] Can not write the temporary archive " + target() + "/data.7z");
+  });
+  EXPECT_FALSE(pathExists(target() + "/noise.bin"));
+
+  // The archive fits but an entry does not.
+  run7zz({"-m0=LZMA2"}, work / "packed.7z", source.path(), {"small.txt", "zeros.bin"});
+  usePayload(work / "packed.7z", work.path());
+  withLimit(1 << 20, [&] { EXPECT_EQ(outError(target()), "Can not write output file -Decode7z"); });
+  EXPECT_FALSE(pathExists(target() + "/zeros.bin"));
+  ::signal(SIGXFSZ, SIG_DFL);
+}
+
+TEST_F(PayloadTest, AnEntryCalledDataDot7zIsWrittenLikeAnyOther) {
+  TempDir source;
+  writeFile(source / "data.7z", "an entry, not the payload");
+  writeFile(source / "after.txt", "after");
+  run7zz({"-m0=Copy"}, work / "p.7z", source.path(), {"data.7z", "after.txt"});
+  usePayload(work / "p.7z", work.path());
+  findHandler("Out")(target());
+  EXPECT_EQ(readFile(target() + "/data.7z"), "an entry, not the payload");
+  EXPECT_EQ(readFile(target() + "/after.txt"), "after");
+  fs::remove(target() + "/data.7z");
+}
+
+}  // namespace
+}  // namespace lumo
