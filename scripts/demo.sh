@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets everything up, builds the default installer and runs it silently in a
-# sandbox, then shows what it did.
+# sandbox, then shows what it did; then uninstalls the same way.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -22,6 +22,14 @@ export QT_QPA_PLATFORM=offscreen
 # Statistics reports go to a closed local port instead of the Internet.
 export LUMO_STATS_URL=http://127.0.0.1:9
 
+show_log() {
+  if [ -f "$1" ]; then
+    echo
+    echo "== execution log ${1#"$sandbox"/} (GBK, shown as UTF-8)"
+    iconv -f GBK -t UTF-8 "$1" | tr -d '\r'
+  fi
+}
+
 echo "== build/LumoInstaller carries:"
 build/lumo-pack --list build/LumoInstaller
 echo
@@ -32,10 +40,19 @@ echo "exit status: $status"
 echo
 echo "== files in the sandbox"
 (cd "$sandbox" && find . -mindepth 1 | LC_ALL=C sort)
-echo
-for log in "$LUMO_SYSROOT/var/lib/LuMo/LumoClient/LumoInstaller.log" "$TMPDIR/LumoInstaller.log"; do
-  if [ -f "$log" ]; then
-    echo "== execution log ${log#"$sandbox"/} (GBK, shown as UTF-8)"
-    iconv -f GBK -t UTF-8 "$log" | tr -d '\r'
-  fi
-done
+show_log "$LUMO_SYSROOT/var/lib/LuMo/LumoClient/LumoInstaller.log"
+
+# The installation left its uninstaller under $APPDATA; run it the way the
+# uninstall entry does. With install.ini beside it, its log is there too.
+uninstaller="$XDG_CONFIG_HOME/Lumo/Installer/LumoInstaller"
+if [ -x "$uninstaller" ]; then
+  echo
+  echo "== ${uninstaller#"$sandbox"/} -uinst /s"
+  status=0
+  "$uninstaller" -uinst /s || status=$?
+  echo "exit status: $status"
+  echo
+  echo "== files in the sandbox after uninstalling"
+  (cd "$sandbox" && find . -mindepth 1 | LC_ALL=C sort)
+  show_log "$(dirname "$uninstaller")/LumoInstaller.log"
+fi
