@@ -1,0 +1,146 @@
+#include "script/dispatcher.h"
+
+#include <exception>
+
+#include "app/run_environment.h"
+#include "platform/debug_channel.h"
+#include "script/execution_log.h"
+#include "script/expansion.h"
+#include "script/handler_registry.h"
+#include "script/host.h"
+#include "script/script_error.h"
+
+namespace lumo {
+namespace {
+
+constexpr std::string_view kInvalidLine = "Invalid command or argument: ";
+constexpr std::string_view kCommandFailedText = "执行安装命令时出错：\n";
+constexpr std::string_view kCommandFailedCaption = "Vexta影音安装程序";
+
+// IfThen lines are evaluated by RunSection itself. The verb is registered
+// only so that sections accept its lines; reaching this handler means an
+// IfThen nested in another IfThen or given to RunCommandLine, which the
+// engine does not support.
+void IfThenHandler(const std::string& arguments) {
+  throw ScriptError("[IfThen] Nested or single conditions are not supported: " + arguments);
+}
+
+const CommandRegistration registrations[] = {{"IfThen", IfThenHandler}};
+
+std::string withoutAll(std::string_view text, std::string_view characters) {
+  std::string result;
+  for (char c : text) {
+    if (characters.find(c) == std::string_view::npos) result += c;
+  }
+  return result;
+}
+
+}  // namespace
+
+std::string sectionBanner(std::string_view name) {
+  return "\r\nLumoShellParser::" + std::string(name) + "  " + std::string(29, '-') + "\r\n";
+}
+
+void LogSectionBanner(std::string_view name) { Log(sectionBanner(name)); }
+
+void Execute(CommandRecord& record) {
+  const bool installMode = runEnvironment().installMode;
+  // A text that needs more replacements than the bound (a variable that
+  // refers to itself) comes back unexpanded and is an invalid line, even
+  // for Copy.
+  const bool expanded = Expand(record.arguments);
+  Log(record.verb + " " + record.arguments + "\r\n");
+  const bool leftovers = record.verb != "Copy" && record.arguments.find_first_of("@$#") != std::string::npos;
+  if (!expanded || leftovers) {
+    if (installMode) throw ScriptError(std::string(kInvalidLine) + record.arguments);
+    Log(std::string(kInvalidLine) + " " + record.arguments + "\r\n");
+    return;
+  }
+  // The handler owns its copy: it may outlive changes to the record.
+  std::string arguments = record.arguments;
+  if (installMode) {
+    record.handler(arguments);
+    return;
+  }
+  try {
+    record.handler(arguments);
+  } catch (const ScriptError& error) {
+    debugOutput(record.verb + ": " + error.what() + " (ignored while uninstalling)\n");
+  }
+}
+
+bool IfThen(CommandRecord& record) {
+  std::size_t arrow = record.arguments.find("->");
+  if (arrow == std::string::npos) throwMissingOutput("IfThen", record.arguments);
+  std::string condition = withoutAll(std::string_view(record.arguments).substr(0, arrow), "()");
+  record.arguments = record.arguments.substr(arrow + 2);
+
+  bool equal = true;
+  std::size_t op = condition.find("==");
+  if (op == std::string::npos) {
+    op = condition.find("!=");
+    equal = false;
+  }
+  if (op == std::string::npos) {
+    throw ScriptError("[IfThen] Invalid arguments (Missing operator '==' ): " + condition);
+  }
+  std::string left = condition.substr(0, op);
+  std::string right = withoutAll(std::string_view(condition).substr(op + 2), "\"");
+  std::string value = left.starts_with('@') ? GetVariable(std::string_view(left).substr(1)) : left;
+  return (value == right) == equal;
+}
+
+void RunSection(SectionList& list) {
+  for (auto& record : list) {
+    if (record->verb.find("IfThen") != std::string::npos) {
+      if (IfThen(*record)) {
+        const std::string& target = record->arguments;
+        if (!target.starts_with('#')) throw ScriptError("[IfThen] Arguments must be command: " + target);
+        if (auto command = Parse(std::string_view(target).substr(1))) Execute(*command);
+      }
+    } else {
+      Execute(*record);
+    }
+    record.reset();
+  }
+  list.clear();
+}
+
+void SectionThreadProc(SectionList& list) {
+  try {
+    RunSection(list);
+  } catch (const ScriptError& error) {
+    if (!runEnvironment().installMode) return;
+    const std::string message = error.what();
+    Log(message + "\r\n");
+    host().ask(Question{.id = "script.command-failed",
+                        .text = std::string(kCommandFailedText) + message,
+                        .caption = std::string(kCommandFailedCaption),
+                        .buttons = {Button::Ok},
+                        .defaultButton = Button::Ok,
+                        .silentAnswer = Button::Ok,
+                        .icon = Icon::Error});
+    host().installFailed();
+  } catch (const std::exception& error) {
+    debugOutput(std::string("Section ended by an unexpected error: ") + error.what() + "\n");
+  } catch (...) {
+    debugOutput("Section ended by an unexpected error\n");
+  }
+}
+
+void RunCommandLine(std::string_view text) {
+  auto record = Parse(text);
+  if (!record) {
+    debugOutput("RunCommandLine: no handler for \"" + std::string(text) + "\"\n");
+    return;
+  }
+  try {
+    Execute(*record);
+  } catch (const ScriptError& error) {
+    Log(std::string(error.what()) + "\r\n");
+  } catch (...) {
+    // A dialog's single command never takes the dialog down.
+  }
+}
+
+}  // namespace lumo

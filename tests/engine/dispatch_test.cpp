@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include "engine_test_support.h"
+#include "platform/text.h"
+#include "script/dispatcher.h"
+#include "script/script_engine.h"
+
+namespace lumo {
+namespace {
+
+using test::RecordingHost;
+using test::ScopedRun;
+using test::TempDir;
+
+constexpr const char* kVars =
+    "[var]\n"
+    "msg=值\n"
+    "autorun=1\n"
+    "cachepath=\n"
+    "self=@self\n"
+    "spaced=1\n";
+
+SectionList section(std::string_view header) {
+  SectionList list;
+  ReadSection(header, list);
+  return list;
+}
+
+TEST(Dispatch, TheLogHoldsBannersAndExecutedLinesInGbkWithTextModeLineEnds) {
+  TempDir dir;
+  ScopedRun run(dir, true, std::string(kVars) + "[install]\n#Record 安装 @msg|$INSTALL\n#NotifyOK\n");
+  runEnvironment().install = "/opt/Vexta";
+  RecordingHost host;
+  LogSectionBanner(kExecInstall);
+  SectionList list = section("[install]");
+  RunSection(list);
+  EXPECT_TRUE(list.empty());
+  closeExecutionLog();
+  EXPECT_EQ(test::readFile(run.logPath()),
+            utf8ToGbk("\r\r\nLumoShellParser::ExecInstall  -----------------------------\r\r\n"
+                      "Record 安装 值|/opt/Vexta\r\r\n"
+                      "NotifyOK \r\r\n"));
+  EXPECT_EQ(sectionBanner(kExecUnInstallInit),
+            "\r\nLumoShellParser::ExecUnInstallInit  -----------------------------\r\n");
+}
+
+TEST(Dispatch, InstallModeEndsTheSectionAtTheFirstFailure) {
+  const struct {
+    std::string line;
+    std::string executed;  // the log line of the failing line, if it is executed
+    std::string message;   // the error that ends the section; empty: none is reported
+  } cases[] = {
+      {"#Fail boom", "Fail boom", "[Fail] boom"},
+      {"#Record $NOPE", "Record $NOPE", "Invalid command or argument: $NOPE"},
+      {"#Record @self", "Record @self", "Invalid command or argument: @self"},
+      {"#IfThen (1==1)-> #Record x", "", "[IfThen] Arguments must be command:  #Record x"},
+      {"#IfThen (1=1)->#Record x", "", "[IfThen] Invalid arguments (Missing operator '==' ): 1=1"},
+      {"#IfThen (1==1)#Record x", "", "[IfThen] Invalid arguments (Missing operator '->' ): (1==1)#Record x"},
+      {"#Crash", "Crash ", ""},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    ScopedRun run(dir, true, std::string(kVars) + "[install]\n#Record one\n" + c.line + "\n#Record never\n");
+    RecordingHost host;
+    SectionList list = section("[install]");
+    SectionThreadProc(list);
+    closeExecutionLog();
+    EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"one"}) << c.line;
+    std::string log = "Record one\r\r\n";
+    if (!c.executed.empty()) log += c.executed + "\r\r\n";
+    if (!c.message.empty()) log += c.message + "\r\r\n";
+    EXPECT_EQ(test::logText(run.logPath()), log) << c.line;
+    std::vector<std::string> expected;
+    if (!c.message.empty()) expected = {"ask script.command-failed: 执行安装命令时出错：\n" + c.message, "installFailed"};
+    EXPECT_EQ(host.events(), expected) << c.line;
+  }
+}
+
+TEST(Dispatch, UninstallModeSkipsBadLinesAndGoesOn) {
+  TempDir dir;
+  ScopedRun run(dir, false,
+                std::string(kVars) +
+                    "[uninstall]\n#Record first\n#Record $NOPE\n#Fail dropped\n#Record @self\n#Record @undefined\n"
+                    "#Record last\n#Crash\n#Record never\n");
+  RecordingHost host;
+  SectionList list = section("[uninstall]");
+  SectionThreadProc(list);
+  closeExecutionLog();
+  EXPECT_EQ(test::recordedLines(), (std::vector<std::string>{"first", "", "last"}));
+  EXPECT_EQ(test::logText(run.logPath()),
+            "Record first\r\r\n"
+            "Record $NOPE\r\r\nInvalid command or argument:  $NOPE\r\r\n"
+            "Fail dropped\r\r\n"
+            "Record @self\r\r\nInvalid command or argument:  @self\r\r\n"
+            "Record \r\r\n"
+            "Record last\r\r\n"
+            "Crash \r\r\n");
+  EXPECT_TRUE(host.events().empty());
+}
+
+TEST(Dispatch, AnIfThenErrorEndsAnUninstallSectionSilently) {
+  TempDir dir;
+  ScopedRun run(dir, false, std::string(kVars) + "[uninstall]\n#IfThen (1==1)->Record x\n#Record never\n");
+  RecordingHost host;
+  SectionList list = section("[uninstall]");
+  SectionThreadProc(list);
+  closeExecutionLog();
+  EXPECT_TRUE(test::recordedLines().empty());
+  EXPECT_EQ(test::logText(run.logPath()), "");
+  EXPECT_TRUE(host.events().empty());
+}
+
+TEST(Dispatch, CopyMayReceiveLeftoverMarks) {
+  TempDir dir;
+  ScopedRun run(dir, true, kVars);
+  CommandRecord copy{findHandler("Record"), "$NOPE|#x", "Copy"};
+  Execute(copy);
+  EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"$NOPE|#x"});
+  // The bound on expansion holds for Copy too.
+  CommandRecord selfCopy{findHandler("Record"), "@self", "Copy"};
+  EXPECT_THROW(Execute(selfCopy), ScriptError);
+}
+
+TEST(Dispatch, IfThenComparesTheConditionAsWritten) {
+  TempDir dir;
+  ScopedRun run(dir, true, kVars);
+  const struct {
+    std::string arguments;
+    bool holds;
+  } cases[] = {
+      {"(@autorun==1)->#Run $INSTALL\\LumoClient.exe||0|show", true},
+      {"(@autorun!=1)->#X", false},
+      {"(@cachepath!=\"\")->#X", false},  // a pair of quotes is the empty text
+      {"(@cachepath==\"\")->#X", true},
+      {"(@spaced == 1)->#X", false},        // LEFT and RIGHT keep their blanks
+      {"(1==1)->#X", true},
+      {"($INSTALL==$INSTALL)->#X", true},   // never expanded
+      {"(@msg==值)->#X", true},
+      {"(autorun==1)->#X", false},          // without "@" LEFT is itself
+      {"((@autorun)==(1))->#X", true},      // every parenthesis goes
+  };
+  for (const auto& c : cases) {
+    CommandRecord record{findHandler("IfThen"), c.arguments, "IfThen"};
+    EXPECT_EQ(IfThen(record), c.holds) << c.arguments;
+    EXPECT_EQ(record.arguments, c.arguments.substr(c.arguments.find("->") + 2)) << c.arguments;
+  }
+}
+
+TEST(Dispatch, IfThenRunsItsTargetOnlyWhenTheConditionHolds) {
+  TempDir dir;
+  ScopedRun run(dir, true,
+                std::string(kVars) +
+                    "[install]\n#IfThen (@autorun==1)->#Record ran @msg\n#IfThen (@autorun==0)->#Record skipped\n"
+                    "#IfThen (1==1)->#Unknown x\n#Record after\n");
+  SectionList list = section("[install]");
+  RunSection(list);
+  closeExecutionLog();
+  EXPECT_EQ(test::recordedLines(), (std::vector<std::string>{"ran 值", "after"}));
+  EXPECT_EQ(test::logText(run.logPath()), "Record ran 值\r\r\nRecord after\r\r\n");
+}
+
+TEST(Dispatch, RunCommandLineLogsScriptErrorsAndSwallowsTheRest) {
+  for (bool installMode : {true, false}) {
+    TempDir dir;
+    ScopedRun run(dir, installMode, kVars);
+    RecordingHost host;
+    RunCommandLine("Fail report");
+    RunCommandLine("Unknown verb");
+    RunCommandLine("Crash");
+    RunCommandLine("IfThen (1==1)->Record x");
+    RunCommandLine("Record @msg");
+    closeExecutionLog();
+    std::string expected = installMode ? "Fail report\r\r\n[Fail] report\r\r\nCrash \r\r\nIfThen (1==1)->Record x\r\r\n"
+                                         "[IfThen] Nested or single conditions are not supported: (1==1)->Record x\r\r\n"
+                                       : "Fail report\r\r\nCrash \r\r\nIfThen (1==1)->Record x\r\r\n";
+    EXPECT_EQ(test::logText(run.logPath()), expected + "Record 值\r\r\n") << installMode;
+    EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"值"});
+    EXPECT_TRUE(host.events().empty());
+  }
+}
+
+}  // namespace
+}  // namespace lumo

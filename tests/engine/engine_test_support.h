@@ -1,0 +1,68 @@
+// Test verbs and a recording host for the engine and flow tests.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/run_environment.h"
+#include "script/host.h"
+#include "support/test_support.h"
+
+namespace lumo::test {
+
+// Lines the test verb "Record" received, in order, and what "SendLog"
+// received (the real one would report over the network).
+std::vector<std::string> recordedLines();
+std::vector<std::string> sentReports();
+void clearRecords();
+
+// Registers Record, Fail ("[Fail] " + text) and Crash (a non-script
+// exception), and replaces SendLog with a recorder.
+void registerTestVerbs();
+
+// The execution log's bytes as UTF-8 (GBK decoded, CR LF kept).
+std::string logText(const std::string& path);
+
+// A run environment for one test inside `dir`; restores the old one after.
+class ScopedRun {
+ public:
+  ScopedRun(const TempDir& dir, bool installMode, std::string_view script);
+  ~ScopedRun();
+  const std::string& logPath() const { return runEnvironment().logPath; }
+
+ private:
+  RunEnvironment saved_;
+};
+
+// A host without a dialog that records what it receives.
+class RecordingHost final : public Host {
+ public:
+  RecordingHost() { setHost(this); }
+  ~RecordingHost() override { setHost(nullptr); }
+
+  void balloon(const std::string& title, const std::string& text) override { add("balloon " + title + "|" + text); }
+  void installFailed() override { add("installFailed"); }
+  void installFinished() override { add("installFinished"); }
+  void progress(const std::string& text, int percent) override {
+    add("progress " + text + "|" + std::to_string(percent));
+  }
+  Button ask(const Question& question) override {
+    add("ask " + question.id + ": " + question.text);
+    return question.silentAnswer;
+  }
+  std::vector<std::string> events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+
+ private:
+  void add(std::string event) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+  }
+  std::mutex mutex_;
+  std::vector<std::string> events_;
+};
+
+}  // namespace lumo::test

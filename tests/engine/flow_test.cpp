@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+
+#include "app/orchestration.h"
+#include "app/worker_threads.h"
+#include "engine_test_support.h"
+#include "platform/text.h"
+#include "script/dispatcher.h"
+#include "script/script_engine.h"
+#include "ui/headless_dialogs.h"
+
+namespace lumo {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ScopedRun;
+using test::TempDir;
+
+constexpr const char* kVars =
+    "[var]\n"
+    "app_version=1.4.136.6\n"
+    "msg_complete=安装完成\n"
+    "msg_close=正在关闭\n"
+    "msg_cancel_complete=回滚完成\n"
+    "msg_removed=卸载完成\n";
+
+constexpr const char* kInstallSections =
+    "[installinit]\n#Record init\n"
+    "[install]\n#Notify 正在准备安装...|5\n#Record install $INSTALL\n#NotifyOK\n"
+    "[installok]\n#Notify 安装完成|100\n#IfThen (@autorun==1)->#Record run\n#Notify 正在关闭|100\n"
+    "[installfailed]\n#Record rollback\n#Notify 回滚完成|0\n";
+
+FlowTimings quick() {
+  FlowTimings timings;
+  timings.installInitWait = 3000ms;
+  timings.uninstallInitWait = 1000ms;
+  timings.closeTimer = 50ms;
+  timings.uninstallStartPause = 10ms;
+  timings.workerExitWait = 3000ms;
+  return timings;
+}
+
+struct Outcome {
+  int status = -1;
+  std::vector<std::string> questions;  // "id: text"
+  std::vector<std::string> lines;      // what the Record verb received
+  std::vector<std::string> reports;    // what SendLog received
+  std::string log;
+  std::string logPath;
+};
+
+// One silent run of the dialog of the mode, in process.
+Outcome runDialog(const TempDir& dir, bool installMode, const std::string& script, FlowTimings timings = quick()) {
+  Outcome outcome;
+  std::mutex mutex;
+  ScopedRun run(dir, installMode, script);
+  ui::HeadlessDialogs dialogs({.answer =
+                                   [&](const Question& question) {
+                                     std::lock_guard lock(mutex);
+                                     outcome.questions.push_back(question.id + ": " + question.text);
+                                     return question.silentAnswer;
+                                   },
+                               .timings = timings});
+  setModeDialogs(&dialogs);
+  outcome.status = runModeDialog();
+  setModeDialogs(nullptr);
+  EXPECT_EQ(runningWorkers(), 0);
+  closeExecutionLog();
+  outcome.lines = test::recordedLines();
+  outcome.reports = test::sentReports();
+  outcome.logPath = run.logPath();
+  outcome.log = test::logText(run.logPath());
+  return outcome;
+}
+
+std::string banner(std::string_view name) { return replaceAll(sectionBanner(name), "\n", "\r\n"); }
+
+// The banners in the order the log holds them.
+std::vector<std::string> bannersIn(const std::string& log) {
+  std::vector<std::string> names;
+  const std::string marker = "LumoShellParser::";
+  for (std::size_t at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
+    std::size_t end = log.find("  ", at);
+    names.push_back(log.substr(at + marker.size(), end - at - marker.size()));
+  }
+  return names;
+}
+
+std::string failureBox(const std::string& logPath) {
+  return "install.failed: 抱歉! Vexta影音安装过程中遇到问题并且无法修复，安装即将退出！\n安装日志详细描述了错误原因，请参考:" +
+         logPath;
+}
+
+TEST(InstallFlow, ASilentInstallationRunsItsThreeSectionsAndCloses) {
+  for (std::string autorun : {"1", "0"}) {
+    TempDir dir;
+    Outcome outcome = runDialog(dir, true, std::string(kVars) + "autorun=" + autorun + "\n" + kInstallSections);
+    EXPECT_EQ(outcome.status, kExitOk);
+    EXPECT_EQ(bannersIn(outcome.log), (std::vector<std::string>{"ExecInstallInit", "ExecInstall", "ExecInstallOK"}));
+    std::vector<std::string> lines{"init", "install " + dir / "programs/Vexta"};
+    if (autorun == "1") lines.push_back("run");
+    EXPECT_EQ(outcome.lines, lines);
+    // With autorun other than "1" the finish page is never seen; the close
+    // timer ends the run and reports that the product was not started.
+    EXPECT_EQ(outcome.reports, std::vector<std::string>{autorun == "1" ? "install|complete||+setuprun=1"
+                                                                        : "install|complete||+setuprun=0"});
+    EXPECT_TRUE(outcome.questions.empty());
+    EXPECT_NE(outcome.log.find("Notify 正在关闭|100\r\r\n"), std::string::npos);
+  }
+}
+
+TEST(InstallFlow, AFailingCommandRollsBackAndEndsWithTheFailureBox) {
+  TempDir dir;
+  std::string script = std::string(kVars) + "autorun=1\n" +
+                       replaceAll(kInstallSections, "#NotifyOK\n", "#Fail boom\n#Record never\n#NotifyOK\n");
+  Outcome outcome = runDialog(dir, true, script);
+  EXPECT_EQ(outcome.status, kExitInstallFailed);
+  EXPECT_EQ(bannersIn(outcome.log), (std::vector<std::string>{"ExecInstallInit", "ExecInstall", "ExecInstallFailed"}));
+  EXPECT_EQ(outcome.lines, (std::vector<std::string>{"init", "install " + dir / "programs/Vexta", "rollback"}));
+  EXPECT_EQ(outcome.questions, (std::vector<std::string>{"script.command-failed: 执行安装命令时出错：\n[Fail] boom",
+                                                         failureBox(outcome.logPath)}));
+  EXPECT_EQ(outcome.reports, std::vector<std::string>{"install|failed||"});
+  EXPECT_NE(outcome.log.find("Fail boom\r\r\n[Fail] boom\r\r\n" + banner(kExecInstallFailed)), std::string::npos);
+}
+
+TEST(InstallFlow, AFailureInsideTheRollbackEndsTheRunAtOnce) {
+  TempDir dir;
+  std::string script = std::string(kVars) + "autorun=1\n" +
+                       replaceAll(replaceAll(kInstallSections, "#NotifyOK\n", "#Fail boom\n"), "#Record rollback\n",
+                                  "#Record rollback\n#Fail again\n");
+  Outcome outcome = runDialog(dir, true, script);
+  EXPECT_EQ(outcome.status, kExitInstallFailed);
+  EXPECT_EQ(outcome.lines, (std::vector<std::string>{"init", "install " + dir / "programs/Vexta", "rollback"}));
+  EXPECT_EQ(outcome.questions, (std::vector<std::string>{"script.command-failed: 执行安装命令时出错：\n[Fail] boom",
+                                                         "script.command-failed: 执行安装命令时出错：\n[Fail] again",
+                                                         failureBox(outcome.logPath)}));
+  EXPECT_EQ(outcome.reports, std::vector<std::string>{"install|failed||"});
+  EXPECT_EQ(outcome.log.find("Notify 回滚完成"), std::string::npos);
+}
+
+TEST(InstallFlow, AFailureInTheInitSectionRollsBackWithoutInstalling) {
+  TempDir dir;
+  std::string script =
+      std::string(kVars) + "autorun=1\n" + replaceAll(kInstallSections, "#Record init\n", "#Fail init\n");
+  Outcome outcome = runDialog(dir, true, script);
+  EXPECT_EQ(outcome.status, kExitInstallFailed);
+  EXPECT_EQ(bannersIn(outcome.log), (std::vector<std::string>{"ExecInstallInit", "ExecInstallFailed"}));
+  EXPECT_EQ(outcome.lines, std::vector<std::string>{"rollback"});
+}
+
+TEST(InstallFlow, ASilentRunEndsWithItsLastWorkerWhenNothingClosesIt) {
+  const struct {
+    std::string from, to;
+    int status;
+    std::vector<std::string> banners;
+  } cases[] = {
+      // [install] without NotifyOK: [installok] never runs, nothing completed.
+      {"#NotifyOK\n", "", kExitIncomplete, {"ExecInstallInit", "ExecInstall"}},
+      // [installok] without msg_close: the installation did complete.
+      {"#Notify 正在关闭|100\n", "", kExitOk, {"ExecInstallInit", "ExecInstall", "ExecInstallOK"}},
+      // A rollback that never says it is done still ended in failure.
+      {"#Notify 回滚完成|0\n", "", kExitInstallFailed, {"ExecInstallInit", "ExecInstall", "ExecInstallFailed"}},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    std::string sections = replaceAll(kInstallSections, c.from, c.to);
+    if (c.status == kExitInstallFailed) sections = replaceAll(sections, "#NotifyOK\n", "#Fail boom\n");
+    Outcome outcome = runDialog(dir, true, std::string(kVars) + "autorun=1\n" + sections);
+    EXPECT_EQ(outcome.status, c.status) << c.from;
+    EXPECT_EQ(bannersIn(outcome.log), c.banners) << c.from;
+  }
+}
+
+TEST(InstallFlow, AnInitSectionThatOutlivesItsWaitKeepsRunning) {
+  TempDir dir;
+  FlowTimings timings = quick();
+  timings.installInitWait = 100ms;
+  std::string script = std::string(kVars) + "autorun=1\n" +
+                       replaceAll(kInstallSections, "#Record init\n",
+                                  "#Notify 正在初始化...|1\n#SleepMiliSeconds 600\n#Record init-late\n");
+  Outcome outcome = runDialog(dir, true, script, timings);
+  EXPECT_EQ(outcome.status, kExitOk);
+  // [install] started while [installinit] slept; the run waited for it.
+  EXPECT_LT(outcome.log.find(banner(kExecInstall)), outcome.log.find("Record init-late"));
+  EXPECT_EQ(outcome.lines.front(), "install " + dir / "programs/Vexta");
+  EXPECT_NE(std::find(outcome.lines.begin(), outcome.lines.end(), "init-late"), outcome.lines.end());
+}
+
+TEST(InstallFlow, AnEarlierVextaFolderIsKeptWhenItExists) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "Apps/Vexta");
+  std::filesystem::create_directories(dir / "Apps/Other");
+  const struct {
+    std::string installdir, folder, replace;
+  } cases[] = {
+      {dir / "Apps/Vexta", dir / "Apps/Vexta", "1"},
+      {replaceAll(dir / "Apps/Vexta", "/", "\\"), dir / "Apps/Vexta", "1"},  // either separator
+      {dir / "Apps/Other", dir / "programs/Vexta", "0"},
+      {dir / "Gone/Vexta", dir / "programs/Vexta", "0"},
+      {"", dir / "programs/Vexta", "0"},
+  };
+  for (const auto& c : cases) {
+    Outcome outcome = runDialog(dir, true,
+                                std::string(kVars) + "replacesetup=0\ninstalldir=" + c.installdir +
+                                    "\n[install]\n#Record $INSTALL|@replacesetup\n");
+    EXPECT_EQ(outcome.lines, std::vector<std::string>{c.folder + "|" + c.replace}) << c.installdir;
+    EXPECT_EQ(outcome.status, kExitIncomplete);
+  }
+}
+
+// A window for driving the install flow by hand, as a wizard with a user.
+class VisibleWindow final : public InstallWindow {
+ public:
+  void hide() override { hidden = true; }
+  bool isHidden() const override { return hidden; }
+  void endDialog() override { ended = true; }
+  bool hidden = false;
+  bool ended = false;
+};
+
+TEST(InstallFlow, AChosenFolderEqualToTheEarlierOneIgnoringCaseReplacesIt) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "Apps/Vexta");
+  ScopedRun run(dir, true, std::string(kVars) + "replacesetup=0\ninstalldir=" + dir / "Apps/Vexta" +
+                               "\n[install]\n#Record $INSTALL|@replacesetup\n");
+  runEnvironment().silent = false;
+  TaskLoop loop;
+  VisibleWindow window;
+  InstallFlow flow(loop, window, quick());
+  flow.initialise();
+  EXPECT_EQ(flow.folder(), dir / "Apps/Vexta");
+  flow.startInstallation(dir / "APPS/vexta");
+  flow.startInstallation(dir / "elsewhere");  // started once only
+  waitForWorkers(3000ms);
+  EXPECT_EQ(test::recordedLines(), std::vector<std::string>{dir / "APPS/vexta|1"});
+}
+
+TEST(UninstallFlow, ASilentUninstallationRemovesAndCloses) {
+  TempDir dir;
+  test::writeFile(dir / "opt/Vexta/LumoClient.exe", "");
+  std::string script = std::string(kVars) + "rmuserdata=1\ninstalldir=" + dir / "opt/Vexta" +
+                       "\n[uninstallinit]\n#Record uinit\n"
+                       "[uninstall]\n#Record remove $INSTALL @rmuserdata\n#Fail ignored\n#Record $NOPE\n"
+                       "#Notify 卸载完成|100\n#Record after\n";
+  Outcome outcome = runDialog(dir, false, script);
+  EXPECT_EQ(outcome.status, kExitOk);
+  EXPECT_EQ(bannersIn(outcome.log), (std::vector<std::string>{"ExecUnInstallInit", "ExecUninstall"}));
+  EXPECT_EQ(outcome.lines, (std::vector<std::string>{"uinit", "remove " + dir / "opt/Vexta" + " 0", "after"}));
+  EXPECT_NE(outcome.log.find("Fail ignored\r\r\nRecord $NOPE\r\r\nInvalid command or argument:  $NOPE\r\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(outcome.questions.empty());
+  EXPECT_TRUE(outcome.reports.empty());  // a silent uninstallation sends no closing report
+}
+
+TEST(UninstallFlow, WithoutAnInstallationNothingIsRemoved) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "opt/Vexta");  // no LumoClient.exe in it
+  for (std::string installdir : {dir / "opt/Vexta", dir / "missing", std::string()}) {
+    std::string script = std::string(kVars) + "installdir=" + installdir +
+                         "\n[uninstallinit]\n#Record uinit\n[uninstall]\n#Record remove\n#Notify 卸载完成|100\n";
+    Outcome outcome = runDialog(dir, false, script);
+    EXPECT_EQ(outcome.status, kExitOk);
+    EXPECT_EQ(outcome.lines, std::vector<std::string>{"uinit"});
+    EXPECT_EQ(outcome.questions, std::vector<std::string>{"uninstall.not-installed: 您未安装或已经卸载了Vexta影音！"});
+    EXPECT_EQ(bannersIn(outcome.log), std::vector<std::string>{"ExecUnInstallInit"});
+  }
+}
+
+TEST(UninstallFlow, AnUninstallationThatNeverSaysItIsDoneEndsIncomplete) {
+  TempDir dir;
+  test::writeFile(dir / "opt/Vexta/LumoClient.exe", "");
+  std::string script = std::string(kVars) + "installdir=" + dir / "opt/Vexta" +
+                       "\n[uninstall]\n#Record remove\n#IfThen (1==1)->Record broken\n#Notify 卸载完成|100\n";
+  Outcome outcome = runDialog(dir, false, script);
+  EXPECT_EQ(outcome.status, kExitIncomplete);
+  EXPECT_EQ(outcome.lines, std::vector<std::string>{"remove"});
+}
+
+TEST(HeadlessDialogs, ARunThatWouldNeedAWindowSaysSoAndEnds) {
+  TempDir dir;
+  ScopedRun run(dir, true, std::string(kVars) + kInstallSections);
+  runEnvironment().silent = false;
+  ui::HeadlessDialogs dialogs;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(dialogs.runInstallWizard(), kExitOk);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("only silent runs"), std::string::npos);
+  EXPECT_TRUE(test::recordedLines().empty());
+}
+
+}  // namespace
+}  // namespace lumo

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "app/dialog_thread.h"
+#include "app/orchestration.h"
+#include "engine_test_support.h"
+#include "script/script_engine.h"
+
+namespace lumo {
+namespace {
+
+using namespace std::chrono_literals;
+using test::RecordingHost;
+using test::ScopedRun;
+using test::TempDir;
+
+void call(std::string_view verb, const std::string& arguments) { findHandler(verb)(arguments); }
+
+TEST(Progress, NotifySendsTheTextWithAClampedPercentage) {
+  RecordingHost host;
+  const struct {
+    std::string arguments, event;
+  } cases[] = {
+      {"正在初始化...|2", "progress 正在初始化...|2"},
+      {"a|150", "progress a|100"},
+      {"a|-5", "progress a|0"},
+      {"a|x7", "progress a|0"},
+      {"a| 42%", "progress a|42"},
+      {"|35", "progress |35"},
+      {"Process++|0", "progress Process++|0"},
+  };
+  for (const auto& c : cases) call("Notify", c.arguments);
+  std::vector<std::string> expected;
+  for (const auto& c : cases) expected.push_back(c.event);
+  EXPECT_EQ(host.events(), expected);
+}
+
+TEST(Progress, NotifyNeedsExactlyTwoFields) {
+  RecordingHost host;
+  for (std::string arguments : {"only", "a|1|2", ""}) {
+    try {
+      call("Notify", arguments);
+      ADD_FAILURE() << arguments;
+    } catch (const ScriptError& error) {
+      EXPECT_EQ(std::string(error.what()), "[Notify] Invalid arguments (nArg!=2): " + arguments);
+    }
+  }
+  EXPECT_TRUE(host.events().empty());
+}
+
+TEST(Progress, NotifyOkIgnoresItsArgumentsAndSleepReturnsAtOnceForNothing) {
+  RecordingHost host;
+  call("NotifyOK", "");
+  call("NotifyOK", "whatever");
+  EXPECT_EQ(host.events(), (std::vector<std::string>{"installFinished", "installFinished"}));
+  auto start = std::chrono::steady_clock::now();
+  for (std::string count : {"0", "", "abc", "-5", "-2147483648"}) call("SleepMiliSeconds", count);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+  start = std::chrono::steady_clock::now();
+  call("SleepMiliSeconds", "120");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 120ms);
+}
+
+TEST(Orchestration, IsInstalledNewerComparesFourNumericComponents) {
+  TempDir dir;
+  ScopedRun run(dir, true, "[var]\napp_version=1.4.136.6\n");
+  const struct {
+    std::string installed;
+    bool newer;
+  } cases[] = {
+      {"", false},           {"1.4.136.6", false}, {"1.4.137", true},       {"1.4.136.7", true},
+      {"1.4.135.99", false}, {"2", true},          {"1.4.136.6.9", false},  {"1.10.0.0", true},
+      {"1.4.x.9", false},    {"01.04.136.06", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsInstalledNewer(c.installed), c.newer) << c.installed;
+}
+
+TEST(DialogThreadLoop, AWorkerWaitsUntilTheDialogHandledItsCall) {
+  TaskLoop loop;
+  std::atomic<int> handled{0};
+  std::atomic<bool> sawHandled{false};
+  std::thread worker([&] {
+    loop.call([&] {
+      std::this_thread::sleep_for(30ms);
+      handled = 1;
+    });
+    sawHandled = handled == 1;
+    loop.post([&] { loop.quit(); });
+  });
+  loop.run();
+  worker.join();
+  EXPECT_TRUE(sawHandled);
+}
+
+TEST(DialogThreadLoop, CallsAfterTheDialogEndedReturnAtOnce) {
+  TaskLoop loop;
+  loop.quit();
+  std::atomic<bool> ran{false};
+  std::thread worker([&] { loop.call([&] { ran = true; }); });
+  worker.join();
+  EXPECT_FALSE(ran);
+}
+
+TEST(DialogThreadLoop, TimersTickUntilStopped) {
+  TaskLoop loop;
+  int ticks = 0;
+  int timer = 0;
+  timer = loop.startTimer(10ms, [&] {
+    if (++ticks == 3) {
+      loop.stopTimer(timer);
+      loop.startTimer(20ms, [&] { loop.quit(); });
+    }
+  });
+  loop.run();
+  EXPECT_EQ(ticks, 3);
+  // serveUntil gives up when the time is up.
+  TaskLoop idle;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(idle.serveUntil([] { return false; }, 50ms));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 50ms);
+}
+
+}  // namespace
+}  // namespace lumo
