@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "script/decimal.h"
 #include "script/dispatcher.h"
+#include "script/expansion.h"
 #include "script/host.h"
 #include "script/script_error.h"
 
@@ -190,7 +191,7 @@ void InstallFlow::initialise() {
   RunEnvironment& env = runEnvironment();
   folder_ = pathExists(installed) && installed.find("/Vexta") != std::string::npos ? installed
                                                                                    : env.programFiles + "/Vexta";
-  env.install = folder_;
+  setInstallFolder(folder_);
   installedIsNewer_ = IsInstalledNewer(GetVariable("realversion"));
   initialised();
   if (env.silent) startInstallation(folder_);
@@ -202,7 +203,7 @@ void InstallFlow::startInstallation(const std::string& folder) {
   if (installing_ || rollbackStarted_) return;
   installing_ = true;
   folder_ = folder;
-  runEnvironment().install = folder;
+  setInstallFolder(folder);
   if (equalsIgnoreCase(folder, nativePath(GetVariable("installdir")))) SetVariable("replacesetup", "1");
   startSection(kExecInstall, std::move(install_));
 }
@@ -304,8 +305,9 @@ void UninstallFlow::initialise() {
   waitForSection(initWorker, timings_.uninstallInitWait);
 
   RunEnvironment& env = runEnvironment();
-  env.install = nativePath(GetVariable("installdir"));
-  installed_ = pathExists(env.install) && pathExists(env.install + "/LumoClient.exe");
+  const std::string folder = nativePath(GetVariable("installdir"));
+  setInstallFolder(folder);
+  installed_ = pathExists(folder) && pathExists(folder + "/LumoClient.exe");
   if (!installed_) {
     // Shown in silent runs too: nothing is removed and nobody would know why.
     host().ask(Question{.id = "uninstall.not-installed",

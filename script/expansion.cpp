@@ -1,5 +1,6 @@
 #include "script/expansion.h"
 
+#include <mutex>
 #include <string_view>
 
 #include "app/run_environment.h"
@@ -9,12 +10,15 @@
 namespace lumo {
 namespace {
 
+std::mutex installFolderMutex;
+
 // Replaces every occurrence of each macro, one macro after the other. The
 // order matters: "$INSTALL" is a prefix of "$INSTALLER".
 void replaceMacros(std::string& text) {
   const RunEnvironment& env = runEnvironment();
+  const std::string install = installFolder();
   const std::pair<std::string_view, const std::string*> macros[] = {
-      {"$INSTALLER", &env.installer}, {"$INSTALL", &env.install},       {"$KERNEL", &env.kernel},
+      {"$INSTALLER", &env.installer}, {"$INSTALL", &install},           {"$KERNEL", &env.kernel},
       {"$DESKTOP", &env.desktop},     {"$SYSTEM", &env.system},         {"$SMPROGRAMS", &env.smPrograms},
       {"$APPDATA", &env.appData},     {"$INIPATH", &env.iniPath},       {"$CURPATH", &env.curPath},
       {"$CURDESKTOP", &env.curDesktop},
@@ -40,6 +44,16 @@ bool replaceVariables(std::string& text, int& budget) {
 }
 
 }  // namespace
+
+std::string installFolder() {
+  std::lock_guard lock(installFolderMutex);
+  return runEnvironment().install;
+}
+
+void setInstallFolder(const std::string& folder) {
+  std::lock_guard lock(installFolderMutex);
+  runEnvironment().install = folder;
+}
 
 bool Expand(std::string& text) {
   const std::string original = text;
