@@ -65,6 +65,17 @@ bool writeFreshFile(const std::string& path, const std::string& bytes) {
   return ok;
 }
 
+int reportNoScript() {
+  Question question;
+  question.id = "startup.no-script";
+  question.text = std::string(kNoScriptText);
+  question.caption = std::string(kInstallerCaption);
+  question.buttons = {Button::Ok};
+  question.icon = Icon::Warning;
+  host().ask(question);
+  return kExitStartupFailed;
+}
+
 }  // namespace
 
 StartupSwitches parseSwitches(const std::vector<std::string>& arguments) {
@@ -123,23 +134,17 @@ int startUp(const std::vector<std::string>& arguments) {
     std::optional<std::string> script = ResourceBundle::ofThisProgram().load(kScriptType, kScriptId);
     if (!script) {
       if (!ResourceBundle::ofThisProgram().error().empty()) debugOutput(ResourceBundle::ofThisProgram().error());
-      Question question;
-      question.id = "startup.no-script";
-      question.text = std::string(kNoScriptText);
-      question.caption = std::string(kInstallerCaption);
-      question.buttons = {Button::Ok};
-      question.icon = Icon::Warning;
-      host().ask(question);
-      return kExitStartupFailed;
+      return reportNoScript();
     }
     std::string copy = environment.tempDir + std::string(kTemporaryScriptName);
-    // When the copy cannot be made the run goes on with the script path
-    // beside the program: sections read as empty, variables as "".
-    if (writeFreshFile(copy, *script)) {
-      environment.iniPath = copy;
-      environment.logPath = environment.installMode ? environment.kernel + "/LumoClient/" + std::string(kLogFileName)
-                                                    : environment.tempDir + std::string(kLogFileName);
-    }
+    // Without a copy there is no script to run. Going on would run empty
+    // sections and let the first variable write create a stray install.ini
+    // beside the program, which every later start would then take for the
+    // real script.
+    if (!writeFreshFile(copy, *script)) return reportNoScript();
+    environment.iniPath = copy;
+    environment.logPath = environment.installMode ? environment.kernel + "/LumoClient/" + std::string(kLogFileName)
+                                                  : environment.tempDir + std::string(kLogFileName);
   }
 
   if (!openExecutionLog(environment.logPath)) debugOutput("cannot open the log " + environment.logPath);

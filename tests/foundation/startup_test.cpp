@@ -300,6 +300,16 @@ TEST(StartupRun, NoScriptAnywhereIsReportedOnStderr) {
   EXPECT_FALSE(pathExists(sandbox.path("tmp/lumo_install.ini")));
 }
 
+TEST(StartupRun, AScriptCopyThatCannotBeWrittenEndsTheRunWithoutAStrayScript) {
+  Sandbox sandbox;
+  std::string program = sandbox.place(buildPath("LumoInstaller"), "dist");
+  writeFile(sandbox.path("tmp"), "a file where the temporary folder should be");
+  auto result = sandbox.run(program, {"/s"});
+  EXPECT_EQ(result.exitCode, kExitStartupFailed);
+  EXPECT_NE(result.err.find("找不到安装配置文件！"), std::string::npos) << result.err;
+  EXPECT_FALSE(pathExists(sandbox.path("dist/install.ini")));
+}
+
 TEST(StartupRun, AwkwardScriptsNeitherCrashNorLoseLines) {
   Sandbox sandbox;
   std::string program = sandbox.place(buildPath("LumoInstaller"), "dist");
