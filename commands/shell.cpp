@@ -1,0 +1,159 @@
+// CreateShortCut, PinTaskBar, RegDLL, UnRegDLL and GetMaxDisk: the product
+// in the desktop's menus and on its desktop, its components registered, and
+// the disk for its cache.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <string_view>
+
+#include "platform/debug_channel.h"
+#include "platform/desktop_entry.h"
+#include "platform/desktop_favourites.h"
+#include "platform/disks.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/shared_module.h"
+#include "platform/text.h"
+#include "script/script_engine.h"
+
+namespace lumo {
+namespace {
+
+constexpr std::string_view kLinkTargetNotFound = "[CreateShortCut] Source file or link not found: ";
+constexpr std::string_view kPinLinkMissing = "[PinTaskBar] Source link not exists: ";
+constexpr std::string_view kPinNotOffered = "[PinTaskBar] The desktop offers no taskbar to pin to: ";
+constexpr std::string_view kPinFailed = "[PinTaskBar] Pinning failed: ";
+constexpr std::string_view kModuleNotFound = "[RegDLL] Source file not found:";
+
+bool pathExists(const std::string& path) {
+  struct stat info{};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+bool isProgramFile(const std::string& path) {
+  struct stat info{};
+  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool isExecutableFile(const std::string& path) {
+  return isProgramFile(path) && ::access(path.c_str(), X_OK) == 0;
+}
+
+bool isWebAddress(std::string_view target) {
+  return target.find("http://") != std::string_view::npos || target.find("https://") != std::string_view::npos;
+}
+
+struct LinkTarget {
+  std::string path;
+  std::string arguments;
+};
+
+// The target text carries the program's arguments after a "-" ("...\LumoInstaller
+// -uinst"). A "-" inside the path itself (a folder "my-app", a home folder
+// "/home/jean-luc") must not cut it, so a text that names an existing path
+// as a whole is never cut, and otherwise the first "-" before which an
+// existing file ends wins. Only when no such "-" exists does the first one
+// count. Web addresses carry no arguments and are never cut.
+LinkTarget splitLinkTarget(std::string_view target) {
+  std::size_t first = target.find('-');
+  if (first == std::string_view::npos || isWebAddress(target) || pathExists(nativePath(target)))
+    return {std::string(target), ""};
+  std::size_t cut = first;
+  for (std::size_t dash = first; dash != std::string_view::npos; dash = target.find('-', dash + 1)) {
+    if (isProgramFile(nativePath(trim(target.substr(0, dash))))) {
+      cut = dash;
+      break;
+    }
+  }
+  LinkTarget link{std::string(trim(target.substr(0, cut))), std::string(trim(target.substr(cut)))};
+  // A lone "-" is not an argument.
+  if (utf16Length(link.arguments) < 2) link.arguments.clear();
+  return link;
+}
+
+std::string fileStem(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') + 1);
+  std::size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+void CreateShortCut(const std::string& arguments) {
+  std::vector<std::string> fields = splitFields("CreateShortCut", arguments, 4);
+  const std::string& target = fields[1];
+  if (!pathExists(nativePath(target)) && !isWebAddress(target) && target.find('-') == std::string::npos)
+    throw ScriptError(std::string(kLinkTargetNotFound) + arguments);
+
+  std::string linkPath = desktopEntryPath(nativePath(fields[0]));
+  LinkTarget link = splitLinkTarget(target);
+  DesktopEntry entry;
+  entry.name = fileStem(linkPath);
+  entry.comment = fields[3];
+  entry.icon = fields[2].empty() ? "" : nativePath(fields[2]);
+  if (isWebAddress(link.path)) {
+    entry.url = std::string(trim(link.path));
+  } else {
+    std::string program = nativePath(link.path);
+    if (!link.arguments.empty() || isExecutableFile(program) || !pathExists(program)) {
+      entry.program = program;
+      entry.arguments = splitCommandLine(link.arguments);
+    } else {
+      // A document or a folder: the desktop opens it with its usual program.
+      entry.url = fileUri(program);
+    }
+  }
+  // Replaces an existing link in one step. A folder that does not exist
+  // makes the write fail; nothing is reported, as with any link failure.
+  if (!writeDesktopEntry(linkPath, entry)) debugOutput("[CreateShortCut] cannot write " + linkPath);
+}
+
+void PinTaskBar(const std::string& arguments) {
+  std::string link = desktopEntryPath(nativePath(arguments));
+  if (!pathExists(link)) {
+    debugOutput(std::string(kPinLinkMissing) + arguments);
+    return;
+  }
+  // Linux counts as a system that offers the pin; whether this desktop does
+  // is up to its session.
+  switch (pinToFavourites(link)) {
+    case PinOutcome::Pinned:
+    case PinOutcome::AlreadyPinned: break;
+    case PinOutcome::NotOffered: debugOutput(std::string(kPinNotOffered) + arguments); break;
+    case PinOutcome::Failed: debugOutput(std::string(kPinFailed) + arguments); break;
+  }
+}
+
+void RegDLL(const std::string& arguments) {
+  std::string module = nativePath(arguments);
+  if (!pathExists(module)) throw ScriptError(std::string(kModuleNotFound) + arguments);
+  callModuleEntry(module, "DllRegisterServer");
+}
+
+void UnRegDLL(const std::string& arguments) {
+  std::string module = nativePath(arguments);
+  if (!pathExists(module)) return;
+  callModuleEntry(module, "DllUnregisterServer");
+}
+
+// The "drive" is the mount point without its trailing "/", so that the
+// script's "@maxdisk\cache" is the folder "cache" on that disk; the root
+// file system therefore yields the empty text.
+void GetMaxDisk(const std::string& arguments) {
+  OutputArguments output = splitOutput("GetMaxDisk", arguments);
+  std::optional<std::string> disk = roomiestLocalDisk();
+  if (!disk) return;
+  std::string drive = *disk;
+  while (!drive.empty() && drive.back() == '/') drive.pop_back();
+  SetVariable(output.variable, drive);
+}
+
+const CommandRegistration registrations[] = {
+    {"CreateShortCut", CreateShortCut},
+    {"PinTaskBar", PinTaskBar},
+    {"RegDLL", RegDLL},
+    {"UnRegDLL", UnRegDLL},
+    {"GetMaxDisk", GetMaxDisk},
+};
+
+}  // namespace
+}  // namespace lumo

@@ -1,0 +1,100 @@
+#include "platform/desktop_entry.h"
+
+#include "platform/atomic_file.h"
+#include "platform/text.h"
+
+namespace lumo {
+namespace {
+
+// Characters after which an Exec argument must be quoted.
+constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
+
+// A value of type string or localestring: backslash and control characters
+// escaped, a leading blank kept with "\s".
+std::string escapeValue(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    char c = value[i];
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case ' ':
+        out += i == 0 ? "\\s" : " ";
+        break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string quoteExecArgument(std::string_view argument) {
+  std::string percentSafe = replaceAll(argument, "%", "%%");
+  if (!argument.empty() && argument.find_first_of(kReserved) == std::string_view::npos) return percentSafe;
+  std::string quoted = "\"";
+  for (char c : percentSafe) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+}  // namespace
+
+std::string desktopEntryPath(std::string_view linkPath) {
+  constexpr std::string_view kLnk = ".lnk";
+  if (linkPath.size() > kLnk.size() && equalsIgnoreCase(linkPath.substr(linkPath.size() - kLnk.size()), kLnk))
+    return std::string(linkPath.substr(0, linkPath.size() - kLnk.size())) + ".desktop";
+  return std::string(linkPath);
+}
+
+std::string desktopExecValue(const std::string& program, const std::vector<std::string>& arguments) {
+  std::string line = quoteExecArgument(program);
+  for (const std::string& argument : arguments) line += " " + quoteExecArgument(argument);
+  return escapeValue(line);
+}
+
+std::string renderDesktopEntry(const DesktopEntry& entry) {
+  std::string text = "[Desktop Entry]\nVersion=1.0\n";
+  if (entry.url.empty()) {
+    text += "Type=Application\n";
+  } else {
+    text += "Type=Link\n";
+  }
+  text += "Name=" + escapeValue(entry.name) + "\n";
+  if (!entry.comment.empty()) text += "Comment=" + escapeValue(entry.comment) + "\n";
+  if (!entry.icon.empty()) text += "Icon=" + escapeValue(entry.icon) + "\n";
+  if (entry.url.empty()) {
+    text += "Exec=" + desktopExecValue(entry.program, entry.arguments) + "\n";
+    text += "Terminal=false\n";
+  } else {
+    text += "URL=" + escapeValue(entry.url) + "\n";
+  }
+  return text;
+}
+
+bool writeDesktopEntry(const std::string& path, const DesktopEntry& entry) {
+  return replaceFileAtomically(path, renderDesktopEntry(entry), 0755);
+}
+
+std::string fileUri(std::string_view absolutePath) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file://";
+  for (unsigned char c : absolutePath) {
+    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                 std::string_view("/-._~").find(static_cast<char>(c)) != std::string_view::npos;
+    if (plain) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  return uri;
+}
+
+}  // namespace lumo

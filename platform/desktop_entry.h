@@ -1,0 +1,44 @@
+// Shell links on Linux: freedesktop desktop entries (.desktop files). A link
+// to a program becomes Type=Application with an Exec line, a link to a web
+// address Type=Link with a URL. The file is written whole and renamed into
+// place, and carries the executable bit, which desktops require before they
+// trust an entry on the desktop.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumo {
+
+// The file that stands for the link name a script gives: "X.lnk" (any
+// letter case) becomes "X.desktop"; every other name is used as it is.
+std::string desktopEntryPath(std::string_view linkPath);
+
+struct DesktopEntry {
+  std::string name;     // Name=, what menus and desktops show
+  std::string comment;  // Comment=, left out when empty
+  std::string icon;     // Icon=, left out when empty
+  // Type=Application: the program and its arguments, one per element.
+  std::string program;
+  std::vector<std::string> arguments;
+  // Type=Link when not empty: the address to open (web address or file URI).
+  std::string url;
+};
+
+// The Exec value for a program and its arguments: every element quoted as
+// the Desktop Entry rules require, "%" doubled, and the whole line escaped
+// as a string value of the file.
+std::string desktopExecValue(const std::string& program, const std::vector<std::string>& arguments);
+
+// The whole text of the entry.
+std::string renderDesktopEntry(const DesktopEntry& entry);
+
+// Writes the entry to `path` (replacing a file there) with mode 0755.
+// Returns false when it could not be written; nothing is left behind then.
+bool writeDesktopEntry(const std::string& path, const DesktopEntry& entry);
+
+// "file://" followed by the percent-encoded absolute path.
+std::string fileUri(std::string_view absolutePath);
+
+}  // namespace lumo
