@@ -149,11 +149,16 @@ void DialogFlow::startCloseTimer() {
   closeTimer_ = thread_.startTimer(timings_.closeTimer, [this] { onCloseTimer(); });
 }
 
+void DialogFlow::stopCloseTimer() {
+  if (closeTimer_ == 0) return;
+  thread_.stopTimer(closeTimer_);
+  closeTimer_ = 0;
+}
+
 void DialogFlow::onCloseTimer() {
   // A visible dialog waits for its user; the timer closes it once hidden.
   if (!window_.isHidden()) return;
-  thread_.stopTimer(closeTimer_);
-  closeTimer_ = 0;
+  stopCloseTimer();
   postCloseRequest();
 }
 
@@ -218,6 +223,9 @@ void InstallFlow::onInstallFailed() {
   failureFlow_ = true;
   if (!rollbackStarted_) {
     rollbackStarted_ = true;
+    // A line after msg_close in [installok] failed: the close timer must
+    // not end the run in the middle of the rollback.
+    stopCloseTimer();
     SectionList rollback;
     ReadSection("[installfailed]", rollback);
     startSection(kExecInstallFailed, std::move(rollback));

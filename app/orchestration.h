@@ -113,6 +113,8 @@ class DialogFlow {
   // Returns whether it has ended.
   bool waitForSection(int worker, std::chrono::milliseconds limit);
   void postCloseRequest();
+  // A rollback supersedes a pending close: the run ends with its failure.
+  void stopCloseTimer();
   // Initialisation is over: from now on a silent run ends with its last
   // worker, whatever text it sent last.
   void initialised();

@@ -141,6 +141,19 @@ TEST(InstallFlow, AFailureInsideTheRollbackEndsTheRunAtOnce) {
   EXPECT_EQ(outcome.log.find("Notify 回滚完成"), std::string::npos);
 }
 
+TEST(InstallFlow, ARollbackAfterTheClosingTextRunsToItsEnd) {
+  TempDir dir;
+  std::string script = std::string(kVars) + "autorun=1\n" +
+                       replaceAll(replaceAll(kInstallSections, "#Notify 正在关闭|100\n", "#Notify 正在关闭|100\n#Fail late\n"),
+                                  "#Record rollback\n", "#Record rollback\n#SleepMiliSeconds 300\n");
+  Outcome outcome = runDialog(dir, true, script);
+  EXPECT_EQ(outcome.status, kExitInstallFailed);
+  // The close timer (50 ms here) did not end the run during the rollback.
+  EXPECT_EQ(outcome.questions, (std::vector<std::string>{"script.command-failed: 执行安装命令时出错：\n[Fail] late",
+                                                         failureBox(outcome.logPath)}));
+  EXPECT_EQ(outcome.reports, (std::vector<std::string>{"install|complete||+setuprun=1", "install|failed||"}));
+}
+
 TEST(InstallFlow, AFailureInTheInitSectionRollsBackWithoutInstalling) {
   TempDir dir;
   std::string script =
