@@ -66,6 +66,16 @@ struct Packed {
   }
 };
 
+TEST(ResourceBundle, ChecksumIsTheCommonCrc32InAnyPieces) {
+  EXPECT_EQ(crc32Update(0, "123456789", 9), 0xCBF43926u);
+  std::string bytes = allByteValues(3) + "tail";
+  std::uint32_t whole = crc32Update(0, bytes.data(), bytes.size());
+  for (std::size_t cut : {1u, 7u, 8u, 9u, 300u}) {
+    std::uint32_t pieces = crc32Update(crc32Update(0, bytes.data(), cut), bytes.data() + cut, bytes.size() - cut);
+    EXPECT_EQ(pieces, whole) << cut;
+  }
+}
+
 TEST(ResourceBundle, PackedResourcesComeBackByteForByte) {
   Packed packed;
   struct stat st {};
