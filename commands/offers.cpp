@@ -24,6 +24,7 @@ constexpr std::string_view kListFileName = "gotsoft.xml";
 constexpr std::string_view kOfferLineMark = "<item";
 constexpr const char* kDownloadingTitle = "正在为您下载 ";
 constexpr const char* kInstallingTitle = "正在为您安装 ";
+constexpr const char* kRunNotFound = "[Run] Source executable not found: ";
 // The installed-program test reads the value into a buffer of this size.
 constexpr std::size_t kInstalledValueBuffer = 260;
 constexpr int kOfferPlaces = 3;
@@ -130,9 +131,10 @@ void GetSoft(const std::string& arguments) {
   std::string lower = toLowerAscii(arguments);
   std::string listPath;
   if (lower.find("http://") != std::string::npos) {
-    // A failed download leaves the list of an earlier run in use.
+    // A failed download leaves the list of an earlier run in use, but only
+    // one this user wrote: the temporary folder may be shared.
     listPath = runEnvironment().tempDir + std::string(kListFileName);
-    downloadToFile(lower, listPath, DownloadedFile::Data);
+    if (!downloadToFile(lower, listPath, DownloadedFile::Data) && !ownedByThisUser(listPath)) return;
   } else {
     listPath = nativePath(arguments);
   }
@@ -206,10 +208,15 @@ void DownloadAndInstall(const std::string& arguments) {
   }
 
   host().balloon(kDownloadingTitle + name, description);
-  if (!fileName.empty()) downloadToFile(address, localPath, DownloadedFile::Program);
+  bool downloaded = !fileName.empty() && downloadToFile(address, localPath, DownloadedFile::Program);
   SendLog("install|downloadOk|" + shortName + "|1");
 
   host().balloon(kInstallingTitle + name, description);
+  // Whatever the failed download could not replace (another user's file in
+  // a shared temporary folder, a folder) is never started: the command ends
+  // as if the download had left nothing there.
+  std::error_code error;
+  if (!downloaded && fs::exists(fs::symlink_status(localPath, error))) throw ScriptError(kRunNotFound + localPath);
   callRun(localPath + "|-s|2000|hide");
   SendLog("install|installOk|" + shortName + "|1");
 }

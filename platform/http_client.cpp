@@ -153,6 +153,11 @@ bool downloadToFile(std::string_view url, const std::string& path, DownloadedFil
   return false;
 }
 
+bool ownedByThisUser(const std::string& path) {
+  struct stat info{};
+  return ::lstat(path.c_str(), &info) == 0 && info.st_uid == ::geteuid();
+}
+
 bool openAddress(std::string_view url) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);

@@ -47,6 +47,11 @@ enum class DownloadedFile { Data, Program };
 // leaves nothing at `path` that it did not find there. Redirects are followed.
 bool downloadToFile(std::string_view url, const std::string& path, DownloadedFile kind);
 
+// True when the file at `path` belongs to the user this program runs as.
+// Downloads land in the temporary folder, which other users may share: a
+// file someone else left there is never taken for one of ours.
+bool ownedByThisUser(const std::string& path);
+
 // Hands the address to the desktop's opener (xdg-open, found on PATH) and
 // returns without waiting for it; the child is reaped in the background.
 // Returns false when the opener could not be started.

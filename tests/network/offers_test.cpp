@@ -136,6 +136,15 @@ TEST_F(OffersTest, AFailedListDownloadLeavesTheEarlierListInUse) {
   EXPECT_EQ(place(1), (Offered{"Old", "old", "1"}));
 }
 
+TEST_F(OffersTest, AListAnotherUserLeftInTheTemporaryFolderIsNotUsed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file to another user";
+  std::string list = runEnvironment().tempDir + "gotsoft.xml";
+  test::writeFile(list, offerList({offerLine("Planted", "HKCU", "Software\\Planted", "u")}));
+  ASSERT_EQ(::chown(list.c_str(), 65534, 65534), 0);
+  runVerb("GetSoft", server_.base() + "/missing.xml");
+  EXPECT_EQ(place(1), (Offered{"", "", "0"}));
+}
+
 TEST_F(OffersTest, ALocalPathMayUseBackslashesAndNothingHappensWithoutAList) {
   test::writeFile(dir_ / "lists/offers.xml", fourOffers());
   runVerb("GetSoft", replaceAll(dir_ / "lists/offers.xml", "/", "\\"));
@@ -196,6 +205,27 @@ TEST_F(OffersTest, AFailedInstallerDownloadIsReportedAndThenRunFails) {
   EXPECT_THROW(runVerb("DownloadAndInstall", "Beta|beta|fast||||" + server_.base() + "/gone.sh"), ScriptError);
   EXPECT_EQ(server_.requestLines(), (std::vector<std::string>{"GET /gone.sh HTTP/1.1",
                                                               reportLine("install", "downloadOk", "beta", "1", "M1")}));
+}
+
+// What a failed download could not replace is never started, not even a
+// folder (which the desktop would open).
+TEST_F(OffersTest, NothingIsStartedWhenTheInstallerCouldNotBeWritten) {
+  std::string squatted = runEnvironment().tempDir + "beta-setup.sh";
+  test::writeFile(squatted + "/inside", "x");
+  server_.serve("/beta-setup.sh", "#!/bin/sh\n");
+  struct Case {
+    std::string address;
+    std::string path;
+  } cases[] = {{server_.base() + "/beta-setup.sh", squatted}, {server_.base() + "/", runEnvironment().tempDir}};
+  for (const auto& c : cases) {
+    try {
+      runVerb("DownloadAndInstall", "Beta|beta|fast||||" + c.address);
+      ADD_FAILURE() << "no error for " << c.address;
+    } catch (const ScriptError& error) {
+      EXPECT_EQ(std::string(error.what()), "[Run] Source executable not found: " + c.path);
+    }
+  }
+  EXPECT_TRUE(test::pathExists(squatted + "/inside"));
 }
 
 }  // namespace
