@@ -219,6 +219,9 @@ class RegistryDatabase {
   const std::string& path() const { return path_; }
   std::mutex& mutex() { return mutex_; }
   sqlite3* handle() const { return db_; }
+  // Counts the files opened under this path: a key opened in an earlier one
+  // (the file was since moved away or replaced) no longer exists.
+  std::uint64_t generation() const { return generation_; }
 
   // Opens the file; with `create`, creates it (and its folder) when missing.
   // Ok with a null handle means: no file, and none asked for.
@@ -231,6 +234,9 @@ class RegistryDatabase {
 
   std::string path_;
   sqlite3* db_ = nullptr;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  std::uint64_t generation_ = 0;
   std::mutex mutex_;
 };
 
@@ -255,9 +261,16 @@ RegistryStatus RegistryDatabase::sqliteFailure(const char* doing) {
 }
 
 RegistryStatus RegistryDatabase::open(bool create) {
-  if (db_) return RegistryStatus::Ok;
   struct stat info {};
   bool exists = ::stat(path_.c_str(), &info) == 0;
+  if (db_) {
+    // Connections stay open between operations; one whose file was moved
+    // away or replaced must not write into the old one.
+    if (exists && info.st_dev == device_ && info.st_ino == inode_) return RegistryStatus::Ok;
+    ::sqlite3_close_v2(db_);
+    db_ = nullptr;
+    ++generation_;
+  }
   if (!exists && !create) return RegistryStatus::Ok;
   if (exists && !S_ISREG(info.st_mode))
     return fail(RegistryStatus::StoreDamaged, "registry store " + path_ + " is not a file; it was left as it is");
@@ -295,6 +308,11 @@ RegistryStatus RegistryDatabase::open(bool create) {
   if (status != RegistryStatus::Ok) {
     ::sqlite3_close_v2(db_);
     db_ = nullptr;
+    return status;
+  }
+  if (::stat(path_.c_str(), &info) == 0) {
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
   }
   return status;
 }
@@ -314,7 +332,8 @@ RegistryStatus RegistryDatabase::initialise() {
   if (!readInteger(db_, "PRAGMA application_id", id)) return sqliteFailure("read header");
   if (id != kApplicationId && id != 0)
     return fail(RegistryStatus::StoreDamaged,
-                "registry store " + path_ + " is not a registry store (another program's database); it was left as it is");
+                "registry store " + path_ +
+                    " is not a registry store (another program's database); it was left as it is");
   if (id == 0) {
     // A new file, or one that another process is setting up right now: set
     // it up under the write lock, and only when it holds nothing at all.
@@ -355,6 +374,8 @@ struct RegistryAccess {
   static const std::shared_ptr<detail::RegistryDatabase>& database(const RegistryKey& key) { return key.database_; }
   static std::int64_t& id(RegistryKey& key) { return key.id_; }
   static std::int64_t id(const RegistryKey& key) { return key.id_; }
+  static std::uint64_t& generation(RegistryKey& key) { return key.generation_; }
+  static std::uint64_t generation(const RegistryKey& key) { return key.generation_; }
   static RegistryRoot& root(RegistryKey& key) { return key.root_; }
 };
 
@@ -368,10 +389,15 @@ namespace {
 using detail::RegistryDatabase;
 
 // The open databases of this process by file, shared by the keys opened in
-// them and closed with the last key. A process made by fork() opens its own.
+// them. The few used last stay open between operations, since opening a
+// store costs more than most operations on it. A process made by fork()
+// opens its own.
+constexpr std::size_t kKeptOpen = 4;
+
 std::shared_ptr<RegistryDatabase> databaseFor(const std::string& path) {
   static std::mutex mutex;
   static std::map<std::string, std::weak_ptr<RegistryDatabase>> open;
+  static std::vector<std::shared_ptr<RegistryDatabase>> recent;
   static pid_t owner = ::getpid();
   std::lock_guard lock(mutex);
   if (owner != ::getpid()) {
@@ -381,11 +407,18 @@ std::shared_ptr<RegistryDatabase> databaseFor(const std::string& path) {
       if (auto database = weak.lock()) inherited->push_back(std::move(database));
     }
     open.clear();
+    recent.clear();
     owner = ::getpid();
   }
-  if (auto existing = open[path].lock()) return existing;
-  auto database = std::make_shared<RegistryDatabase>(path);
-  open[path] = database;
+  std::shared_ptr<RegistryDatabase> database = open[path].lock();
+  if (!database) {
+    database = std::make_shared<RegistryDatabase>(path);
+    open[path] = database;
+  }
+  std::erase(recent, database);
+  recent.insert(recent.begin(), database);
+  if (recent.size() > kKeptOpen) recent.pop_back();
+  std::erase_if(open, [](const auto& entry) { return entry.second.expired(); });
   return database;
 }
 
@@ -418,9 +451,12 @@ RegistryStatus walk(RegistryDatabase& database, std::int64_t from, std::string_v
   return RegistryStatus::Ok;
 }
 
-// Whether the key still exists (it may have been deleted since it was opened).
-RegistryStatus checkAlive(RegistryDatabase& database, std::int64_t id) {
-  if (!database.handle()) return id == kRootId ? RegistryStatus::Ok : fail(RegistryStatus::KeyDeleted, "key deleted");
+// Whether the key still exists (it may have been deleted since it was
+// opened, or its file replaced). The root always exists.
+RegistryStatus checkAlive(RegistryDatabase& database, std::int64_t id, std::uint64_t generation) {
+  if (id == kRootId) return RegistryStatus::Ok;
+  if (!database.handle() || generation != database.generation())
+    return fail(RegistryStatus::KeyDeleted, "the key's store file was moved away or replaced");
   Statement select(database.handle(), "SELECT 1 FROM keys WHERE id=?1");
   select.bind(1, id);
   int rc = select.step();
@@ -429,13 +465,17 @@ RegistryStatus checkAlive(RegistryDatabase& database, std::int64_t id) {
   return database.sqliteFailure("find key");
 }
 
+RegistryStatus checkAlive(RegistryDatabase& database, const RegistryKey& key) {
+  return checkAlive(database, RegistryAccess::id(key), RegistryAccess::generation(key));
+}
+
 RegistryStatus requireOpen(const RegistryKey& key) {
   if (!key.isOpen()) return fail(RegistryStatus::InvalidParameter, "the key is not open");
   return RegistryStatus::Ok;
 }
 
 RegistryStatus openBelow(const std::shared_ptr<RegistryDatabase>& database, RegistryRoot root, std::int64_t from,
-                         std::string_view path, bool create, RegistryKey& key) {
+                         std::uint64_t fromGeneration, std::string_view path, bool create, RegistryKey& key) {
   std::lock_guard lock(database->mutex());
   RegistryStatus status = database->open(create);
   if (status != RegistryStatus::Ok) return status;
@@ -451,16 +491,17 @@ RegistryStatus openBelow(const std::shared_ptr<RegistryDatabase>& database, Regi
   } else if (create) {
     Transaction transaction(database->handle());
     if (!transaction.begun()) return database->sqliteFailure("create key");
-    if ((status = checkAlive(*database, from)) != RegistryStatus::Ok) return status;
+    if ((status = checkAlive(*database, from, fromGeneration)) != RegistryStatus::Ok) return status;
     if ((status = walk(*database, from, path, true, found)) != RegistryStatus::Ok) return status;
     if (!transaction.commit()) return database->sqliteFailure("create key");
   } else {
-    if ((status = checkAlive(*database, from)) != RegistryStatus::Ok) return status;
+    if ((status = checkAlive(*database, from, fromGeneration)) != RegistryStatus::Ok) return status;
     if ((status = walk(*database, from, path, false, found)) != RegistryStatus::Ok) return status;
   }
   key.close();
   RegistryAccess::database(key) = database;
   RegistryAccess::id(key) = found;
+  RegistryAccess::generation(key) = database->generation();
   RegistryAccess::root(key) = root;
   return succeed();
 }
@@ -476,23 +517,25 @@ std::string registryStorePath(RegistryRoot root, bool elevated) {
 std::string registryStorePath(RegistryRoot root) { return registryStorePath(root, runsAsRoot()); }
 
 RegistryStatus openKey(RegistryRoot root, std::string_view path, RegistryKey& key) {
-  return openBelow(databaseFor(registryStorePath(root)), root, kRootId, path, false, key);
+  return openBelow(databaseFor(registryStorePath(root)), root, kRootId, 0, path, false, key);
 }
 
 RegistryStatus openKey(const RegistryKey& parent, std::string_view path, RegistryKey& key) {
   if (RegistryStatus status = requireOpen(parent); status != RegistryStatus::Ok) return status;
   RegistryKey from = parent;  // `key` may be `parent`
-  return openBelow(RegistryAccess::database(from), from.root(), RegistryAccess::id(from), path, false, key);
+  return openBelow(RegistryAccess::database(from), from.root(), RegistryAccess::id(from),
+                   RegistryAccess::generation(from), path, false, key);
 }
 
 RegistryStatus createKey(RegistryRoot root, std::string_view path, RegistryKey& key) {
-  return openBelow(databaseFor(registryStorePath(root)), root, kRootId, path, true, key);
+  return openBelow(databaseFor(registryStorePath(root)), root, kRootId, 0, path, true, key);
 }
 
 RegistryStatus createKey(const RegistryKey& parent, std::string_view path, RegistryKey& key) {
   if (RegistryStatus status = requireOpen(parent); status != RegistryStatus::Ok) return status;
   RegistryKey from = parent;
-  return openBelow(RegistryAccess::database(from), from.root(), RegistryAccess::id(from), path, true, key);
+  return openBelow(RegistryAccess::database(from), from.root(), RegistryAccess::id(from),
+                   RegistryAccess::generation(from), path, true, key);
 }
 
 RegistryStatus queryValue(const RegistryKey& key, std::string_view name, RegistryValue& value) {
@@ -500,8 +543,7 @@ RegistryStatus queryValue(const RegistryKey& key, std::string_view name, Registr
   RegistryDatabase& database = *RegistryAccess::database(key);
   std::lock_guard lock(database.mutex());
   if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
-  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(key)); status != RegistryStatus::Ok)
-    return status;
+  if (RegistryStatus status = checkAlive(database, key); status != RegistryStatus::Ok) return status;
   if (!database.handle()) return fail(RegistryStatus::NotFound, "value not found: " + std::string(name));
   Statement select(database.handle(), "SELECT type, data FROM key_values WHERE key=?1 AND folded=?2");
   select.bind(1, RegistryAccess::id(key)).bind(2, foldName(name));
@@ -520,8 +562,7 @@ RegistryStatus setValue(const RegistryKey& key, std::string_view name, RegistryT
   if (RegistryStatus status = database.open(true); status != RegistryStatus::Ok) return status;
   Transaction transaction(database.handle());
   if (!transaction.begun()) return database.sqliteFailure("write value");
-  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(key)); status != RegistryStatus::Ok)
-    return status;
+  if (RegistryStatus status = checkAlive(database, key); status != RegistryStatus::Ok) return status;
   // An existing value keeps the spelling of its name, as in Windows.
   Statement upsert(database.handle(),
                    "INSERT INTO key_values(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
@@ -550,8 +591,7 @@ RegistryStatus enumSubkey(const RegistryKey& key, std::uint32_t index, std::stri
   RegistryDatabase& database = *RegistryAccess::database(key);
   std::lock_guard lock(database.mutex());
   if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
-  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(key)); status != RegistryStatus::Ok)
-    return status;
+  if (RegistryStatus status = checkAlive(database, key); status != RegistryStatus::Ok) return status;
   if (!database.handle()) return fail(RegistryStatus::NoMoreItems, "no more subkeys");
   Statement select(database.handle(), "SELECT name FROM keys WHERE parent=?1 ORDER BY folded LIMIT 1 OFFSET ?2");
   select.bind(1, RegistryAccess::id(key)).bind(2, static_cast<std::int64_t>(index));
@@ -570,8 +610,7 @@ RegistryStatus enumValue(const RegistryKey& key, std::uint32_t index, std::strin
   RegistryDatabase& database = *RegistryAccess::database(key);
   std::lock_guard lock(database.mutex());
   if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
-  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(key)); status != RegistryStatus::Ok)
-    return status;
+  if (RegistryStatus status = checkAlive(database, key); status != RegistryStatus::Ok) return status;
   if (!database.handle()) return fail(RegistryStatus::NoMoreItems, "no more values");
   Statement select(database.handle(),
                    "SELECT name, type, data FROM key_values WHERE key=?1 ORDER BY folded LIMIT 1 OFFSET ?2");
@@ -597,8 +636,7 @@ RegistryStatus deleteKey(const RegistryKey& parent, std::string_view name) {
   if (!database.handle()) return fail(RegistryStatus::NotFound, "key not found: " + std::string(name));
   Transaction transaction(database.handle());
   if (!transaction.begun()) return database.sqliteFailure("delete key");
-  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(parent)); status != RegistryStatus::Ok)
-    return status;
+  if (RegistryStatus status = checkAlive(database, parent); status != RegistryStatus::Ok) return status;
   std::int64_t id = 0;
   if (RegistryStatus status = walk(database, RegistryAccess::id(parent), name, false, id);
       status != RegistryStatus::Ok)
@@ -628,8 +666,7 @@ RegistryStatus deleteValue(const RegistryKey& key, std::string_view name) {
   RegistryDatabase& database = *RegistryAccess::database(key);
   std::lock_guard lock(database.mutex());
   if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
-  if (RegistryStatus status = checkAlive(database, RegistryAccess::id(key)); status != RegistryStatus::Ok)
-    return status;
+  if (RegistryStatus status = checkAlive(database, key); status != RegistryStatus::Ok) return status;
   if (!database.handle()) return fail(RegistryStatus::NotFound, "value not found: " + std::string(name));
   Transaction transaction(database.handle());
   if (!transaction.begun()) return database.sqliteFailure("delete value");

@@ -64,6 +64,7 @@ class RegistryKey {
   friend struct RegistryAccess;
   std::shared_ptr<detail::RegistryDatabase> database_;
   std::int64_t id_ = 0;
+  std::uint64_t generation_ = 0;  // which file the id belongs to (see RegistryDatabase)
   RegistryRoot root_ = RegistryRoot::CurrentUser;
 };
 

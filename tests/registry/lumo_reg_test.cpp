@@ -87,8 +87,9 @@ TEST_F(LumoRegTest, ConcurrentWritersLoseNothing) {
   const std::string tool = buildPath("lumo-reg");
   std::string script;
   for (const char* writer : {"a", "b"}) {
-    script += "(i=0; while [ $i -lt " + std::to_string(kWrites) + " ]; do \"" + tool + "\" add 'HKLM\\Software\\Race' " +
-              writer + "$i $i || exit 1; i=$((i+1)); done) & " + writer + "=$!; ";
+    script += "(i=0; while [ $i -lt " + std::to_string(kWrites) + " ]; do \"" + tool +
+              "\" add 'HKLM\\Software\\Race' " + writer + "$i $i || exit 1; i=$((i+1)); done) & " + writer +
+              "=$!; ";
   }
   script += "wait $a && wait $b";
   ProcessResult result = runProgram({"/bin/bash", "-c", script}, childEnvironment());

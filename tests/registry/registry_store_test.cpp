@@ -165,6 +165,25 @@ TEST_F(RegistryStoreTest, DeleteKeyRefusesAKeyWithSubkeysAndTakesItsValues) {
   EXPECT_EQ(queryValue(again, "v", value), RegistryStatus::NotFound);
 }
 
+// The process keeps stores open between operations; a store moved away (to
+// start afresh, say) must not keep receiving the writes meant for its path.
+TEST_F(RegistryStoreTest, AStoreMovedAwayIsNoLongerWritten) {
+  const std::string path = registryStorePath(RegistryRoot::CurrentUser);
+  writeString(RegistryRoot::CurrentUser, "Software\\Old", "v", "old");
+  RegistryKey old;
+  ASSERT_EQ(openKey(RegistryRoot::CurrentUser, "Software\\Old", old), RegistryStatus::Ok);
+  std::filesystem::rename(path, path + ".saved");
+  std::filesystem::remove(path + "-wal");
+  std::filesystem::remove(path + "-shm");
+
+  EXPECT_FALSE(keyExists(RegistryRoot::CurrentUser, "Software\\Old"));
+  EXPECT_EQ(setString(old, "v", "lost?"), RegistryStatus::KeyDeleted);
+  writeString(RegistryRoot::CurrentUser, "Software\\New", "v", "new");
+  EXPECT_TRUE(pathExists(path));
+  EXPECT_FALSE(keyExists(RegistryRoot::CurrentUser, "Software\\Old"));
+  EXPECT_EQ(valueText(*readValue(RegistryRoot::CurrentUser, "Software\\New", "v")), "new");
+}
+
 // Whatever sits where the store should be and is not a store stays as it was.
 TEST_F(RegistryStoreTest, AFileThatIsNotAStoreIsReportedAndLeftAlone) {
   const std::string path = registryStorePath(RegistryRoot::LocalMachine);
@@ -182,12 +201,11 @@ TEST_F(RegistryStoreTest, AFileThatIsNotAStoreIsReportedAndLeftAlone) {
          // Fold the log into the file, then damage the file.
          sqlite3* db = nullptr;
          ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-         ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr), SQLITE_OK);
+         ASSERT_EQ(sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr), SQLITE_OK);
          sqlite3_close(db);
-         ASSERT_FALSE(pathExists(path + "-wal"));
          std::string bytes = readFile(path);
          ASSERT_GT(bytes.size(), 20000u);
-         std::filesystem::remove(path);
+         for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
          bytes.resize(4096);
          bytes.replace(100, 100, std::string(100, '\xff'));
          writeFile(path, bytes + std::string(4096, '\x5a'));
