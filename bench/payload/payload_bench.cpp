@@ -1,0 +1,222 @@
+// Payload unpacking against 7zz: generates a payload of mixed binaries and
+// text (at least 200 MB), packs it solid with BCJ + LZMA2, builds an
+// installer around it and times Out (through the installer's own bundle,
+// the way a real run unpacks) against "7zz x -mmt1" of the same archive.
+// Prints times, their ratio and peak memory. Everything it makes lives in
+// one temporary folder that is removed at the end.
+//
+//   payload_bench [DICTIONARY]   (7zz's dictionary size, default 16m)
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/resource_bundle.h"
+#include "script/script_engine.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint64_t kBinaryBytes = 130ull << 20;
+constexpr std::uint64_t kTextBytes = 100ull << 20;
+
+struct ChildRun {
+  int status = -1;
+  double seconds = 0;
+  long maxRssKb = 0;
+};
+
+ChildRun runChild(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  ChildRun run;
+  auto start = Clock::now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) return run;
+  posix_spawn_file_actions_destroy(&actions);
+  struct rusage usage {};
+  while (::wait4(pid, &run.status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  run.maxRssKb = usage.ru_maxrss;
+  return run;
+}
+
+long statusField(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field, 0) == 0) return std::strtol(line.c_str() + std::string(field).size(), nullptr, 10);
+  return -1;
+}
+
+// Real machine code: the system's libraries and programs, as many as fit.
+std::uint64_t copyBinaries(const fs::path& into) {
+  std::uint64_t total = 0;
+  int index = 0;
+  for (const char* folder : {"/usr/lib/x86_64-linux-gnu", "/usr/bin", "/usr/lib", "/usr/libexec"}) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied, ec);
+         it != fs::recursive_directory_iterator() && total < kBinaryBytes; it.increment(ec)) {
+      if (ec || it->is_symlink() || !it->is_regular_file(ec)) continue;
+      std::uint64_t size = it->file_size(ec);
+      if (ec || size < 64 * 1024 || size > 16 * 1024 * 1024) continue;
+      fs::path target = into / ("bin" + std::to_string(index++ / 200)) / it->path().filename();
+      fs::create_directories(target.parent_path());
+      if (fs::copy_file(it->path(), target, fs::copy_options::skip_existing, ec)) total += size;
+    }
+  }
+  return total;
+}
+
+// Text that compresses like documentation and logs do, not like one
+// repeated line.
+std::uint64_t writeText(const fs::path& into) {
+  static const char* words[] = {"player", "video", "stream", "codec", "frame", "subtitle", "install", "folder",
+                                "network", "buffer", "the", "of", "and", "to", "in", "is", "for", "with", "视频",
+                                "播放", "设置", "文件", "音频", "字幕", "error", "warning", "0x1F", "2026-12-08"};
+  std::mt19937 random(12345);
+  std::uint64_t total = 0;
+  for (int file = 0; total < kTextBytes; ++file) {
+    fs::path path = into / ("text" + std::to_string(file / 100)) / ("doc" + std::to_string(file) + ".txt");
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    std::string chunk;
+    std::size_t size = 1000 + random() % (2 << 20);
+    while (chunk.size() < size) {
+      chunk += words[random() % std::size(words)];
+      chunk += random() % 12 == 0 ? "\n" : " ";
+      if (random() % 40 == 0) chunk += std::to_string(random());
+    }
+    out << chunk;
+    total += chunk.size();
+  }
+  return total;
+}
+
+std::uint64_t treeBytes(const fs::path& root) {
+  std::uint64_t total = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.is_regular_file()) total += entry.file_size();
+  return total;
+}
+
+bool sameTrees(const fs::path& a, const fs::path& b) {
+  for (const auto& entry : fs::recursive_directory_iterator(a)) {
+    fs::path other = b / fs::relative(entry.path(), a);
+    if (entry.is_directory()) {
+      if (!fs::is_directory(other)) return false;
+      continue;
+    }
+    std::ifstream x(entry.path(), std::ios::binary), y(other, std::ios::binary);
+    if (!y) return false;
+    std::vector<char> bx(1 << 20), by(1 << 20);
+    for (;;) {
+      x.read(bx.data(), static_cast<std::streamsize>(bx.size()));
+      y.read(by.data(), static_cast<std::streamsize>(by.size()));
+      if (x.gcount() != y.gcount() || !std::equal(bx.begin(), bx.begin() + x.gcount(), by.begin())) return false;
+      if (!x) break;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dictionary = argc > 1 ? argv[1] : "16m";
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/lumo-payload-bench-XXXXXX";
+  if (!::mkdtemp(pattern.data())) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  fs::path work = pattern;
+  int exitCode = 0;
+  try {
+    fs::path source = work / "source";
+    std::uint64_t binaries = copyBinaries(source / "bin");
+    std::uint64_t text = writeText(source / "doc");
+    std::printf("payload: %.1f MB binaries + %.1f MB text in %zu files\n", binaries / 1048576.0, text / 1048576.0,
+                static_cast<std::size_t>(std::distance(fs::recursive_directory_iterator(source),
+                                                       fs::recursive_directory_iterator())));
+
+    fs::path archive = work / "payload.7z";
+    auto packStart = Clock::now();
+    ChildRun pack = runChild({LUMO_7ZZ, "a", "-t7z", "-m0=BCJ", "-m1=LZMA2:d=" + dictionary, "-ms=on",
+                              "-mmt=2", archive.string(), (source / ".").string()});
+    if (pack.status != 0) throw std::runtime_error("7zz could not pack the payload");
+    std::printf("archive: %.1f MB, BCJ + LZMA2, dictionary %s, solid, packed in %.1f s\n",
+                fs::file_size(archive) / 1048576.0, dictionary.c_str(),
+                std::chrono::duration<double>(Clock::now() - packStart).count());
+
+    fs::path installer = work / "installer";
+    ChildRun bundle = runChild({std::string(LUMO_BUILD_DIR) + "/lumo-pack", "/bin/true", "-o", installer.string(),
+                                "--set", "DATA:900=" + archive.string()});
+    if (bundle.status != 0) throw std::runtime_error("lumo-pack could not build the installer");
+    lumo::ResourceBundle::useProgramFileForTesting(installer.string());
+    lumo::Handler out = lumo::findHandler("Out");
+    if (!out) throw std::runtime_error("Out is not registered");
+
+    double bestOut = 1e9, bestSevenZip = 1e9;
+    long sevenZipRss = 0, outPeak = 0;
+    long rssBefore = statusField("VmRSS:");
+    for (int round = 1; round <= 2; ++round) {
+      fs::remove_all(work / "by-7zz");
+      fs::remove_all(work / "by-out");
+      ::sync();
+      ChildRun sevenZip = runChild({LUMO_7ZZ, "x", "-mmt1", "-y", "-o" + (work / "by-7zz").string(), archive.string()});
+      if (sevenZip.status != 0) throw std::runtime_error("7zz could not unpack the payload");
+      ::sync();
+
+      // Forget the peak so far; VmHWM then measures Out alone.
+      std::ofstream("/proc/self/clear_refs") << "5";
+      auto start = Clock::now();
+      out((work / "by-out").string());
+      double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+      long peak = statusField("VmHWM:");
+      std::printf("round %d: 7zz x -mmt1 %.2f s (peak %ld MB), Out %.2f s (peak %ld MB), ratio %.2f\n", round,
+                  sevenZip.seconds, sevenZip.maxRssKb / 1024, seconds, peak / 1024, seconds / sevenZip.seconds);
+      bestOut = std::min(bestOut, seconds);
+      bestSevenZip = std::min(bestSevenZip, sevenZip.seconds);
+      sevenZipRss = std::max(sevenZipRss, sevenZip.maxRssKb);
+      outPeak = std::max(outPeak, peak);
+    }
+    struct rusage self {};
+    ::getrusage(RUSAGE_SELF, &self);
+    bool same = sameTrees(work / "by-7zz", work / "by-out") && sameTrees(work / "by-out", work / "by-7zz");
+    std::printf("unpacked %.1f MB; trees %s\n", treeBytes(work / "by-out") / 1048576.0,
+                same ? "identical" : "DIFFER");
+    std::printf("best: 7zz %.2f s, Out %.2f s, ratio %.2f (target <= 1.25)\n", bestSevenZip, bestOut,
+                bestOut / bestSevenZip);
+    std::printf("peak memory: Out %.1f MB (resident before Out %.1f MB; target < 64), 7zz %.1f MB\n",
+                outPeak / 1024.0, rssBefore / 1024.0, sevenZipRss / 1024.0);
+    if (!same) exitCode = 1;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "payload_bench: %s\n", error.what());
+    exitCode = 1;
+  }
+  std::error_code ec;
+  fs::remove_all(work, ec);
+  return exitCode;
+}
