@@ -163,8 +163,12 @@ void DialogFlow::onCloseTimer() {
 }
 
 void DialogFlow::failureEnding() {
-  failureFlow_ = true;
   window_.associationsChanged();
+  endWithFailure();
+}
+
+void DialogFlow::endWithFailure() {
+  failureFlow_ = true;
   window_.hide();
   RunCommandLine("SendLog install|failed||");
   host().ask(Question{.id = "install.failed",
@@ -232,14 +236,7 @@ void InstallFlow::onInstallFailed() {
     return;
   }
   // The rollback itself failed: nothing more runs.
-  wizard_.hide();
-  RunCommandLine("SendLog install|failed||");
-  host().ask(Question{.id = "install.failed",
-                      .text = std::string(kFailureText) + runEnvironment().logPath,
-                      .caption = std::string(kFailureCaption),
-                      .buttons = {Button::Ok},
-                      .icon = Icon::Error});
-  postCloseRequest();
+  endWithFailure();
 }
 
 void InstallFlow::onInstallComplete() {

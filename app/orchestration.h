@@ -113,6 +113,9 @@ class DialogFlow {
   // Returns whether it has ended.
   bool waitForSection(int worker, std::chrono::milliseconds limit);
   void postCloseRequest();
+  // Hides the window, reports the failure, shows the final failure box with
+  // the log path and closes.
+  void endWithFailure();
   // A rollback supersedes a pending close: the run ends with its failure.
   void stopCloseTimer();
   // Initialisation is over: from now on a silent run ends with its last
