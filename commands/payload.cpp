@@ -252,6 +252,13 @@ void Out(const std::string& arguments) {
   // An empty folder would mean the root of the file system.
   if (folder.empty()) throw ScriptError("[Out] Invalid target folder: " + arguments);
   if (folder.back() != '/') folder += '/';
+  // Entries are written by full path, which must not change meaning when
+  // the target folder becomes the current one.
+  if (folder[0] != '/') {
+    std::optional<std::string> current = canonicalPath(".");
+    if (!current) throw ScriptError(kCannotOpenInput);
+    folder = (*current == "/" ? "" : *current) + "/" + folder;
+  }
   makeSurePathExists(folder);
 
   const ResourceBundle& bundle = ResourceBundle::ofThisProgram();

@@ -198,6 +198,13 @@ TEST_F(PayloadTest, FolderWithOrWithoutTrailingSeparatorIsTheSamePlace) {
   writeFile(target() + "/dir/file.txt", "changed");
   findHandler("Out")(backslashed + "\\");
   EXPECT_EQ(snapshot(target()), (std::map<std::string, std::string>{{"dir", "<dir>"}, {"dir/file.txt", "rw:-:x"}}));
+
+  // A relative folder is taken from the current folder at the time of Out.
+  fs::current_path(work.path());
+  writeFile(target() + "/dir/file.txt", "changed");
+  EXPECT_EQ(outError("install"), "(no error)");
+  fs::current_path(previousFolder);
+  EXPECT_EQ(snapshot(target()), (std::map<std::string, std::string>{{"dir", "<dir>"}, {"dir/file.txt", "rw:-:x"}}));
 }
 
 TEST_F(PayloadTest, ReadOnlyAndRunningTargetsAreMovedAsideAndWrittenAgain) {
@@ -353,10 +360,11 @@ TEST_F(PayloadTest, DamagedArchivesRaiseTheDecoderTexts) {
 // large binaries; the failure must come out as a clean error.
 TEST_F(PayloadTest, PpmdBehindTheX86FilterFailsCleanly) {
   TempDir scratch;
-  run7zz({"-m0=BCJ", "-m1=PPMd"}, scratch / "p.7z", corpus().source.path(), {"bin"});
+  std::string original = readFile(LUMO_7ZZ);
+  writeFile(scratch / "in/bin/lumo.bin", original);
+  run7zz({"-m0=BCJ", "-m1=PPMd"}, scratch / "p.7z", scratch / "in");
   usePayload(scratch / "p.7z", scratch.path());
   std::string error = outError(target());
-  std::string original = readFile(corpus().source / "bin/lumo.bin");
   if (error == "(no error)") {
     EXPECT_EQ(readFile(target() + "/bin/lumo.bin"), original);
   } else {
@@ -452,7 +460,7 @@ TEST_F(PayloadTest, WriteFailuresRaiseAndLeaveNoPartialFiles) {
   for (int i = 0; i < 300000; ++i) noise += static_cast<char>((i * 2654435761u) >> 13);
   writeFile(source / "noise.bin", noise);
 
-  // The file size limit stands in for a full disk.
+  // The limit on file sizes stands in for a full disk.
   struct rlimit previous;
   ::getrlimit(RLIMIT_FSIZE, &previous);
   ::signal(SIGXFSZ, SIG_IGN);
