@@ -18,6 +18,9 @@ export HOME="$sandbox/home"
 export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_RUNTIME_DIR="$sandbox/run"
 export TMPDIR="$sandbox/tmp"
 unset XDG_DESKTOP_DIR
+# The folders a desktop system has before anything is installed.
+mkdir -p "$LUMO_SYSROOT/opt" "$LUMO_SYSROOT/usr/bin" "$LUMO_SYSROOT/usr/share/applications" \
+  "$LUMO_SYSROOT/etc/skel/Desktop" "$HOME/Desktop" "$XDG_DATA_HOME/applications"
 export QT_QPA_PLATFORM=offscreen
 # Statistics reports go to a closed local port instead of the Internet.
 export LUMO_STATS_URL=http://127.0.0.1:9
