@@ -159,6 +159,8 @@ Position locate(std::string_view content, const std::vector<Line>& lines, std::s
   bool inSection = false;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string_view raw = content.substr(lines[i].begin, lines[i].end - lines[i].begin);
+    // A byte-order mark is no part of the first line's text.
+    if (i == 0 && encoding == TextEncoding::Utf8 && raw.starts_with("\xEF\xBB\xBF")) raw.remove_prefix(3);
     ParsedLine parsed = parseLine(raw, encoding);
     if (parsed.kind == ParsedLine::Section) {
       if (inSection) break;  // the first matching section is the one that counts

@@ -46,6 +46,15 @@ TEST(ProfileFile, WriteKeepsEveryOtherLineByteForByte) {
   EXPECT_EQ(ini.read("var", "c"), "3");
 }
 
+TEST(ProfileFile, AByteOrderMarkDoesNotHideTheFirstSection) {
+  TempDir dir;
+  writeFile(dir / "bom.ini", "\xEF\xBB\xBF[Setting]\r\nkey=1\r\n");
+  ProfileFile ini(dir / "bom.ini", TextEncoding::Utf8);
+  EXPECT_EQ(ini.read("Setting", "key"), "1");
+  ASSERT_TRUE(ini.write("Setting", "other", "2"));
+  EXPECT_EQ(readFile(dir / "bom.ini"), "\xEF\xBB\xBF[Setting]\r\nkey=1\r\nother=2\r\n");
+}
+
 TEST(ProfileFile, FirstWriteCreatesTheFile) {
   TempDir dir;
   ProfileFile ini(dir / "new.ini", TextEncoding::Utf8);
