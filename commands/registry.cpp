@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/debug_channel.h"
 #include "platform/registry_store.h"
 #include "script/script_engine.h"
 
@@ -22,6 +23,15 @@ constexpr std::size_t kReadBufferBytes = 260;
 // The recursive delete enumerates subkey names into a buffer of this many
 // UTF-16 units; a longer name stops the delete.
 constexpr std::size_t kKeyNameUnits = 260;
+
+// Missing keys and values are ordinary; a store that can not be used is
+// worth a line on the debug channel, though the script goes on regardless.
+RegistryStatus traced(std::string_view verb, RegistryStatus status) {
+  if (status == RegistryStatus::StoreDamaged || status == RegistryStatus::AccessDenied ||
+      status == RegistryStatus::CantWrite)
+    lumo::debugOutput("[" + std::string(verb) + "] " + lumo::lastRegistryError());
+  return status;
+}
 
 RegistryRoot rootFromName(std::string_view name) {
   if (name == "HKEY_CURRENT_USER") return RegistryRoot::CurrentUser;
@@ -57,7 +67,7 @@ void ReadReg(const std::string& arguments) {
   if (fields.size() != 3) throw lumo::ScriptError("[ReadReg] Invalid arguments (nArg!=3):" + output.variable);
 
   RegistryKey key;
-  if (lumo::openKey(rootFromName(fields[0]), fields[1], key) != RegistryStatus::Ok) return;
+  if (traced("ReadReg", lumo::openKey(rootFromName(fields[0]), fields[1], key)) != RegistryStatus::Ok) return;
   // The result of the query is not looked at: a missing value leaves the
   // buffer empty and the variable becomes the empty text.
   lumo::RegistryValue value;
@@ -70,9 +80,9 @@ void WriteReg(const std::string& arguments) {
   RegistryRoot root = rootFromName(fields[0]);
   RegistryKey key;
   if (lumo::openKey(root, fields[1], key) != RegistryStatus::Ok &&
-      lumo::createKey(root, fields[1], key) != RegistryStatus::Ok)
+      traced("WriteReg", lumo::createKey(root, fields[1], key)) != RegistryStatus::Ok)
     return;
-  lumo::setString(key, fields[2], fields[3]);
+  traced("WriteReg", lumo::setString(key, fields[2], fields[3]));
 }
 
 // Deletes `name` below `parent` with all its subkeys, depth first. The first
@@ -96,15 +106,15 @@ void DeleteReg(const std::string& arguments) {
   if (fields[1].empty()) return;  // never the root itself
   RegistryKey root;
   if (lumo::openKey(rootFromName(fields[0]), "", root) != RegistryStatus::Ok) return;
-  deleteTree(root, fields[1]);
+  traced("DeleteReg", deleteTree(root, fields[1]));
 }
 
 void DeleteRegValue(const std::string& arguments) {
   std::vector<std::string> fields = lumo::splitFields("DeleteRegValue", arguments, 3);
   if (fields[1].empty() || fields[2].empty()) return;
   RegistryKey key;
-  if (lumo::openKey(rootFromName(fields[0]), fields[1], key) != RegistryStatus::Ok) return;
-  lumo::deleteValue(key, fields[2]);
+  if (traced("DeleteRegValue", lumo::openKey(rootFromName(fields[0]), fields[1], key)) != RegistryStatus::Ok) return;
+  traced("DeleteRegValue", lumo::deleteValue(key, fields[2]));
 }
 
 const lumo::CommandRegistration registrations[] = {

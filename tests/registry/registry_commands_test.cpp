@@ -165,5 +165,16 @@ TEST_F(RegistryCommandsTest, DeleteRegValueRemovesOneNamedValue) {
   EXPECT_TRUE(readValue(RegistryRoot::CurrentUser, "Software\\Run", "Other").has_value());
 }
 
+TEST_F(RegistryCommandsTest, AnUnusableStoreLeavesTheScriptGoingAndTheFileAlone) {
+  const std::string path = registryStorePath(RegistryRoot::LocalMachine);
+  writeFile(path, "damaged");
+  EXPECT_NO_THROW(run("WriteReg", "HKEY_LOCAL_MACHINE|Software\\A|x|1"));
+  EXPECT_NO_THROW(run("ReadReg", "HKEY_LOCAL_MACHINE|Software\\A|x->v"));
+  EXPECT_NO_THROW(run("DeleteRegValue", "HKEY_LOCAL_MACHINE|Software\\A|x"));
+  EXPECT_NO_THROW(run("DeleteReg", "HKEY_LOCAL_MACHINE|Software\\A"));
+  EXPECT_EQ(GetVariable("v"), "unchanged");
+  EXPECT_EQ(readFile(path), "damaged");
+}
+
 }  // namespace
 }  // namespace lumo::test
