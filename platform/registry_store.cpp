@@ -6,7 +6,6 @@
 #include <unistd.h>
 #include <wctype.h>
 
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -297,12 +296,8 @@ RegistryStatus RegistryDatabase::open(bool create) {
   }
   ::sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   ::sqlite3_extended_result_codes(db_, 1);
-  // With the write-ahead log this still never leaves a damaged file; a power
-  // cut may only lose the last changes, as the Windows registry's lazy flush
-  // may.
-  exec(db_, "PRAGMA synchronous=NORMAL");
-  // Short-lived connections are the rule here (one per command): leave the
-  // log for the automatic checkpoint instead of folding it back at every close.
+  // Many processes use a store briefly (every lumo-reg run): leave the log
+  // to the automatic checkpoint instead of folding it back at every close.
   ::sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   RegistryStatus status = initialise();
   if (status != RegistryStatus::Ok) {
@@ -324,6 +319,11 @@ bool readInteger(sqlite3* db, const char* sql, std::int64_t& value) {
   if (statement.step() != SQLITE_ROW) return false;
   value = statement.integer(0);
   return true;
+}
+
+std::string readText(sqlite3* db, const char* sql) {
+  Statement statement(db, sql);
+  return statement.step() == SQLITE_ROW ? statement.text(0) : std::string();
 }
 
 RegistryStatus RegistryDatabase::initialise() {
@@ -362,7 +362,12 @@ RegistryStatus RegistryDatabase::initialise() {
   // Readers and one writer at a time, across processes. The mode stays in
   // the file; setting it again costs nothing. A store that can not switch
   // (read-only, busy) still works with its rollback journal.
-  exec(db_, "PRAGMA journal_mode=WAL");
+  if (readText(db_, "PRAGMA journal_mode=WAL") == "wal") {
+    // With the log, skipping the flush at each commit never damages the
+    // file; a power cut may lose the last changes, as the Windows registry's
+    // lazy flush may.
+    exec(db_, "PRAGMA synchronous=NORMAL");
+  }
   return RegistryStatus::Ok;
 }
 
