@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "registry_fixture.h"
@@ -269,6 +270,31 @@ TEST_F(RegistryStoreTest, ProcessesWritingAtOnceLoseNothing) {
     for (int i = 0; i < kWrites; ++i) {
       std::string name = "p" + std::to_string(p) + "_" + std::to_string(i);
       auto value = readValue(RegistryRoot::LocalMachine, i % 2 ? "Shared" : "Shared\\" + name, name);
+      ASSERT_TRUE(value.has_value()) << name;
+      EXPECT_EQ(valueText(*value), name);
+    }
+  }
+}
+
+// The dialog thread and a worker may use the store at the same time.
+TEST_F(RegistryStoreTest, ThreadsWritingAtOnceLoseNothing) {
+  constexpr int kWrites = 100;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kWrites; ++i) {
+        RegistryKey key;
+        std::string name = std::to_string(t) + "_" + std::to_string(i);
+        if (createKey(RegistryRoot::CurrentUser, "Threads\\" + std::to_string(i % 7), key) == RegistryStatus::Ok)
+          setString(key, name, name);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < 3; ++t) {
+    for (int i = 0; i < kWrites; ++i) {
+      std::string name = std::to_string(t) + "_" + std::to_string(i);
+      auto value = readValue(RegistryRoot::CurrentUser, "Threads\\" + std::to_string(i % 7), name);
       ASSERT_TRUE(value.has_value()) << name;
       EXPECT_EQ(valueText(*value), name);
     }
