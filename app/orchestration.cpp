@@ -291,6 +291,10 @@ void InstallFlow::onCloseRequest() {
     wizard_.endDialog();
     return;
   }
+  // Hidden: the dialog ends. The running workers are not consulted: the
+  // close requests of the close timer and of the failure endings arrive
+  // while the worker that sent the last message is still finishing, and
+  // neither is repeated. The end of the run waits for the workers instead.
   wizard_.removeNotifyIcon();
   if (finishedPage_ && !productLaunched_) RunCommandLine("SendLog install|complete||+setuprun=0");
   wizard_.endDialog();
