@@ -1,0 +1,165 @@
+// Whole runs of the default installer in sandboxes: install, reinstall,
+// uninstall with the copied installer, and a second installer that starts
+// while the first one runs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "e2e/sandbox.h"
+#include "platform/text.h"
+
+namespace lumo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUninstallKey =
+    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexta影音";
+constexpr const char* kTarnKey = "HKEY_LOCAL_MACHINE\\Software\\LuMo\\Tarn";
+const char* const kComponents[] = {"LumoCodec.dll", "LumoRender.dll", "LumoNet.dll", "LumoShell.dll"};
+
+std::string variableOf(const std::string& scriptPath, const std::string& name) {
+  std::string text = gbkToUtf8(readFile(scriptPath));
+  std::string key = "\n" + name + "=";
+  std::size_t at = text.find(key);
+  if (at == std::string::npos) return "";
+  std::size_t end = text.find_first_of("\r\n", at + key.size());
+  return text.substr(at + key.size(), end - at - key.size());
+}
+
+void expectValidDesktopFile(const std::string& path) {
+  ASSERT_TRUE(pathExists(path)) << path;
+  ProcessResult check = runProgram({"/usr/bin/desktop-file-validate", path});
+  EXPECT_EQ(check.exitCode, 0) << path << "\n" << check.out << check.err;
+}
+
+ProcessResult installSilently(const Sandbox& box) { return box.run(box.installer(), {"/s"}); }
+
+TEST(Installer, SilentInstallPutsFilesRegistryShortcutsAndUninstallerInPlace) {
+  Sandbox box;
+  ProcessResult run = installSilently(box);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+
+  const std::string dir = box.installDir();
+  for (const char* file : {"LumoClient.exe", "LumoArea.exe", "LumoUpdate.exe", "server.ini", "Vexta.png"})
+    EXPECT_TRUE(pathExists(dir + "/" + file)) << file;
+  for (const char* component : kComponents) EXPECT_TRUE(pathExists(dir + "/" + component)) << component;
+  // Kernel files moved to the shared data folder; the auxiliary program ran.
+  EXPECT_FALSE(pathExists(dir + "/kernel"));
+  EXPECT_TRUE(pathExists(box.kernel() + "/LumoKernel/LumoKernel.dat"));
+  EXPECT_TRUE(pathExists(box.kernel() + "/LumoClient/area.ini"));
+  // Configuration files written by the script.
+  EXPECT_NE(readFile(dir + "/config/player.ini").find("InstallDir=" + dir), std::string::npos);
+  EXPECT_NE(readFile(dir + "/config/skin.xml").find("<version>1.4.136.6</version>"), std::string::npos);
+
+  EXPECT_EQ(box.regValue(kTarnKey, "HDir"), dir);
+  EXPECT_EQ(box.regValue(kUninstallKey, "UninstallString"), box.uninstaller() + " -uinst");
+  EXPECT_EQ(box.regValue(kUninstallKey, "DisplayVersion"), "1.4.136.6");
+  EXPECT_EQ(box.regValue("HKEY_CLASSES_ROOT\\.zmv", ""), "Vexta.zmv");
+  EXPECT_EQ(box.regValue("HKEY_CLASSES_ROOT\\CLSID\\{6A1D3E10-4C2B-4F5A-9E01-3B7C2D8E4F01}\\InprocServer32", ""),
+            dir + "/LumoCodec.dll");
+
+  expectValidDesktopFile(box.menu() + "/Vexta影音.desktop");
+  expectValidDesktopFile(box.menu() + "/卸载Vexta影音.desktop");
+  EXPECT_NE(readFile(box.menu() + "/卸载Vexta影音.desktop").find("-uinst"), std::string::npos);
+
+  struct stat info{};
+  ASSERT_EQ(::stat(box.uninstaller().c_str(), &info), 0);
+  EXPECT_TRUE(info.st_mode & S_IXUSR);
+  EXPECT_EQ(variableOf(box.appData() + "/Lumo/Installer/install.ini", "app_version"), "1.4.136.6");
+
+  std::string log = readFile(box.kernel() + "/LumoClient/LumoInstaller.log");
+  EXPECT_NE(log.find("\r\r\nLumoShellParser::ExecInstallOK  -----------------------------\r\r\n"), std::string::npos);
+  EXPECT_NE(log.find("Out " + dir + "\r\r\n"), std::string::npos);
+}
+
+TEST(Installer, ReinstallIntoTheSameFolderReplacesTheInstallation) {
+  Sandbox box;
+  ASSERT_EQ(installSilently(box).exitCode, 0);
+  fs::remove(box.installDir() + "/LumoClient.exe");
+  ProcessResult again = installSilently(box);
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_EQ(variableOf(box.appData() + "/Lumo/Installer/install.ini", "replacesetup"), "1");
+  EXPECT_TRUE(pathExists(box.installDir() + "/LumoClient.exe"));
+  EXPECT_EQ(box.regValue(kTarnKey, "HDir"), box.installDir());
+}
+
+TEST(Installer, ReinstallIntoAnotherFolderRemovesTheOldOne) {
+  Sandbox box;
+  ASSERT_EQ(installSilently(box).exitCode, 0);
+  // An earlier installation in a folder the installer does not take as its
+  // own (no "Vexta" in its path): the new one goes to the default folder.
+  const std::string old = box.sys() + "/srv/OldPlayer";
+  fs::create_directories(box.sys() + "/srv");
+  fs::rename(box.installDir(), old);
+  ASSERT_EQ(box.reg({"add", kTarnKey, "HDir", old}).exitCode, 0);
+
+  ProcessResult again = installSilently(box);
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_EQ(variableOf(box.appData() + "/Lumo/Installer/install.ini", "replacesetup"), "0");
+  EXPECT_FALSE(pathExists(old));
+  EXPECT_TRUE(pathExists(box.installDir() + "/LumoClient.exe"));
+  EXPECT_EQ(box.regValue(kTarnKey, "HDir"), box.installDir());
+}
+
+TEST(Installer, AnOldFolderWithoutThePlayerIsNotRemoved) {
+  Sandbox box;
+  const std::string other = box.sys() + "/home/data";
+  writeFile(other + "/precious.txt", "keep me");
+  ASSERT_EQ(box.reg({"add", kTarnKey, "HDir", other}).exitCode, 0);
+  ASSERT_EQ(installSilently(box).exitCode, 0);
+  EXPECT_EQ(readFile(other + "/precious.txt"), "keep me");
+}
+
+TEST(Installer, CopiedUninstallerRemovesTheProductAndKeepsOnlyUserDataIdentityAndLogs) {
+  Sandbox box;
+  auto before = box.snapshot();
+  ASSERT_EQ(installSilently(box).exitCode, 0);
+  ProcessResult uninstall = box.run(box.uninstaller(), {"-uinst", "/s"});
+  ASSERT_EQ(uninstall.exitCode, 0) << uninstall.err;
+
+  // The user's data under the shared data folder stays unless asked for.
+  auto left = leftovers(before, box.snapshot(), {"F sys/var/lib/LuMo/LumoClient/", "D sys/var/lib/LuMo/"});
+  EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
+  EXPECT_FALSE(pathExists(box.installDir()));
+  EXPECT_FALSE(pathExists(box.uninstaller()));
+  EXPECT_TRUE(pathExists(box.appData() + "/Lumo/Installer/LumoInstaller.log"));
+}
+
+TEST(Installer, UninstallWithoutAnInstallationChangesNothing) {
+  Sandbox box;
+  auto before = box.snapshot();
+  ProcessResult uninstall = box.run(box.installer(), {"-uinst", "/s"});
+  EXPECT_EQ(uninstall.exitCode, 0) << uninstall.err;
+  // Start-up makes the product's cache folder whatever the mode.
+  auto left = leftovers(before, box.snapshot(), {"D sys/var/lib/LuMo/"});
+  EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
+}
+
+TEST(Installer, ASecondInstallerStartedDuringAnInstallationEndsAtOnce) {
+  Sandbox box;
+  // The first installer lingers in [install] so that the second one finds it
+  // running.
+  std::vector<std::string> lines = defaultScriptLines();
+  auto install = commandLines(lines, "[install]");
+  ASSERT_FALSE(install.empty());
+  lines.insert(lines.begin() + static_cast<long>(install.front().lineIndex), "#SleepMiliSeconds 3000");
+  writeFile(box.dist() + "/install.ini", toScriptBytes(lines));
+
+  auto first = std::async(std::launch::async, [&] { return installSilently(box); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  auto started = std::chrono::steady_clock::now();
+  ProcessResult second = box.run(box.installer(), {"/s"});
+  auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_LT(took, std::chrono::milliseconds(1000));
+  EXPECT_EQ(first.get().exitCode, 0);
+  EXPECT_TRUE(pathExists(box.installDir() + "/LumoClient.exe"));
+}
+
+}  // namespace
+}  // namespace lumo::test
