@@ -62,6 +62,8 @@ void Move(const std::string& arguments) {
   std::string source = nativePath(fields[0]);
   std::string target = nativePath(fields[1]);
   if (!pathFileExists(source)) throw ScriptError("[Move] Source file or path not found: " + fields[0]);
+  // Deleting the target first would delete a source moved onto itself.
+  if (isSameFile(source, target)) return;
   deleteFile(target);
   if (!moveFileNoReplace(source, target)) debugOutput("[Move] Can not move " + source + " to " + target);
 }

@@ -177,6 +177,13 @@ bool copyFile(const std::string& source, const std::string& target) {
   return copied;
 }
 
+bool isSameFile(const std::string& a, const std::string& b) {
+  struct stat first;
+  struct stat second;
+  return ::lstat(a.c_str(), &first) == 0 && ::lstat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino && first.st_nlink == 1;
+}
+
 mode_t currentUmask() {
   std::ifstream status("/proc/self/status");
   std::string line;

@@ -48,6 +48,10 @@ bool moveFileNoReplace(const std::string& source, const std::string& target);
 // a folder, or a running program.
 bool copyFile(const std::string& source, const std::string& target);
 
+// True when both names lead to one and the same file (not merely to two
+// hard links of it).
+bool isSameFile(const std::string& a, const std::string& b);
+
 // The process umask, read without changing it.
 mode_t currentUmask();
 

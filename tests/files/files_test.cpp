@@ -144,12 +144,15 @@ TEST(FileCommands, MakeSurePathCreatesTheLastComponentWithOrWithoutTrailingSepar
   EXPECT_FALSE(pathExists(dir / "blocker/sub"));
 }
 
-TEST(FileCommands, MoveReplacesTheTargetAndMovesFolders) {
+TEST(FileCommands, MoveReplacesTheTargetKeepsAFileMovedOntoItselfAndMovesFolders) {
   TempDir dir;
   writeFile(dir / "new.dll", "new");
   writeFile(dir / "dest/old.dll", "old");
   run("Move", withBackslashes(dir / "new.dll") + "|" + withBackslashes(dir / "dest/old.dll"));
   EXPECT_FALSE(pathExists(dir / "new.dll"));
+  EXPECT_EQ(readFile(dir / "dest/old.dll"), "new");
+
+  run("Move", dir / "dest/old.dll|" + withBackslashes(dir / "dest/./old.dll"));
   EXPECT_EQ(readFile(dir / "dest/old.dll"), "new");
 
   writeFile(dir / "folder/inner.txt", "i");
