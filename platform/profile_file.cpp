@@ -118,29 +118,55 @@ std::vector<Line> splitLines(std::string_view content) {
   return lines;
 }
 
-// What one line of an INI file is, read in the file's encoding.
+std::string decodeText(std::string_view raw, TextEncoding encoding) {
+  return encoding == TextEncoding::Gbk ? gbkToUtf8(raw) : std::string(raw);
+}
+
+std::string_view trimAscii(std::string_view text) {
+  constexpr std::string_view kSpace = " \t\r\n\v\f";
+  std::size_t first = text.find_first_not_of(kSpace);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+}
+
+// What one line of an INI file is. Lines are looked at in their stored bytes
+// and decoded only as far as needed: outside the wanted section only a
+// header matters, and a value is decoded once its key matches. Splitting at
+// "=" and looking for "[" or ";" in the first byte is safe in GBK, whose
+// second bytes are 0x40 and above and never start a line.
 struct ParsedLine {
   enum Kind { Other, Section, Entry } kind = Other;
-  std::string name;   // section name or key
-  std::string value;  // entry value, trimmed
+  std::string name;        // section name or key, decoded and trimmed
+  std::string_view value;  // entry value as stored, not yet decoded or trimmed
 };
 
-ParsedLine parseLine(std::string_view raw, TextEncoding encoding) {
-  std::string text = encoding == TextEncoding::Gbk ? gbkToUtf8(raw) : std::string(raw);
-  std::string_view line = trim(text);
+ParsedLine parseLine(std::string_view raw, TextEncoding encoding, bool wantEntries) {
   ParsedLine parsed;
+  std::string_view line = trimAscii(raw);
   if (line.empty() || line.front() == ';') return parsed;
+  std::string decoded;
+  std::string_view header;
   if (line.front() == '[') {
-    std::size_t close = line.find(']');
+    decoded = decodeText(line, encoding);
+    header = decoded;
+  } else if (static_cast<unsigned char>(line.front()) >= 0x80) {
+    // It may start with a wide space; only the decoded text tells.
+    decoded = decodeText(line, encoding);
+    std::string_view text = trim(decoded);
+    if (text.starts_with("[")) header = text;
+  }
+  if (!header.empty()) {
+    std::size_t close = header.find(']');
     parsed.kind = ParsedLine::Section;
-    parsed.name = std::string(trim(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
+    parsed.name = std::string(trim(header.substr(1, close == std::string_view::npos ? close : close - 1)));
     return parsed;
   }
+  if (!wantEntries) return parsed;
   std::size_t eq = line.find('=');
   if (eq == std::string_view::npos) return parsed;
   parsed.kind = ParsedLine::Entry;
-  parsed.name = std::string(trim(line.substr(0, eq)));
-  parsed.value = std::string(trim(line.substr(eq + 1)));
+  parsed.name = std::string(trim(decodeText(line.substr(0, eq), encoding)));
+  parsed.value = line.substr(eq + 1);
   return parsed;
 }
 
@@ -161,7 +187,7 @@ Position locate(std::string_view content, const std::vector<Line>& lines, std::s
     std::string_view raw = content.substr(lines[i].begin, lines[i].end - lines[i].begin);
     // A byte-order mark is no part of the first line's text.
     if (i == 0 && encoding == TextEncoding::Utf8 && raw.starts_with("\xEF\xBB\xBF")) raw.remove_prefix(3);
-    ParsedLine parsed = parseLine(raw, encoding);
+    ParsedLine parsed = parseLine(raw, encoding, inSection);
     if (parsed.kind == ParsedLine::Section) {
       if (inSection) break;  // the first matching section is the one that counts
       // Names in the file are read trimmed, so the asked-for name is
@@ -174,11 +200,11 @@ Position locate(std::string_view content, const std::vector<Line>& lines, std::s
       continue;
     }
     if (!inSection) continue;
-    if (!trim(raw).empty()) pos.insertAfterLine = i;
+    if (!trimAscii(raw).empty()) pos.insertAfterLine = i;
     if (parsed.kind == ParsedLine::Entry && equalsIgnoreCase(parsed.name, trim(key))) {
       pos.keyFound = true;
       pos.keyLine = i;
-      pos.value = parsed.value;
+      pos.value = std::string(trim(decodeText(parsed.value, encoding)));
       return pos;
     }
   }

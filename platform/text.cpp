@@ -10,12 +10,29 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
+// A conversion descriptor per thread and direction: opening one costs far
+// more than converting a line, and the engine converts every line it reads.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1))
+      throw std::runtime_error(std::string("iconv_open failed: ") + from + " to " + to);
+  }
+  ~Converter() { iconv_close(cd_); }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  iconv_t get() {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    return cd_;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
 // One conversion with iconv; `onInvalid` is appended for each input byte that
 // cannot be converted, and that byte is skipped.
-std::string convert(const char* to, const char* from, std::string_view input, std::string_view onInvalid,
-                    std::size_t invalidSkip) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error(std::string("iconv_open failed: ") + from + " to " + to);
+std::string convert(iconv_t cd, std::string_view input, std::string_view onInvalid, std::size_t invalidSkip) {
   std::string out;
   out.reserve(input.size() * 2 + 8);
   char* in = const_cast<char*>(input.data());
@@ -40,7 +57,6 @@ std::string convert(const char* to, const char* from, std::string_view input, st
     inLeft -= skip;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
-  iconv_close(cd);
   return out;
 }
 
@@ -67,12 +83,14 @@ bool isSpaceAt(std::string_view text, std::size_t pos, std::size_t& width) {
 
 std::string gbkToUtf8(std::string_view gbk) {
   if (isAsciiOnly(gbk)) return std::string(gbk);
-  return convert("UTF-8", "GBK", gbk, kReplacement, 1);
+  thread_local Converter fromGbk("UTF-8", "GBK");
+  return convert(fromGbk.get(), gbk, kReplacement, 1);
 }
 
 std::string utf8ToGbk(std::string_view utf8) {
   if (isAsciiOnly(utf8)) return std::string(utf8);
-  return convert("GBK", "UTF-8", utf8, "?", 0);
+  thread_local Converter toGbk("GBK", "UTF-8");
+  return convert(toGbk.get(), utf8, "?", 0);
 }
 
 std::size_t utf16Length(std::string_view utf8) {
