@@ -9,8 +9,12 @@
 #include <future>
 #include <thread>
 
+#include "app/run_environment.h"
+#include "app/startup.h"
 #include "e2e/sandbox.h"
 #include "platform/text.h"
+#include "script/dispatcher.h"
+#include "script/script_engine.h"
 
 namespace lumo::test {
 namespace {
@@ -128,6 +132,41 @@ TEST(Installer, CopiedUninstallerRemovesTheProductAndKeepsOnlyUserDataIdentityAn
   EXPECT_FALSE(pathExists(box.installDir()));
   EXPECT_FALSE(pathExists(box.uninstaller()));
   EXPECT_TRUE(pathExists(box.appData() + "/Lumo/Installer/LumoInstaller.log"));
+}
+
+// A silent uninstallation never ticks the box for removing user data, so
+// the uninstall sections of the default script run here in-process, as the
+// uninstall dialog runs them after the box was ticked.
+TEST(Installer, UninstallWithUserDataRemovalLeavesOnlyIdentityAndLogs) {
+  Sandbox box;
+  auto before = box.snapshot();
+  ASSERT_EQ(installSilently(box).exitCode, 0);
+  {
+    std::vector<std::unique_ptr<ScopedEnv>> variables;
+    for (const auto& [name, value] : box.environment())
+      variables.push_back(std::make_unique<ScopedEnv>(name, value.empty() ? std::nullopt : std::optional(value)));
+    RunEnvironment& env = runEnvironment();
+    const RunEnvironment saved = env;
+    fillRunEnvironment(env, box.uninstaller(), true);
+    env.installMode = false;
+    env.silent = true;
+    env.iniPath = box.appData() + "/Lumo/Installer/install.ini";
+    ResetRunVariables();
+    SectionList init, uninstall;
+    ReadSection("[uninstallinit]", init);
+    ReadSection("[uninstall]", uninstall);
+    SectionThreadProc(init);
+    env.install = GetVariable("installdir");
+    ASSERT_EQ(env.install, box.installDir());
+    SetVariable("rmuserdata", "1");
+    SectionThreadProc(uninstall);
+    env = saved;
+  }
+  // Run in-process, the uninstaller wrote no log beside itself; its folder
+  // is what would hold it.
+  auto left = leftovers(before, box.snapshot(), {"D home/.config/Lumo/Installer/"});
+  EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
+  EXPECT_FALSE(pathExists(box.kernel() + "/LumoClient"));
 }
 
 TEST(Installer, UninstallWithoutAnInstallationChangesNothing) {

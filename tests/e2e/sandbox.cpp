@@ -119,8 +119,8 @@ bool standardFolder(const std::string& entry) {
       "D home/.local/share/applications/", "D home/Desktop/",   "D sys/usr/",          "D sys/usr/share/",
       "D sys/usr/share/applications/",     "D sys/opt/",         "D sys/var/",          "D sys/var/lib/",
       "D sys/etc/",               "D sys/etc/skel/",             "D sys/etc/skel/Desktop/",
-      // the product family's folder, shared with its other programs
-      "D home/.config/Lumo/"};
+      // the product family's folders, shared with its other programs
+      "D home/.config/Lumo/",     "D sys/var/lib/LuMo/"};
   return folders.count(entry) > 0;
 }
 
