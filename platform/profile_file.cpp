@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/text.h"
 
 namespace lumo {
@@ -73,30 +74,6 @@ class LockedFile {
   bool created_ = false;
   mode_t mode_ = 0644;
 };
-
-bool writeAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// Writes `content` to a temporary file beside `path`, flushes it to disk and
-// renames it over `path`. On any failure the temporary file is removed and
-// the file at `path` is untouched.
-bool replaceFile(const std::string& path, std::string_view content, mode_t mode) {
-  std::string temp = path + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
-  return false;
-}
 
 struct Line {
   std::size_t begin;  // offset of the line's text
@@ -256,7 +233,7 @@ bool ProfileFile::write(std::string_view section, std::string_view key, std::str
     updated += "[" + encode(section) + "]\r\n" + entry + "\r\n";
   }
   if (updated == content) return true;
-  bool ok = replaceFile(path_, updated, file.mode());
+  bool ok = replaceFileAtomically(path_, updated, file.mode());
   if (!ok && file.created()) ::unlink(path_.c_str());
   return ok;
 }
@@ -272,7 +249,7 @@ bool ProfileFile::remove(std::string_view section, std::string_view key) {
     return true;
   }
   const Line& line = lines[pos.keyLine];
-  return replaceFile(path_, content.substr(0, line.begin) + content.substr(line.next), file.mode());
+  return replaceFileAtomically(path_, content.substr(0, line.begin) + content.substr(line.next), file.mode());
 }
 
 }  // namespace lumo
