@@ -11,25 +11,12 @@
 namespace lumo {
 namespace {
 
+using test::commandError;
+using test::runCommand;
 using test::pathExists;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
-
-void run(const char* verb, const std::string& arguments) {
-  Handler handler = findHandler(verb);
-  ASSERT_NE(handler, nullptr) << verb;
-  handler(arguments);
-}
-
-std::string errorOf(const char* verb, const std::string& arguments) {
-  try {
-    findHandler(verb)(arguments);
-  } catch (const ScriptError& error) {
-    return error.what();
-  }
-  return "(no error)";
-}
 
 void makeReadOnly(const std::string& path) { ASSERT_EQ(::chmod(path.c_str(), 0444), 0); }
 
@@ -53,7 +40,7 @@ TEST(FileCommands, MalformedLinesThrowTheirTexts) {
       {"Exists", "/tmp", "[Exists] Invalid arguments (Missing operator '->' ): /tmp"},
       {"Exists", "/tmp|/var->found", "[Exists] Invalid arguments (nArg!=1): found"},
   };
-  for (const Case& c : cases) EXPECT_EQ(errorOf(c.verb, c.arguments), c.error) << c.verb << " " << c.arguments;
+  for (const Case& c : cases) EXPECT_EQ(commandError(c.verb, c.arguments), c.error) << c.verb << " " << c.arguments;
 }
 
 TEST(FileCommands, DeleteRemovesFilesAndLinksButLeavesReadOnlyFilesAndFolders) {
@@ -65,12 +52,12 @@ TEST(FileCommands, DeleteRemovesFilesAndLinksButLeavesReadOnlyFilesAndFolders) {
   writeFile(dir / "target.txt", "kept");
   std::filesystem::create_symlink(dir / "target.txt", dir / "link");
 
-  run("Delete", withBackslashes(dir / "plain.txt"));
-  run("Delete", dir / "locked.txt");
-  run("Delete", dir / "folder");
-  run("Delete", dir / "link");
-  run("Delete", dir / "missing.txt");
-  run("Delete", dir / "*.txt");
+  runCommand("Delete", withBackslashes(dir / "plain.txt"));
+  runCommand("Delete", dir / "locked.txt");
+  runCommand("Delete", dir / "folder");
+  runCommand("Delete", dir / "link");
+  runCommand("Delete", dir / "missing.txt");
+  runCommand("Delete", dir / "*.txt");
 
   EXPECT_FALSE(pathExists(dir / "plain.txt"));
   EXPECT_TRUE(pathExists(dir / "locked.txt"));
@@ -86,7 +73,7 @@ TEST(FileCommands, RMDirRemovesTheTreeAndTheFolderItself) {
     writeFile(dir / "app/sub/深/b.txt", "b");
     writeFile(dir / "app/.hidden", "h");
     std::filesystem::create_directories(dir / "app/empty");
-    run("RMDir", withBackslashes(dir / "app") + ending);
+    runCommand("RMDir", withBackslashes(dir / "app") + ending);
     EXPECT_FALSE(pathExists(dir / "app")) << "ending '" << ending << "'";
   }
 }
@@ -97,7 +84,7 @@ TEST(FileCommands, RMDirLeavesReadOnlyFilesAndTheFoldersAboveThem) {
   makeReadOnly(dir / "app/keep/deeper/locked.dll");
   writeFile(dir / "app/keep/other.txt", "x");
   writeFile(dir / "app/gone/file.txt", "x");
-  run("RMDir", dir / "app");
+  runCommand("RMDir", dir / "app");
   EXPECT_TRUE(pathExists(dir / "app/keep/deeper/locked.dll"));
   EXPECT_FALSE(pathExists(dir / "app/keep/other.txt"));
   EXPECT_FALSE(pathExists(dir / "app/gone"));
@@ -110,8 +97,8 @@ TEST(FileCommands, RMDirDeletesLinksAndNeverWhatTheyPointTo) {
   std::filesystem::create_directory_symlink(dir / "outside", dir / "app/linked");
   std::filesystem::create_directory_symlink(dir / "outside", dir / "toplink");
 
-  run("RMDir", dir / "app");
-  run("RMDir", dir / "toplink/");
+  runCommand("RMDir", dir / "app");
+  runCommand("RMDir", dir / "toplink/");
   EXPECT_FALSE(pathExists(dir / "app"));
   EXPECT_FALSE(pathExists(dir / "toplink"));
   EXPECT_EQ(readFile(dir / "outside/precious.txt"), "p");
@@ -122,13 +109,13 @@ TEST(FileCommands, RMDirRefusesEmptyAndRelativeFoldersAndIgnoresMissingOnes) {
   writeFile(dir / "rel/file.txt", "x");
   std::string previous = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
-  run("RMDir", "");
-  run("RMDir", "rel");
-  run("RMDir", "rel\\");
-  run("RMDir", "./rel");
+  runCommand("RMDir", "");
+  runCommand("RMDir", "rel");
+  runCommand("RMDir", "rel\\");
+  runCommand("RMDir", "./rel");
   std::filesystem::current_path(previous);
   EXPECT_TRUE(pathExists(dir / "rel/file.txt"));
-  run("RMDir", dir / "no/such/folder");
+  runCommand("RMDir", dir / "no/such/folder");
   EXPECT_TRUE(pathExists(dir.path()));
 }
 
@@ -136,11 +123,11 @@ TEST(FileCommands, MakeSurePathCreatesTheLastComponentWithOrWithoutTrailingSepar
   TempDir dir;
   for (std::string ending : {"", "\\", "/"}) {
     std::string root = dir / ("t" + std::to_string(ending.size()) + (ending == "/" ? "s" : ""));
-    run("MakeSurePath", withBackslashes(root + "/a/深") + ending);
+    runCommand("MakeSurePath", withBackslashes(root + "/a/深") + ending);
     EXPECT_TRUE(std::filesystem::is_directory(root + "/a/深")) << "ending '" << ending << "'";
   }
   writeFile(dir / "blocker", "file");
-  run("MakeSurePath", dir / "blocker/sub");
+  runCommand("MakeSurePath", dir / "blocker/sub");
   EXPECT_FALSE(pathExists(dir / "blocker/sub"));
 }
 
@@ -148,15 +135,15 @@ TEST(FileCommands, MoveReplacesTheTargetKeepsAFileMovedOntoItselfAndMovesFolders
   TempDir dir;
   writeFile(dir / "new.dll", "new");
   writeFile(dir / "dest/old.dll", "old");
-  run("Move", withBackslashes(dir / "new.dll") + "|" + withBackslashes(dir / "dest/old.dll"));
+  runCommand("Move", withBackslashes(dir / "new.dll") + "|" + withBackslashes(dir / "dest/old.dll"));
   EXPECT_FALSE(pathExists(dir / "new.dll"));
   EXPECT_EQ(readFile(dir / "dest/old.dll"), "new");
 
-  run("Move", dir / "dest/old.dll|" + withBackslashes(dir / "dest/./old.dll"));
+  runCommand("Move", dir / "dest/old.dll|" + withBackslashes(dir / "dest/./old.dll"));
   EXPECT_EQ(readFile(dir / "dest/old.dll"), "new");
 
   writeFile(dir / "folder/inner.txt", "i");
-  run("Move", dir / "folder|" + dir / "moved");
+  runCommand("Move", dir / "folder|" + dir / "moved");
   EXPECT_EQ(readFile(dir / "moved/inner.txt"), "i");
 }
 
@@ -165,8 +152,8 @@ TEST(FileCommands, MoveThatCannotMoveLeavesBothFilesAndGoesOn) {
   writeFile(dir / "source.txt", "source");
   writeFile(dir / "locked.txt", "locked");
   makeReadOnly(dir / "locked.txt");
-  run("Move", dir / "source.txt|" + dir / "locked.txt");
-  run("Move", dir / "source.txt|" + dir / "missing/folder/x.txt");
+  runCommand("Move", dir / "source.txt|" + dir / "locked.txt");
+  runCommand("Move", dir / "source.txt|" + dir / "missing/folder/x.txt");
   EXPECT_EQ(readFile(dir / "source.txt"), "source");
   EXPECT_EQ(readFile(dir / "locked.txt"), "locked");
 }
@@ -175,7 +162,7 @@ TEST(FileCommands, CopyCopiesBytesAndPermissionsAndFailsQuietlyOtherwise) {
   TempDir dir;
   writeFile(dir / "Lumo@$#.exe", std::string(200000, 'z'));
   ::chmod((dir / "Lumo@$#.exe").c_str(), 0755);
-  run("Copy", withBackslashes(dir / "Lumo@$#.exe") + "|" + dir / "copy.exe");
+  runCommand("Copy", withBackslashes(dir / "Lumo@$#.exe") + "|" + dir / "copy.exe");
   EXPECT_EQ(readFile(dir / "copy.exe"), std::string(200000, 'z'));
   struct stat st;
   ASSERT_EQ(::stat((dir / "copy.exe").c_str(), &st), 0);
@@ -183,9 +170,9 @@ TEST(FileCommands, CopyCopiesBytesAndPermissionsAndFailsQuietlyOtherwise) {
 
   writeFile(dir / "locked.txt", "locked");
   makeReadOnly(dir / "locked.txt");
-  run("Copy", dir / "copy.exe|" + dir / "locked.txt");
-  run("Copy", dir / "copy.exe|" + dir / "no/folder/x.exe");
-  run("Copy", dir / "copy.exe|" + dir / "copy.exe");
+  runCommand("Copy", dir / "copy.exe|" + dir / "locked.txt");
+  runCommand("Copy", dir / "copy.exe|" + dir / "no/folder/x.exe");
+  runCommand("Copy", dir / "copy.exe|" + dir / "copy.exe");
   EXPECT_EQ(readFile(dir / "locked.txt"), "locked");
   EXPECT_FALSE(pathExists(dir / "no"));
   EXPECT_EQ(readFile(dir / "copy.exe"), std::string(200000, 'z'));
@@ -208,7 +195,7 @@ TEST(FileCommands, ExistsStoresOneOrZeroAndKeepsThePathAsWritten) {
       {"", "0"},
   };
   for (const Case& c : cases) {
-    run("Exists", c.path + "->found");
+    runCommand("Exists", c.path + "->found");
     EXPECT_EQ(GetVariable("found"), c.expected) << "'" << c.path << "'";
   }
 }
@@ -216,8 +203,8 @@ TEST(FileCommands, ExistsStoresOneOrZeroAndKeepsThePathAsWritten) {
 TEST(FileCommands, ClearTmpChangesNothing) {
   TempDir dir;
   writeFile(dir / "file.txt", "x");
-  run("ClearTmp", dir.path());
-  run("ClearTmp", "");
+  runCommand("ClearTmp", dir.path());
+  runCommand("ClearTmp", "");
   EXPECT_TRUE(pathExists(dir / "file.txt"));
 }
 

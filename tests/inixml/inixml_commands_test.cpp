@@ -10,25 +10,12 @@
 namespace lumo {
 namespace {
 
+using test::commandError;
+using test::runCommand;
 using test::pathExists;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
-
-void run(const char* verb, const std::string& arguments) {
-  Handler handler = findHandler(verb);
-  ASSERT_NE(handler, nullptr) << verb;
-  handler(arguments);
-}
-
-std::string errorOf(const char* verb, const std::string& arguments) {
-  try {
-    findHandler(verb)(arguments);
-  } catch (const ScriptError& error) {
-    return error.what();
-  }
-  return "(no error)";
-}
 
 std::size_t filesIn(const std::string& folder) {
   std::size_t count = 0;
@@ -61,23 +48,23 @@ TEST_F(IniXmlCommands, ReadIniCopiesTheValueOrEmptiesTheVariable) {
   };
   for (const Case& c : cases) {
     SetVariable("result", "old");
-    run("ReadIni", dir / "conf.ini" + c.fields + "->result");
+    runCommand("ReadIni", dir / "conf.ini" + c.fields + "->result");
     EXPECT_EQ(GetVariable("result"), c.expected) << c.fields;
   }
-  run("ReadIni", dir / "conf.ini" + "|Main|wide->result");
+  runCommand("ReadIni", dir / "conf.ini" + "|Main|wide->result");
   EXPECT_EQ(utf16Length(GetVariable("result")), 259u);
   EXPECT_TRUE(longWide.starts_with(GetVariable("result")));
 }
 
 TEST_F(IniXmlCommands, ReadIniOnAMissingFileLeavesTheVariable) {
-  run("ReadIni", dir / "none.ini" + "|Main|Version->result");
+  runCommand("ReadIni", dir / "none.ini" + "|Main|Version->result");
   EXPECT_EQ(GetVariable("result"), "old");
   EXPECT_FALSE(pathExists(dir / "none.ini"));
 }
 
 TEST_F(IniXmlCommands, ReadIniAcceptsScriptPathsWithBackslashes) {
   writeFile(dir / "sub/conf.ini", "[Main]\r\nk=v\r\n");
-  run("ReadIni", dir.path() + "\\sub\\conf.ini|Main|k->result");
+  runCommand("ReadIni", dir.path() + "\\sub\\conf.ini|Main|k->result");
   EXPECT_EQ(GetVariable("result"), "v");
 }
 
@@ -95,28 +82,28 @@ TEST_F(IniXmlCommands, MalformedLinesThrowTheirMessages) {
       {"WriteIni", "a.ini|s|k|v|w", "[WriteIni] Invalid arguments (nArg!=4): a.ini|s|k|v|w"},
       {"WriteXml", "a.xml|tag", "[WriteXml] Invalid arguments (nArg!=3): a.xml|tag"},
   };
-  for (const Case& c : cases) EXPECT_EQ(errorOf(c.verb, c.arguments), c.message);
+  for (const Case& c : cases) EXPECT_EQ(commandError(c.verb, c.arguments), c.message);
 }
 
 TEST_F(IniXmlCommands, WriteIniCreatesAndUpdatesTheSectionOfOneBlank) {
   const std::string file = dir / "conf.ini";
-  run("WriteIni", file + "| |autostart|1");
+  runCommand("WriteIni", file + "| |autostart|1");
   EXPECT_EQ(readFile(file), "[ ]\r\nautostart=1\r\n");
-  run("WriteIni", file + "| |autostart|0");
-  run("WriteIni", file + "|Main|path|/opt/Vexta 影音");
+  runCommand("WriteIni", file + "| |autostart|0");
+  runCommand("WriteIni", file + "|Main|path|/opt/Vexta 影音");
   EXPECT_EQ(readFile(file), "[ ]\r\nautostart=0\r\n[Main]\r\npath=/opt/Vexta 影音\r\n");
-  run("ReadIni", file + "|Main|path->result");
+  runCommand("ReadIni", file + "|Main|path->result");
   EXPECT_EQ(GetVariable("result"), "/opt/Vexta 影音");
 }
 
 TEST_F(IniXmlCommands, WriteIniFailuresAreSilentAndLeaveFilesWhole) {
-  run("WriteIni", dir / "missing/conf.ini" + "|Main|k|v");
+  runCommand("WriteIni", dir / "missing/conf.ini" + "|Main|k|v");
   EXPECT_FALSE(pathExists(dir / "missing"));
 
   const std::string readOnly = dir / "ro.ini";
   writeFile(readOnly, "[Main]\r\nk=1\r\n");
   ::chmod(readOnly.c_str(), 0444);
-  run("WriteIni", readOnly + "|Main|k|2");
+  runCommand("WriteIni", readOnly + "|Main|k|2");
   EXPECT_EQ(readFile(readOnly), "[Main]\r\nk=1\r\n");
   EXPECT_EQ(filesIn(dir.path()), 2u);  // the script and the read-only file, no leftovers
 }
@@ -148,7 +135,7 @@ TEST_F(IniXmlCommands, WriteXmlReplacesWholeLinesHoldingTheElement) {
   for (const Case& c : cases) {
     const std::string file = dir / "config.xml";
     writeFile(file, c.before);
-    run("WriteXml", file + "|version|2.0");
+    runCommand("WriteXml", file + "|version|2.0");
     EXPECT_EQ(readFile(file), c.after) << c.name;
   }
 }
@@ -158,7 +145,7 @@ TEST_F(IniXmlCommands, WriteXmlKeepsTheFileItsModeAndItsLinks) {
   writeFile(file, "<name>a</name>");
   ::chmod(file.c_str(), 0640);
   std::filesystem::create_symlink(file, dir / "link.xml");
-  run("WriteXml", dir / "link.xml" + "|name|影音");
+  runCommand("WriteXml", dir / "link.xml" + "|name|影音");
   EXPECT_EQ(readFile(file), "<name>影音</name>\r\n");
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.xml"));
   struct stat info{};
@@ -168,14 +155,14 @@ TEST_F(IniXmlCommands, WriteXmlKeepsTheFileItsModeAndItsLinks) {
 }
 
 TEST_F(IniXmlCommands, WriteXmlLeavesMissingAndReadOnlyFilesAlone) {
-  run("WriteXml", dir / "none.xml" + "|version|2.0");
+  runCommand("WriteXml", dir / "none.xml" + "|version|2.0");
   EXPECT_FALSE(pathExists(dir / "none.xml"));
   const std::string readOnly = dir / "ro.xml";
   writeFile(readOnly, "<version>1.0</version>\n");
   ::chmod(readOnly.c_str(), 0444);
-  run("WriteXml", readOnly + "|version|2.0");
+  runCommand("WriteXml", readOnly + "|version|2.0");
   EXPECT_EQ(readFile(readOnly), "<version>1.0</version>\n");
-  run("WriteXml", dir.path() + "|version|2.0");  // a folder
+  runCommand("WriteXml", dir.path() + "|version|2.0");  // a folder
 }
 
 }  // namespace

@@ -9,13 +9,8 @@
 namespace lumo {
 namespace {
 
+using test::runCommand;
 using test::NetworkTest;
-
-void runVerb(const char* verb, const std::string& arguments) {
-  Handler handler = findHandler(verb);
-  ASSERT_NE(handler, nullptr) << verb;
-  handler(arguments);
-}
 
 std::string offerLine(const std::string& name, const std::string& root, const std::string& path,
                       const std::string& url) {
@@ -51,7 +46,7 @@ class OffersTest : public NetworkTest {
   // Reads a list from a local file.
   void getSoftFrom(const std::string& text) {
     test::writeFile(dir_ / "list.xml", text);
-    runVerb("GetSoft", dir_ / "list.xml");
+    runCommand("GetSoft", dir_ / "list.xml");
   }
 
   std::string fourOffers() {
@@ -124,7 +119,7 @@ TEST_F(OffersTest, ALineCutShortGivesEmptyValues) {
 
 TEST_F(OffersTest, TheListIsFetchedInLowerCaseAndMayStartWithAByteOrderMark) {
   server_.serve("/lists/offers.xml", "\xEF\xBB\xBF" + fourOffers());
-  runVerb("GetSoft", server_.base() + "/Lists/Offers.XML");
+  runCommand("GetSoft", server_.base() + "/Lists/Offers.XML");
   EXPECT_EQ(server_.requestLines(), std::vector<std::string>{"GET /lists/offers.xml HTTP/1.1"});
   EXPECT_EQ(place(1), (Offered{"Alpha", "alpha", "1"}));
   EXPECT_TRUE(test::pathExists(runEnvironment().tempDir + "gotsoft.xml"));
@@ -132,7 +127,7 @@ TEST_F(OffersTest, TheListIsFetchedInLowerCaseAndMayStartWithAByteOrderMark) {
 
 TEST_F(OffersTest, AFailedListDownloadLeavesTheEarlierListInUse) {
   test::writeFile(runEnvironment().tempDir + "gotsoft.xml", offerList({offerLine("Old", "HKCU", "Software\\Old", "u")}));
-  runVerb("GetSoft", server_.base() + "/missing.xml");
+  runCommand("GetSoft", server_.base() + "/missing.xml");
   EXPECT_EQ(place(1), (Offered{"Old", "old", "1"}));
 }
 
@@ -141,26 +136,26 @@ TEST_F(OffersTest, AListAnotherUserLeftInTheTemporaryFolderIsNotUsed) {
   std::string list = runEnvironment().tempDir + "gotsoft.xml";
   test::writeFile(list, offerList({offerLine("Planted", "HKCU", "Software\\Planted", "u")}));
   ASSERT_EQ(::chown(list.c_str(), 65534, 65534), 0);
-  runVerb("GetSoft", server_.base() + "/missing.xml");
+  runCommand("GetSoft", server_.base() + "/missing.xml");
   EXPECT_EQ(place(1), (Offered{"", "", "0"}));
 }
 
 TEST_F(OffersTest, ALocalPathMayUseBackslashesAndNothingHappensWithoutAList) {
   test::writeFile(dir_ / "lists/offers.xml", fourOffers());
-  runVerb("GetSoft", replaceAll(dir_ / "lists/offers.xml", "/", "\\"));
+  runCommand("GetSoft", replaceAll(dir_ / "lists/offers.xml", "/", "\\"));
   EXPECT_EQ(place(2), (Offered{"Beta", "beta", "1"}));
 
   useScript("");
-  runVerb("GetSoft", "");
-  runVerb("GetSoft", dir_ / "lists/none.xml");
+  runCommand("GetSoft", "");
+  runCommand("GetSoft", dir_ / "lists/none.xml");
   EXPECT_EQ(place(1), (Offered{"", "", "0"}));
 }
 
 TEST_F(OffersTest, DownloadAndInstallDoesNothingForAnEmptyOrUntickedPlace) {
   ASSERT_TRUE(openExecutionLog(dir_ / "LumoInstaller.log"));
   useScript("softname2=Beta\nsoftcheck2=0\n");
-  runVerb("DownloadAndInstall", "   ");
-  runVerb("DownloadAndInstall", "Beta|beta|fast|HKCU|Software\\Beta|Path|" + server_.base() + "/beta.sh");
+  runCommand("DownloadAndInstall", "   ");
+  runCommand("DownloadAndInstall", "Beta|beta|fast|HKCU|Software\\Beta|Path|" + server_.base() + "/beta.sh");
   closeExecutionLog();
   EXPECT_EQ(gbkToUtf8(test::readFile(dir_ / "LumoInstaller.log")),
             "Additional software Beta install canceled by user!\r\n");
@@ -170,7 +165,7 @@ TEST_F(OffersTest, DownloadAndInstallDoesNothingForAnEmptyOrUntickedPlace) {
 
 TEST_F(OffersTest, DownloadAndInstallWantsSevenFields) {
   try {
-    runVerb("DownloadAndInstall", " Beta|beta|fast|HKCU|Software\\Beta|Path ");
+    runCommand("DownloadAndInstall", " Beta|beta|fast|HKCU|Software\\Beta|Path ");
     ADD_FAILURE() << "no error";
   } catch (const ScriptError& error) {
     EXPECT_STREQ(error.what(), "[DownloadAndInstall] Invalid arguments (nArg!=7): Beta|beta|fast|HKCU|Software\\Beta|Path");
@@ -186,7 +181,7 @@ TEST_F(OffersTest, ATickedOfferIsDownloadedStartedSilentlyAndReported) {
   std::string installer = runEnvironment().tempDir + "beta-setup.sh";
   test::writeFile(installer, "an older download");
 
-  runVerb("DownloadAndInstall", "Beta|beta|Beta is fast|HKCU|Software\\Beta|Path|" + server_.base() + "/beta-setup.sh");
+  runCommand("DownloadAndInstall", "Beta|beta|Beta is fast|HKCU|Software\\Beta|Path|" + server_.base() + "/beta-setup.sh");
 
   for (int i = 0; i < 100 && !test::pathExists(record); ++i) ::usleep(50 * 1000);
   EXPECT_EQ(test::readFile(record), "-s\n");
@@ -202,7 +197,7 @@ TEST_F(OffersTest, ATickedOfferIsDownloadedStartedSilentlyAndReported) {
 }
 
 TEST_F(OffersTest, AFailedInstallerDownloadIsReportedAndThenRunFails) {
-  EXPECT_THROW(runVerb("DownloadAndInstall", "Beta|beta|fast||||" + server_.base() + "/gone.sh"), ScriptError);
+  EXPECT_THROW(runCommand("DownloadAndInstall", "Beta|beta|fast||||" + server_.base() + "/gone.sh"), ScriptError);
   EXPECT_EQ(server_.requestLines(), (std::vector<std::string>{"GET /gone.sh HTTP/1.1",
                                                               reportLine("install", "downloadOk", "beta", "1", "M1")}));
 }
@@ -219,7 +214,7 @@ TEST_F(OffersTest, NothingIsStartedWhenTheInstallerCouldNotBeWritten) {
   } cases[] = {{server_.base() + "/beta-setup.sh", squatted}, {server_.base() + "/", runEnvironment().tempDir}};
   for (const auto& c : cases) {
     try {
-      runVerb("DownloadAndInstall", "Beta|beta|fast||||" + c.address);
+      runCommand("DownloadAndInstall", "Beta|beta|fast||||" + c.address);
       ADD_FAILURE() << "no error for " << c.address;
     } catch (const ScriptError& error) {
       EXPECT_EQ(std::string(error.what()), "[Run] Source executable not found: " + c.path);

@@ -7,13 +7,8 @@
 namespace lumo {
 namespace {
 
+using test::runCommand;
 using test::NetworkTest;
-
-void runVerb(const char* verb, const std::string& arguments) {
-  Handler handler = findHandler(verb);
-  ASSERT_NE(handler, nullptr) << verb;
-  handler(arguments);
-}
 
 class StatisticsTest : public NetworkTest {
  protected:
@@ -51,7 +46,7 @@ TEST_F(StatisticsTest, ReportsCarryTheirFieldsInTheTemplateOrder) {
   for (const auto& c : cases) {
     useScript(c.variables);
     std::string arguments = c.arguments;
-    runVerb("SendLog", arguments);
+    runCommand("SendLog", arguments);
     std::string method = arguments.substr(0, arguments.find('|'));
     std::string rest = arguments.substr(method.size() + 1);
     std::string result = rest.substr(0, rest.find('|'));
@@ -61,12 +56,12 @@ TEST_F(StatisticsTest, ReportsCarryTheirFieldsInTheTemplateOrder) {
 }
 
 TEST_F(StatisticsTest, ValuesAreSentAsTheyAreAndOnlyTheTransportEncodes) {
-  runVerb("SendLog", "install|start|a b|影音%41");
+  runCommand("SendLog", "install|start|a b|影音%41");
   EXPECT_EQ(lastRequestLine(), reportLine("install", "start", "a%20b", "%E5%BD%B1%E9%9F%B3%41", "M1"));
 }
 
 TEST_F(StatisticsTest, ReportsNameTheProgramAsTheirUserAgent) {
-  runVerb("SendLog", "install|start||");
+  runCommand("SendLog", "install|start||");
   auto requests = server_.requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].headers["user-agent"], "test_network");
@@ -94,7 +89,7 @@ TEST_F(StatisticsTest, MalformedReportsThrowTheirMessages) {
   };
   for (const auto& c : cases) {
     try {
-      runVerb(c.verb, c.arguments);
+      runCommand(c.verb, c.arguments);
       ADD_FAILURE() << "no error for " << c.arguments;
     } catch (const ScriptError& error) {
       EXPECT_EQ(std::string(error.what()), c.message);
@@ -106,7 +101,7 @@ TEST_F(StatisticsTest, MalformedReportsThrowTheirMessages) {
 TEST_F(StatisticsTest, AnUnreachableEndpointIsSilent) {
   test::ClosedPort closed;
   test::ScopedEnv stats("LUMO_STATS_URL", "http://127.0.0.1:" + std::to_string(closed.port()) + "/");
-  EXPECT_NO_THROW(runVerb("SendLog", "install|start||"));
+  EXPECT_NO_THROW(runCommand("SendLog", "install|start||"));
 }
 
 TEST_F(StatisticsTest, OpenUrlOpensTheBrowserOnlyForTheExactModeIe) {
@@ -115,11 +110,11 @@ TEST_F(StatisticsTest, OpenUrlOpensTheBrowserOnlyForTheExactModeIe) {
   ::chmod((dir_ / "bin/xdg-open").c_str(), 0755);
   test::ScopedEnv path("PATH", dir_ / "bin:/usr/bin:/bin");
 
-  runVerb("OpenUrl", server_.base() + "/licence.html|IE");
+  runCommand("OpenUrl", server_.base() + "/licence.html|IE");
   EXPECT_EQ(server_.requestLines(), std::vector<std::string>{"GET /licence.html HTTP/1.1"});
   EXPECT_FALSE(test::pathExists(dir_ / "bin/opened"));
 
-  runVerb("OpenUrl", server_.base() + "/licence.html|ie");
+  runCommand("OpenUrl", server_.base() + "/licence.html|ie");
   for (int i = 0; i < 100 && !test::pathExists(dir_ / "bin/opened"); ++i) ::usleep(50 * 1000);
   EXPECT_EQ(test::readFile(dir_ / "bin/opened"), server_.base() + "/licence.html\n");
   EXPECT_EQ(server_.requests().size(), 1u);  // the opener, not the program, fetches it

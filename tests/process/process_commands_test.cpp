@@ -18,6 +18,8 @@ namespace lumo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::commandError;
+using test::runCommand;
 using test::TempDir;
 using Clock = std::chrono::steady_clock;
 
@@ -37,21 +39,6 @@ class ScriptedHost : public Host {
     return answers.at(question.id);
   }
 };
-
-void call(const char* verb, const std::string& arguments) {
-  Handler handler = findHandler(verb);
-  ASSERT_NE(handler, nullptr) << verb;
-  handler(arguments);
-}
-
-std::string callError(const char* verb, const std::string& arguments) {
-  try {
-    findHandler(verb)(arguments);
-  } catch (const ScriptError& error) {
-    return error.what();
-  }
-  return "(no error)";
-}
 
 long elapsedMs(Clock::time_point since) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
@@ -80,7 +67,7 @@ class ProcessCommands : public ::testing::Test {
 
   void TearDown() override {
     // End and reap whatever the test started.
-    for (const std::string& name : started_) call("Kill", name);
+    for (const std::string& name : started_) runCommand("Kill", name);
     for (long number : numbers_) EXPECT_NE(waitForProcess(number, 10000), WaitResult::TimedOut);
     setHost(nullptr);
     runEnvironment() = saved_;
@@ -97,7 +84,7 @@ class ProcessCommands : public ::testing::Test {
 
   // Runs the line and returns the process number it stored.
   long run(const std::string& arguments) {
-    call("Run", arguments + "->handle");
+    runCommand("Run", arguments + "->handle");
     long number = std::stol(GetVariable("handle"));
     if (number != 0) numbers_.push_back(number);
     return number;
@@ -111,20 +98,20 @@ class ProcessCommands : public ::testing::Test {
 };
 
 TEST_F(ProcessCommands, RunRejectsBadLinesWithTheirTexts) {
-  EXPECT_EQ(callError("Run", "a|b|c->v"), "[Run] Invalid arguments (nArg!=4): a|b|c");
-  EXPECT_EQ(callError("Run", "a|b|c|d|e"), "[Run] Invalid arguments (nArg!=4): a|b|c|d|e");
-  EXPECT_EQ(callError("Run", R"(nowhere\tool.exe||0|hide)"), R"([Run] Source executable not found: nowhere\tool.exe)");
-  EXPECT_EQ(callError("WaitProcess", "1|2"), "[WaitProcess] Invalid arguments (nArg!=3): 1|2");
+  EXPECT_EQ(commandError("Run", "a|b|c->v"), "[Run] Invalid arguments (nArg!=4): a|b|c");
+  EXPECT_EQ(commandError("Run", "a|b|c|d|e"), "[Run] Invalid arguments (nArg!=4): a|b|c|d|e");
+  EXPECT_EQ(commandError("Run", R"(nowhere\tool.exe||0|hide)"), R"([Run] Source executable not found: nowhere\tool.exe)");
+  EXPECT_EQ(commandError("WaitProcess", "1|2"), "[WaitProcess] Invalid arguments (nArg!=3): 1|2");
   EXPECT_EQ(GetVariable("handle"), "unset");
 }
 
 TEST_F(ProcessCommands, SilentRunNeverStartsTheClientInTheTwoListedSpellings) {
   runEnvironment().silent = true;
   // Skipped before the existence test, so missing files do not matter.
-  call("Run", R"($INSTALL\LumoClient.exe||0|show->handle)");
-  call("Run", R"($INSTALL\lumoclient.exe||0|show->handle)");
+  runCommand("Run", R"($INSTALL\LumoClient.exe||0|show->handle)");
+  runCommand("Run", R"($INSTALL\lumoclient.exe||0|show->handle)");
   EXPECT_EQ(GetVariable("handle"), "unset");
-  EXPECT_EQ(callError("Run", R"(nowhere\LUMOCLIENT.EXE||0|show)"),
+  EXPECT_EQ(commandError("Run", R"(nowhere\LUMOCLIENT.EXE||0|show)"),
             R"([Run] Source executable not found: nowhere\LUMOCLIENT.EXE)");
 }
 
@@ -191,8 +178,8 @@ TEST_F(ProcessCommands, AProgramThatCannotStartStoresZeroAndWaitProcessIgnoresIt
   test::writeFile(broken, "not a program");
   ::chmod(broken.c_str(), 0755);
   EXPECT_EQ(run(broken + "||1000|hide"), 0);
-  call("WaitProcess", "0|100|3");
-  call("WaitProcess", "|100|3");
+  runCommand("WaitProcess", "0|100|3");
+  runCommand("WaitProcess", "|100|3");
   EXPECT_TRUE(host_.progress_.empty());
 }
 
@@ -214,7 +201,7 @@ TEST_F(ProcessCommands, WaitProcessStepsTheBarOncePerPeriodWhileTheProcessRuns) 
   for (const auto& c : cases) {
     host_.progress_.clear();
     auto start = Clock::now();
-    call("WaitProcess", c.line);
+    runCommand("WaitProcess", c.line);
     EXPECT_LE(elapsedMs(start), c.maxMs) << c.line;
     EXPECT_EQ(host_.progress_.size(), c.steps) << c.line;
     for (const auto& step : host_.progress_) EXPECT_EQ(step, std::make_pair(std::string("Process++"), 0));
@@ -224,7 +211,7 @@ TEST_F(ProcessCommands, WaitProcessStepsTheBarOncePerPeriodWhileTheProcessRuns) 
 TEST_F(ProcessCommands, WaitProcessReturnsWhenTheProcessEnds) {
   long number = run(program("ends") + "|0.4|0|hide");
   auto start = Clock::now();
-  call("WaitProcess", std::to_string(number) + "|2000|5");
+  runCommand("WaitProcess", std::to_string(number) + "|2000|5");
   EXPECT_LE(elapsedMs(start), 1900);
   EXPECT_TRUE(host_.progress_.empty());
 }
@@ -257,8 +244,8 @@ TEST_F(ProcessCommands, KillEndsEveryProcessOfTheNameWholeAndInAnyCase) {
     started_.push_back(stem + name);
     spared.push_back(run(path + "|30|0|hide"));
   }
-  call("Kill", "lumo-t" + std::to_string(::getpid()) + "-nobody.exe");
-  call("Kill", stem + ".exe");
+  runCommand("Kill", "lumo-t" + std::to_string(::getpid()) + "-nobody.exe");
+  runCommand("Kill", stem + ".exe");
   for (long number : matching) {
     EXPECT_EQ(waitForProcess(number, 5000), WaitResult::Ended);
     EXPECT_EQ(exitCodeOf(number), 128 + SIGKILL);
@@ -304,7 +291,7 @@ TEST_F(CheckUse, AsksAndActsOnTheAnswer) {
   for (const auto& c : cases) {
     host_.asked.clear();
     host_.answers["checkuse.in-use"] = c.answer;
-    EXPECT_EQ(callError("CheckUse", module_), c.error);
+    EXPECT_EQ(commandError("CheckUse", module_), c.error);
     ASSERT_EQ(host_.asked.size(), 1u);
     const Question& question = host_.asked[0];
     EXPECT_EQ(question.caption, "文件被占用");
@@ -320,7 +307,7 @@ TEST_F(CheckUse, AsksAndActsOnTheAnswer) {
 
 TEST_F(CheckUse, SilentRunEndsTheHoldersWithoutAsking) {
   runEnvironment().silent = true;
-  call("CheckUse", module_);
+  runCommand("CheckUse", module_);
   EXPECT_TRUE(host_.asked.empty());
   EXPECT_EQ(waitForProcess(holderNumber_, 5000), WaitResult::Ended);
 }
@@ -331,7 +318,7 @@ TEST_F(CheckUse, FindsProgramsRunningFromTheInstallFolder) {
   const std::string module = fs::path(mapped).filename();
   waitUntilUsed(mapped);
   host_.answers["checkuse.in-use"] = Button::Continue;
-  call("CheckUse", module);
+  runCommand("CheckUse", module);
   ASSERT_EQ(host_.asked.size(), 1u);
   EXPECT_NE(host_.asked[0].text.find(" " + module + "\n"), std::string::npos) << host_.asked[0].text;
   EXPECT_EQ(waitForProcess(number, 5000), WaitResult::Ended);
@@ -340,8 +327,8 @@ TEST_F(CheckUse, FindsProgramsRunningFromTheInstallFolder) {
 
 TEST_F(CheckUse, StaysQuietForModulesOutsideTheInstallFolderOrUnused) {
   test::writeFile(dir_ / "install/unused.dll", "module");
-  call("CheckUse", "missing.dll");
-  call("CheckUse", "unused.dll");
+  runCommand("CheckUse", "missing.dll");
+  runCommand("CheckUse", "unused.dll");
   EXPECT_TRUE(host_.asked.empty());
   EXPECT_EQ(waitForProcess(holderNumber_, 0), WaitResult::TimedOut);
 }

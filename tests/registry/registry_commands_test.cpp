@@ -8,21 +8,6 @@ class RegistryCommandsTest : public RegistryTest {
  protected:
   void SetUp() override { useWorkingScript(temp / "install.ini", "[var]\nv=unchanged\n"); }
 
-  static void run(const std::string& verb, const std::string& arguments) {
-    Handler handler = findHandler(verb);
-    ASSERT_NE(handler, nullptr) << verb;
-    handler(arguments);
-  }
-
-  static std::string thrownBy(const std::string& verb, const std::string& arguments) {
-    try {
-      findHandler(verb)(arguments);
-    } catch (const ScriptError& error) {
-      return error.what();
-    }
-    return "(nothing thrown)";
-  }
-
   static void setDwordValue(RegistryRoot root, const std::string& path, const std::string& name, std::uint32_t n) {
     RegistryKey key;
     ASSERT_EQ(createKey(root, path, key), RegistryStatus::Ok);
@@ -71,7 +56,7 @@ TEST_F(RegistryCommandsTest, ReadRegStoresWhatTheZeroFilledBufferHolds) {
   };
   for (const Case& c : cases) {
     SetVariable("v", "unchanged");
-    run("ReadReg", c.arguments);
+    runCommand("ReadReg", c.arguments);
     EXPECT_EQ(GetVariable("v"), c.expected) << c.arguments;
   }
 }
@@ -95,27 +80,27 @@ TEST_F(RegistryCommandsTest, MalformedLinesThrowBeforeTouchingTheStore) {
       {"DeleteRegValue", "HKEY_CURRENT_USER|Software\\A",
        "[DeleteRegValue] Invalid arguments (nArg!=3): HKEY_CURRENT_USER|Software\\A"},
   };
-  for (const Case& c : cases) EXPECT_EQ(thrownBy(c.verb, c.arguments), c.message);
+  for (const Case& c : cases) EXPECT_EQ(commandError(c.verb, c.arguments), c.message);
   EXPECT_EQ(GetVariable("v"), "unchanged");
   EXPECT_FALSE(pathExists(registryStorePath(RegistryRoot::CurrentUser)));
 }
 
 TEST_F(RegistryCommandsTest, WriteRegCreatesMissingKeysAndWritesStrings) {
-  run("WriteReg", "HKEY_CURRENT_USER|Software\\A\\B\\D||");
+  runCommand("WriteReg", "HKEY_CURRENT_USER|Software\\A\\B\\D||");
   auto value = readValue(RegistryRoot::CurrentUser, "Software\\A\\B\\D", "");
   ASSERT_TRUE(value.has_value());
   EXPECT_EQ(value->type, RegistryType::String);
   EXPECT_EQ(value->bytes, std::string(1, '\0'));
 
-  run("WriteReg", "HKCU|Software\\Uninstall\\Vexta|DisplayName|Vexta影音");
+  runCommand("WriteReg", "HKCU|Software\\Uninstall\\Vexta|DisplayName|Vexta影音");
   EXPECT_EQ(valueText(*readValue(RegistryRoot::LocalMachine, "Software\\Uninstall\\Vexta", "DisplayName")),
             "Vexta影音");
   // Overwrites, whatever the old type.
   setDwordValue(RegistryRoot::CurrentUser, "Software\\A", "n", 7);
-  run("WriteReg", "HKEY_CURRENT_USER|Software\\A|N|8");
+  runCommand("WriteReg", "HKEY_CURRENT_USER|Software\\A|N|8");
   EXPECT_EQ(valueText(*readValue(RegistryRoot::CurrentUser, "Software\\A", "n")), "8");
   // A path the store can not hold is dropped silently.
-  run("WriteReg", "HKEY_CURRENT_USER|Software\\\\Bad|x|y");
+  runCommand("WriteReg", "HKEY_CURRENT_USER|Software\\\\Bad|x|y");
   EXPECT_FALSE(keyExists(RegistryRoot::CurrentUser, "Software\\Bad"));
 }
 
@@ -124,13 +109,13 @@ TEST_F(RegistryCommandsTest, DeleteRegRemovesTheWholeTreeButNeverTheRoot) {
     writeString(RegistryRoot::LocalMachine, path, "v", "1");
   writeString(RegistryRoot::LocalMachine, "Software\\Keep", "v", "1");
 
-  run("DeleteReg", "HKEY_LOCAL_MACHINE|");
+  runCommand("DeleteReg", "HKEY_LOCAL_MACHINE|");
   EXPECT_TRUE(keyExists(RegistryRoot::LocalMachine, "Software\\P\\A\\B\\C"));
 
-  run("DeleteReg", "HKLM|software\\p");
+  runCommand("DeleteReg", "HKLM|software\\p");
   EXPECT_FALSE(keyExists(RegistryRoot::LocalMachine, "Software\\P"));
   EXPECT_TRUE(keyExists(RegistryRoot::LocalMachine, "Software\\Keep"));
-  run("DeleteReg", "HKEY_LOCAL_MACHINE|Software\\P");  // already gone: nothing happens
+  runCommand("DeleteReg", "HKEY_LOCAL_MACHINE|Software\\P");  // already gone: nothing happens
 }
 
 TEST_F(RegistryCommandsTest, DeleteRegStopsAtTheFirstSubkeyItCanNotDelete) {
@@ -142,7 +127,7 @@ TEST_F(RegistryCommandsTest, DeleteRegStopsAtTheFirstSubkeyItCanNotDelete) {
   writeString(RegistryRoot::LocalMachine, "Software\\P\\B\\" + tooLong, "v", "1");
   writeString(RegistryRoot::LocalMachine, "Software\\P\\C", "v", "1");
 
-  run("DeleteReg", "HKEY_LOCAL_MACHINE|Software\\P");
+  runCommand("DeleteReg", "HKEY_LOCAL_MACHINE|Software\\P");
   EXPECT_FALSE(keyExists(RegistryRoot::LocalMachine, "Software\\P\\A"));
   EXPECT_TRUE(keyExists(RegistryRoot::LocalMachine, "Software\\P\\B\\" + tooLong));
   // The failure stops the whole delete: C, after B, stays too.
@@ -154,13 +139,13 @@ TEST_F(RegistryCommandsTest, DeleteRegValueRemovesOneNamedValue) {
   writeString(RegistryRoot::CurrentUser, "Software\\Run", "Vexta", "/opt/Vexta/LumoClient");
   writeString(RegistryRoot::CurrentUser, "Software\\Run", "Other", "x");
 
-  run("DeleteRegValue", "HKEY_CURRENT_USER|Software\\Run|");
-  run("DeleteRegValue", "HKEY_CURRENT_USER||Vexta");
-  run("DeleteRegValue", "HKCU|Software\\Run|Vexta");  // HKEY_LOCAL_MACHINE: not there
+  runCommand("DeleteRegValue", "HKEY_CURRENT_USER|Software\\Run|");
+  runCommand("DeleteRegValue", "HKEY_CURRENT_USER||Vexta");
+  runCommand("DeleteRegValue", "HKCU|Software\\Run|Vexta");  // HKEY_LOCAL_MACHINE: not there
   EXPECT_TRUE(readValue(RegistryRoot::CurrentUser, "Software\\Run", "").has_value());
   EXPECT_TRUE(readValue(RegistryRoot::CurrentUser, "Software\\Run", "Vexta").has_value());
 
-  run("DeleteRegValue", "HKEY_CURRENT_USER|software\\run|VEXTA");
+  runCommand("DeleteRegValue", "HKEY_CURRENT_USER|software\\run|VEXTA");
   EXPECT_FALSE(readValue(RegistryRoot::CurrentUser, "Software\\Run", "Vexta").has_value());
   EXPECT_TRUE(readValue(RegistryRoot::CurrentUser, "Software\\Run", "Other").has_value());
 }
@@ -168,10 +153,10 @@ TEST_F(RegistryCommandsTest, DeleteRegValueRemovesOneNamedValue) {
 TEST_F(RegistryCommandsTest, AnUnusableStoreLeavesTheScriptGoingAndTheFileAlone) {
   const std::string path = registryStorePath(RegistryRoot::LocalMachine);
   writeFile(path, "damaged");
-  EXPECT_NO_THROW(run("WriteReg", "HKEY_LOCAL_MACHINE|Software\\A|x|1"));
-  EXPECT_NO_THROW(run("ReadReg", "HKEY_LOCAL_MACHINE|Software\\A|x->v"));
-  EXPECT_NO_THROW(run("DeleteRegValue", "HKEY_LOCAL_MACHINE|Software\\A|x"));
-  EXPECT_NO_THROW(run("DeleteReg", "HKEY_LOCAL_MACHINE|Software\\A"));
+  EXPECT_NO_THROW(runCommand("WriteReg", "HKEY_LOCAL_MACHINE|Software\\A|x|1"));
+  EXPECT_NO_THROW(runCommand("ReadReg", "HKEY_LOCAL_MACHINE|Software\\A|x->v"));
+  EXPECT_NO_THROW(runCommand("DeleteRegValue", "HKEY_LOCAL_MACHINE|Software\\A|x"));
+  EXPECT_NO_THROW(runCommand("DeleteReg", "HKEY_LOCAL_MACHINE|Software\\A"));
   EXPECT_EQ(GetVariable("v"), "unchanged");
   EXPECT_EQ(readFile(path), "damaged");
 }

@@ -11,6 +11,7 @@
 namespace lumo {
 namespace {
 
+using test::commandError;
 using test::pathExists;
 using test::readFile;
 using test::TempDir;
@@ -34,15 +35,6 @@ std::string validate(const std::string& path) {
 void makeProgram(const std::string& path) {
   writeFile(path, "#!/bin/sh\n");
   ::chmod(path.c_str(), 0755);
-}
-
-std::string errorOf(const std::string& arguments) {
-  try {
-    findHandler("CreateShortCut")(arguments);
-  } catch (const ScriptError& error) {
-    return error.what();
-  }
-  return "(no error)";
 }
 
 TEST(CreateShortCut, WritesValidEntriesForEveryKindOfTarget) {
@@ -114,16 +106,16 @@ TEST(CreateShortCut, ALnkNameBecomesADesktopFileThatIsTrustedAndReplaced) {
 
 TEST(CreateShortCut, RefusesMalformedLinesAndMissingTargets) {
   TempDir dir;
-  EXPECT_EQ(errorOf("a.lnk|b|c"), "[CreateShortCut] Invalid arguments (nArg!=4): a.lnk|b|c");
+  EXPECT_EQ(commandError("CreateShortCut", "a.lnk|b|c"), "[CreateShortCut] Invalid arguments (nArg!=4): a.lnk|b|c");
   // The target must hold no "-", which the temporary folder's name has.
   const std::string missing = dir / "Desktop/x.lnk|nothing\\here.exe|icon|text";
-  EXPECT_EQ(errorOf(missing), "[CreateShortCut] Source file or link not found: " + missing);
+  EXPECT_EQ(commandError("CreateShortCut", missing), "[CreateShortCut] Source file or link not found: " + missing);
   EXPECT_FALSE(pathExists(dir / "Desktop"));
 }
 
 TEST(CreateShortCut, AMissingFolderIsNoErrorAndLeavesNothing) {
   TempDir dir;
-  EXPECT_EQ(errorOf((dir / "none/x.lnk") + "|http://example.com/|icon|text"), "(no error)");
+  EXPECT_EQ(commandError("CreateShortCut", (dir / "none/x.lnk") + "|http://example.com/|icon|text"), "(no error)");
   EXPECT_FALSE(pathExists(dir / "none"));
 }
 

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -14,6 +16,7 @@
 
 #include "app/run_environment.h"
 #include "platform/text.h"
+#include "script/script_engine.h"
 
 extern char** environ;
 
@@ -142,6 +145,21 @@ ProcessResult runProgram(const std::vector<std::string>& argv, const std::map<st
   }
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+void runCommand(std::string_view verb, const std::string& arguments) {
+  Handler handler = findHandler(verb);
+  ASSERT_NE(handler, nullptr) << verb;
+  handler(arguments);
+}
+
+std::string commandError(std::string_view verb, const std::string& arguments) {
+  try {
+    runCommand(verb, arguments);
+  } catch (const ScriptError& error) {
+    return error.what();
+  }
+  return "(no error)";
 }
 
 std::string buildPath(std::string_view relative) { return std::string(LUMO_BUILD_DIR) + "/" + std::string(relative); }

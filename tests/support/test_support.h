@@ -61,6 +61,13 @@ struct ProcessResult {
 ProcessResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
                          const std::string& workingDir = "");
 
+// Calls the handler registered under `verb`; the test fails when there is
+// none. A ScriptError it throws goes to the caller.
+void runCommand(std::string_view verb, const std::string& arguments);
+
+// The message of the ScriptError the command throws, or "(no error)".
+std::string commandError(std::string_view verb, const std::string& arguments);
+
 // Paths of the built programs.
 std::string buildPath(std::string_view relative);  // LUMO_BUILD_DIR + "/" + relative
 
