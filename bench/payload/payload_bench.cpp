@@ -2,6 +2,8 @@
 // text (at least 200 MB), packs it solid with BCJ + LZMA2, builds an
 // installer around it and times Out (through the installer's own bundle,
 // the way a real run unpacks) against "7zz x -mmt1" of the same archive.
+// Then a whole silent installation with the real installer program (start-up,
+// script, log, Out, the success flow) against "7zz x" of the same archive.
 // Prints times, their ratio and peak memory. Everything it makes lives in
 // one temporary folder that is removed at the end.
 //
@@ -27,6 +29,7 @@
 #include <vector>
 
 #include "platform/resource_bundle.h"
+#include "platform/text.h"
 #include "script/script_engine.h"
 
 extern char** environ;
@@ -152,6 +155,53 @@ bool sameTrees(const fs::path& a, const fs::path& b) {
   return true;
 }
 
+// A whole silent run of the installer program in a sandbox: the script
+// unpacks the payload and ends the run the way the default script does.
+bool installEndToEnd(const fs::path& work, const fs::path& archive) {
+  const fs::path box = work / "sandbox";
+  for (const char* folder : {"sys", "home", "tmp", "run"}) fs::create_directories(box / folder);
+  const std::string script =
+      "[var]\r\nmsg_complete=安装完成\r\nmsg_close=正在关闭\r\n"
+      "[install]\r\n#Out $INSTALL\r\n#NotifyOK\r\n"
+      "[installok]\r\n#Notify @msg_complete|100\r\n";
+  std::ofstream(work / "install.ini", std::ios::binary) << lumo::utf8ToGbk(script);
+  const fs::path installer = work / "LumoInstaller";
+  ChildRun pack = runChild({std::string(LUMO_BUILD_DIR) + "/lumo-pack",
+                            std::string(LUMO_BUILD_DIR) + "/lumo-installer-program", "-o", installer.string(), "--set",
+                            "INI:800=" + (work / "install.ini").string(), "--set", "DATA:900=" + archive.string()});
+  if (pack.status != 0) throw std::runtime_error("lumo-pack could not build the installer");
+  ::setenv("LUMO_SYSROOT", (box / "sys").c_str(), 1);
+  ::setenv("HOME", (box / "home").c_str(), 1);
+  ::setenv("TMPDIR", (box / "tmp").c_str(), 1);
+  ::setenv("XDG_RUNTIME_DIR", (box / "run").c_str(), 1);
+  ::setenv("LUMO_STATS_URL", "http://127.0.0.1:1", 1);
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::unsetenv("XDG_DATA_HOME");
+
+  double bestInstall = 1e9, bestSevenZip = 1e9;
+  long installRss = 0;
+  for (int round = 1; round <= 3; ++round) {
+    fs::remove_all(box / "sys");
+    fs::remove_all(work / "by-7zz");
+    ::sync();
+    ChildRun sevenZip = runChild({LUMO_7ZZ, "x", "-y", "-o" + (work / "by-7zz").string(), archive.string()});
+    ::sync();
+    std::ofstream("/proc/self/clear_refs") << "5";
+    ChildRun install = runChild({installer.string(), "/s"});
+    bool ok = WIFEXITED(install.status) && WEXITSTATUS(install.status) == 0 &&
+              sameTrees(work / "by-7zz", box / "sys/opt/Vexta");
+    std::printf("round %d: 7zz x %.2f s, silent installation %.2f s (peak %ld MB)%s\n", round, sevenZip.seconds,
+                install.seconds, install.maxRssKb / 1024, ok ? "" : " FAILED");
+    if (!ok) return false;
+    bestInstall = std::min(bestInstall, install.seconds);
+    bestSevenZip = std::min(bestSevenZip, sevenZip.seconds);
+    installRss = std::max(installRss, install.maxRssKb);
+  }
+  std::printf("end to end: best 7zz x %.2f s, best silent installation %.2f s, ratio %.2f, installer peak %.1f MB\n",
+              bestSevenZip, bestInstall, bestInstall / bestSevenZip, installRss / 1024.0);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -247,6 +297,7 @@ int main(int argc, char** argv) {
     std::printf("peak memory: Out %.1f MB (resident before Out %.1f MB; target < 64), 7zz %.1f MB\n",
                 outPeak / 1024.0, rssBefore / 1024.0, sevenZipRss / 1024.0);
     if (!same) exitCode = 1;
+    if (!installEndToEnd(work, archive)) exitCode = 1;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "payload_bench: %s\n", error.what());
     exitCode = 1;
