@@ -42,7 +42,24 @@ build/LumoInstaller /s || status=$?
 echo "exit status: $status"
 echo
 echo "== files in the sandbox"
-(cd "$sandbox" && find . -mindepth 1 | LC_ALL=C sort)
+(cd "$sandbox" && find . -mindepth 1 -not -path './root/opt/Vexta/*' | LC_ALL=C sort)
+echo
+echo "== installed into $LUMO_SYSROOT/opt/Vexta"
+ls -l "$LUMO_SYSROOT/opt/Vexta"
+echo
+echo "== the player, started from its menu entry's command"
+"$LUMO_SYSROOT/opt/Vexta/LumoClient.exe" || true
+echo
+echo "== registry entries"
+build/lumo-reg query 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexta影音' || true
+build/lumo-reg query 'HKEY_LOCAL_MACHINE\Software\LuMo\Tarn' || true
+build/lumo-reg query 'HKEY_CLASSES_ROOT\.zmv' || true
+echo
+echo "== shortcuts"
+for entry in "$LUMO_SYSROOT"/usr/share/applications/Vexta影音/*.desktop "$LUMO_SYSROOT"/etc/skel/Desktop/*.desktop \
+  "$XDG_CONFIG_HOME"/autostart/*.desktop; do
+  [ -f "$entry" ] && echo "${entry#"$sandbox"/}: $(grep -E '^(Exec|URL)=' "$entry")"
+done
 show_log "$LUMO_SYSROOT/var/lib/LuMo/LumoClient/LumoInstaller.log"
 
 # The installation left its uninstaller under $APPDATA; run it the way the
@@ -55,7 +72,10 @@ if [ -x "$uninstaller" ]; then
   "$uninstaller" -uinst /s || status=$?
   echo "exit status: $status"
   echo
-  echo "== files in the sandbox after uninstalling"
+  echo "== what remains in the sandbox after uninstalling (logs, the machine identity, user data, the registry store)"
   (cd "$sandbox" && find . -mindepth 1 | LC_ALL=C sort)
+  echo
+  echo "== the uninstall entry now"
+  build/lumo-reg query 'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vexta影音' || true
   show_log "$(dirname "$uninstaller")/LumoInstaller.log"
 fi
