@@ -81,18 +81,13 @@ struct Line {
   std::size_t next;   // offset of the next line
 };
 
-std::vector<Line> splitLines(std::string_view content) {
-  std::vector<Line> lines;
-  std::size_t pos = 0;
-  while (pos < content.size()) {
-    std::size_t lf = content.find('\n', pos);
-    std::size_t next = lf == std::string_view::npos ? content.size() : lf + 1;
-    std::size_t end = lf == std::string_view::npos ? content.size() : lf;
-    if (end > pos && content[end - 1] == '\r') --end;
-    lines.push_back({pos, end, next});
-    pos = next;
-  }
-  return lines;
+// The line that starts at `pos` (which is below content.size()).
+Line lineAt(std::string_view content, std::size_t pos) {
+  std::size_t lf = content.find('\n', pos);
+  std::size_t next = lf == std::string_view::npos ? content.size() : lf + 1;
+  std::size_t end = lf == std::string_view::npos ? content.size() : lf;
+  if (end > pos && content[end - 1] == '\r') --end;
+  return {pos, end, next};
 }
 
 std::string decodeText(std::string_view raw, TextEncoding encoding) {
@@ -151,19 +146,22 @@ ParsedLine parseLine(std::string_view raw, TextEncoding encoding, bool wantEntri
 struct Position {
   bool sectionFound = false;
   bool keyFound = false;
-  std::size_t keyLine = 0;            // valid when keyFound
-  std::size_t insertAfterLine = 0;    // last non-blank line of the section
+  Line keyLine{};      // valid when keyFound
+  Line insertAfter{};  // last non-blank line of the section
   std::string value;
 };
 
-Position locate(std::string_view content, const std::vector<Line>& lines, std::string_view section,
-                std::string_view key, TextEncoding encoding) {
+// Walks the lines only as far as needed: a lookup ends at its key or at the
+// end of its section, whatever follows in the file.
+Position locate(std::string_view content, std::string_view section, std::string_view key, TextEncoding encoding) {
   Position pos;
   bool inSection = false;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::string_view raw = content.substr(lines[i].begin, lines[i].end - lines[i].begin);
+  for (std::size_t at = 0; at < content.size();) {
+    Line line = lineAt(content, at);
+    at = line.next;
+    std::string_view raw = content.substr(line.begin, line.end - line.begin);
     // A byte-order mark is no part of the first line's text.
-    if (i == 0 && encoding == TextEncoding::Utf8 && raw.starts_with("\xEF\xBB\xBF")) raw.remove_prefix(3);
+    if (line.begin == 0 && encoding == TextEncoding::Utf8 && raw.starts_with("\xEF\xBB\xBF")) raw.remove_prefix(3);
     ParsedLine parsed = parseLine(raw, encoding, inSection);
     if (parsed.kind == ParsedLine::Section) {
       if (inSection) break;  // the first matching section is the one that counts
@@ -172,15 +170,15 @@ Position locate(std::string_view content, const std::vector<Line>& lines, std::s
       inSection = equalsIgnoreCase(parsed.name, trim(section));
       if (inSection) {
         pos.sectionFound = true;
-        pos.insertAfterLine = i;
+        pos.insertAfter = line;
       }
       continue;
     }
     if (!inSection) continue;
-    if (!trimAscii(raw).empty()) pos.insertAfterLine = i;
+    if (!trimAscii(raw).empty()) pos.insertAfter = line;
     if (parsed.kind == ParsedLine::Entry && equalsIgnoreCase(parsed.name, trim(key))) {
       pos.keyFound = true;
-      pos.keyLine = i;
+      pos.keyLine = line;
       pos.value = std::string(trim(decodeText(parsed.value, encoding)));
       return pos;
     }
@@ -202,7 +200,7 @@ std::optional<std::string> ProfileFile::read(std::string_view section, std::stri
   LockedFile file(path_, LockedFile::Mode::Read);
   std::string content;
   if (!file.ok() || !file.readAll(content)) return std::nullopt;
-  Position pos = locate(content, splitLines(content), section, key, encoding_);
+  Position pos = locate(content, section, key, encoding_);
   if (!pos.keyFound) return std::nullopt;
   return unquote(pos.value);
 }
@@ -215,15 +213,14 @@ bool ProfileFile::write(std::string_view section, std::string_view key, std::str
     return encoding_ == TextEncoding::Gbk ? utf8ToGbk(text) : std::string(text);
   };
   std::string entry = encode(std::string(key) + "=" + std::string(value));
-  std::vector<Line> lines = splitLines(content);
-  Position pos = locate(content, lines, section, key, encoding_);
+  Position pos = locate(content, section, key, encoding_);
 
   std::string updated;
   if (pos.keyFound) {
-    const Line& line = lines[pos.keyLine];
+    const Line& line = pos.keyLine;
     updated = content.substr(0, line.begin) + entry + content.substr(line.end);
   } else if (pos.sectionFound) {
-    const Line& after = lines[pos.insertAfterLine];
+    const Line& after = pos.insertAfter;
     std::string head = content.substr(0, after.next);
     if (after.next == after.end) head += "\r\n";  // the section's last line had no line end
     updated = head + entry + "\r\n" + content.substr(after.next);
@@ -242,13 +239,12 @@ bool ProfileFile::remove(std::string_view section, std::string_view key) {
   LockedFile file(path_, LockedFile::Mode::Write);
   std::string content;
   if (!file.ok() || !file.readAll(content)) return false;
-  std::vector<Line> lines = splitLines(content);
-  Position pos = locate(content, lines, section, key, encoding_);
+  Position pos = locate(content, section, key, encoding_);
   if (!pos.keyFound) {
     if (file.created()) ::unlink(path_.c_str());
     return true;
   }
-  const Line& line = lines[pos.keyLine];
+  const Line& line = pos.keyLine;
   return replaceFileAtomically(path_, content.substr(0, line.begin) + content.substr(line.next), file.mode());
 }
 
