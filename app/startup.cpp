@@ -13,7 +13,7 @@
 #include "platform/debug_channel.h"
 #include "platform/instance_lock.h"
 #include "platform/resource_bundle.h"
-#include "platform/special_folders.h"
+#include "platform/known_folders.h"
 #include "platform/sysroot.h"
 #include "platform/text.h"
 #include "script/script_engine.h"

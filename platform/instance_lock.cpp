@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "platform/debug_channel.h"
-#include "platform/special_folders.h"
+#include "platform/known_folders.h"
 
 namespace lumo {
 

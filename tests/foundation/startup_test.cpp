@@ -13,7 +13,7 @@
 #include "app/orchestration.h"
 #include "app/startup.h"
 #include "platform/instance_lock.h"
-#include "platform/special_folders.h"
+#include "platform/known_folders.h"
 #include "platform/text.h"
 #include "support/test_support.h"
 
