@@ -1,6 +1,10 @@
 #include "platform/desktop_entry.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/atomic_file.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace lumo {
@@ -95,6 +99,19 @@ std::string fileUri(std::string_view absolutePath) {
     }
   }
   return uri;
+}
+
+void refreshDesktopDatabase(const std::string& applicationsFolder) {
+  // A fixed path: the installer may run as root, so nothing is looked up in
+  // the current folder or PATH.
+  static constexpr const char* kTool = "/usr/bin/update-desktop-database";
+  constexpr int kWaitMilliseconds = 5000;
+  struct stat folder{};
+  if (applicationsFolder.empty() || ::stat(applicationsFolder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode) ||
+      ::access(kTool, X_OK) != 0)
+    return;
+  long process = startProcess({kTool, {kTool, "-q", applicationsFolder}}, false);
+  if (process != 0) waitForProcess(process, kWaitMilliseconds);
 }
 
 }  // namespace lumo

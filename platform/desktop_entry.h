@@ -41,4 +41,10 @@ bool writeDesktopEntry(const std::string& path, const DesktopEntry& entry);
 // "file://" followed by the percent-encoded absolute path.
 std::string fileUri(std::string_view absolutePath);
 
+// Tells the desktop that file associations changed (the Windows shell's
+// "associations changed" notice): rebuilds the MIME cache of an existing
+// applications folder with update-desktop-database, where that program is
+// installed. Waits a few seconds at most; failures are ignored.
+void refreshDesktopDatabase(const std::string& applicationsFolder);
+
 }  // namespace lumo

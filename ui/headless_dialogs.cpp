@@ -6,6 +6,7 @@
 #include "app/run_environment.h"
 #include "app/worker_threads.h"
 #include "platform/debug_channel.h"
+#include "platform/desktop_entry.h"
 
 namespace lumo::ui {
 namespace {
@@ -36,6 +37,7 @@ class HeadlessDialog final : public Window, public Host {
   void hide() override {}
   bool isHidden() const override { return true; }  // never shown
   void endDialog() override { loop_.quit(); }
+  void associationsChanged() override { refreshDesktopDatabase(runEnvironment().smPrograms); }
 
   // Host.
   void balloon(const std::string& title, const std::string& text) override {

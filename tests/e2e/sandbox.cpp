@@ -101,9 +101,10 @@ bool containsProductWord(const std::string& text) {
 }
 
 // Files that may stay after any run: logs, the machine identity, the
-// registry store's own files.
+// registry store's own files, the desktop's cache of the applications folder.
 bool allowedAlways(const std::string& entry) {
   if (entry.ends_with("LumoInstaller.log")) return true;
+  if (entry == "F sys/usr/share/applications/mimeinfo.cache") return true;
   if (entry == "F sys/var/lib/LuMo/LumoClient/InstallConfig.ini") return true;
   if (entry.starts_with("F home/.config/lumo/registry/") || entry.starts_with("F sys/var/lib/lumo/registry/"))
     return true;

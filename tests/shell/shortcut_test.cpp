@@ -136,5 +136,16 @@ TEST(DesktopEntry, ExecQuotesAndEscapesAsTheDesktopEntryRulesSay) {
   for (const Case& c : cases) EXPECT_EQ(desktopExecValue("/p", c.arguments), c.exec) << c.arguments[0];
 }
 
+TEST(DesktopDatabase, IsRebuiltOnlyForAnExistingApplicationsFolder) {
+  TempDir dir;
+  const std::string applications = dir / "applications";
+  std::filesystem::create_directories(applications);
+  writeDesktopEntry(applications + "/player.desktop", {"Player", "", "", "/bin/true", {}, ""});
+  refreshDesktopDatabase(applications);
+  EXPECT_TRUE(pathExists(applications + "/mimeinfo.cache"));
+  refreshDesktopDatabase(dir / "missing");
+  EXPECT_FALSE(pathExists(dir / "missing"));
+}
+
 }  // namespace
 }  // namespace lumo
