@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/orchestration.h"
+#include "platform/atomic_file.h"
 #include "platform/debug_channel.h"
 #include "platform/instance_lock.h"
 #include "platform/resource_bundle.h"
@@ -49,14 +50,7 @@ bool writeFreshFile(const std::string& path, const std::string& bytes) {
     debugOutput("cannot create " + path + ": " + std::strerror(errno));
     return false;
   }
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  bool ok = done == bytes.size() && ::fsync(fd) == 0;
+  bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   if (!ok) {
     debugOutput("cannot write " + path);

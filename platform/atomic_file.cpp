@@ -11,16 +11,6 @@
 namespace lumo {
 namespace {
 
-bool writeAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // The path that a rename must replace: the file behind a symbolic link, or
 // the path itself when it does not exist yet.
 std::string resolvedTarget(const std::string& path) {
@@ -32,6 +22,16 @@ std::string resolvedTarget(const std::string& path) {
 }
 
 }  // namespace
+
+bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
 
 bool replaceFileAtomically(const std::string& path, std::string_view content, mode_t mode) {
   std::string target = resolvedTarget(path);

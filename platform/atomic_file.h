@@ -10,6 +10,10 @@
 
 namespace lumo {
 
+// Writes every byte of `data` to `fd`, going on after interrupted or short
+// writes. False when the descriptor takes no more (a full disk, an error).
+bool writeAll(int fd, std::string_view data);
+
 // Replaces (or creates) the file at `path` with `content` and gives it
 // `mode`. A symbolic link at `path` is followed, so the file it names is
 // replaced and the link stays. When the process may, the new file keeps the

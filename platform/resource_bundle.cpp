@@ -1,5 +1,7 @@
 #include "platform/resource_bundle.h"
 
+#include "platform/atomic_file.h"
+
 #include <elf.h>
 #include <fcntl.h>
 #include <sys/sendfile.h>
@@ -68,17 +70,6 @@ bool readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
     out += n;
     size -= static_cast<std::size_t>(n);
     offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
-}
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
   }
   return true;
 }
@@ -335,7 +326,7 @@ bool ResourceBundle::copyTo(std::string_view type, std::uint32_t id, int fd) con
     if (buffer.empty()) buffer.resize(kCopyBlock);
     std::size_t chunk = std::min<std::uint64_t>(left, buffer.size());
     if (!readAt(file.get(), buffer.data(), chunk, static_cast<std::uint64_t>(in))) return false;
-    if (!writeAll(fd, buffer.data(), chunk)) return false;
+    if (!writeAll(fd, std::string_view(buffer.data(), chunk))) return false;
     in += static_cast<loff_t>(chunk);
     left -= chunk;
   }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/resource_bundle.h"
 
 namespace {
@@ -78,14 +79,8 @@ int list(const std::string& path) {
   return 0;
 }
 
-void writeAll(int fd, const char* data, std::size_t size, const std::string& out) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw PackError(systemError("cannot write " + out));
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
+void writeOrThrow(int fd, std::string_view data, const std::string& out) {
+  if (!lumo::writeAll(fd, data)) throw PackError(systemError("cannot write " + out));
 }
 
 // Copies `size` bytes from `in` at `offset` (or to its end when size is
@@ -105,7 +100,7 @@ std::pair<std::uint64_t, std::uint32_t> copyBytes(int in, std::uint64_t offset, 
       break;
     }
     crc = lumo::crc32Update(crc, buffer.data(), static_cast<std::size_t>(n));
-    writeAll(out, buffer.data(), static_cast<std::size_t>(n), outName);
+    writeOrThrow(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)), outName);
     done += static_cast<std::uint64_t>(n);
   }
   return {done, crc};
@@ -193,7 +188,7 @@ int pack(const std::string& basePath, const std::string& outPath, const std::vec
       entries.push_back(std::move(entry));
     }
     std::string directory = lumo::encodeBundleDirectory(entries, base.programSize(), position);
-    writeAll(out.get(), directory.data(), directory.size(), outPath);
+    writeOrThrow(out.get(), directory, outPath);
     if (::fchmod(out.get(), 0755) != 0) throw PackError(systemError("cannot make " + outPath + " executable"));
     if (::fsync(out.get()) != 0) throw PackError(systemError("cannot write " + outPath));
     if (::rename(tempPath.c_str(), outPath.c_str()) != 0) throw PackError(systemError("cannot replace " + outPath));
