@@ -12,6 +12,7 @@ namespace lumo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::kFlowVars;
 using test::TempDir;
 
 std::string gbkCrlf(std::string_view utf8) { return utf8ToGbk(replaceAll(utf8, "\n", "\r\n")); }
@@ -54,14 +55,6 @@ class Sandbox {
   TempDir dir_;
 };
 
-constexpr std::string_view kVars =
-    "[var]\n"
-    "app_version=1.4.136.6\n"
-    "msg_complete=安装完成\n"
-    "msg_close=正在关闭\n"
-    "msg_cancel_complete=回滚完成\n"
-    "msg_removed=卸载完成\n";
-
 constexpr std::string_view kSections =
     "[installinit]\n#Notify 正在初始化...|1\n"
     "[install]\n#Notify $INSTALL|50\n#SleepMiliSeconds 10\n#NotifyOK\n"
@@ -75,7 +68,7 @@ std::string banner(std::string_view name) {
 }
 
 TEST(EndToEnd, ASilentInstallationRunsEverySectionAndLogsEachLine) {
-  Sandbox sandbox(std::string(kVars) + std::string(kSections));
+  Sandbox sandbox(std::string(kFlowVars) + std::string(kSections));
   auto result = sandbox.run({"/s"});
   EXPECT_EQ(result.exitCode, kExitOk) << result.err;
   EXPECT_EQ(sandbox.log(), banner("ExecInstallInit") + "Notify 正在初始化...|1\r\r\n" + banner("ExecInstall") +
@@ -87,7 +80,7 @@ TEST(EndToEnd, ASilentInstallationRunsEverySectionAndLogsEachLine) {
 }
 
 TEST(EndToEnd, AFailingInstallationRollsBackAndExitsWithItsStatus) {
-  Sandbox sandbox(std::string(kVars) + replaceAll(kSections, "#NotifyOK\n", "#Notify broken\n#NotifyOK\n"));
+  Sandbox sandbox(std::string(kFlowVars) + replaceAll(kSections, "#NotifyOK\n", "#Notify broken\n#NotifyOK\n"));
   auto result = sandbox.run({"/S"});
   EXPECT_EQ(result.exitCode, kExitInstallFailed) << result.err;
   std::string log = sandbox.log();
@@ -105,7 +98,7 @@ TEST(EndToEnd, AFailingInstallationRollsBackAndExitsWithItsStatus) {
 }
 
 TEST(EndToEnd, AnInstallationWithoutNotifyOkEndsIncomplete) {
-  Sandbox sandbox(std::string(kVars) + replaceAll(kSections, "#NotifyOK\n", ""));
+  Sandbox sandbox(std::string(kFlowVars) + replaceAll(kSections, "#NotifyOK\n", ""));
   auto result = sandbox.run({"/s"});
   EXPECT_EQ(result.exitCode, kExitIncomplete) << result.err;
   EXPECT_EQ(sandbox.log().find("ExecInstallOK"), std::string::npos);
@@ -116,7 +109,7 @@ TEST(EndToEnd, ASilentUninstallationRunsItsSections) {
   std::string installed = sandbox.path("opt/Vexta");
   test::writeFile(installed + "/LumoClient.exe", "");
   test::writeFile(sandbox.path("dist/install.ini"),
-                  gbkCrlf(std::string(kVars) + "where=" + installed + "\n" + std::string(kSections)));
+                  gbkCrlf(std::string(kFlowVars) + "where=" + installed + "\n" + std::string(kSections)));
   auto result = sandbox.run({"-uinst", "/s"});
   EXPECT_EQ(result.exitCode, kExitOk) << result.err;
   EXPECT_EQ(sandbox.log(), banner("ExecUnInstallInit") + "ReadIni " +

@@ -3,6 +3,7 @@
 
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/run_environment.h"
@@ -10,6 +11,15 @@
 #include "support/test_support.h"
 
 namespace lumo::test {
+
+// The [var] section the flow tests run with: the texts that end runs.
+inline constexpr std::string_view kFlowVars =
+    "[var]\n"
+    "app_version=1.4.136.6\n"
+    "msg_complete=安装完成\n"
+    "msg_close=正在关闭\n"
+    "msg_cancel_complete=回滚完成\n"
+    "msg_removed=卸载完成\n";
 
 // Lines the test verb "Record" received, in order, and what "SendLog"
 // received (the real one would report over the network).

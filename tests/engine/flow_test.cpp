@@ -17,15 +17,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ScopedRun;
+using test::kFlowVars;
 using test::TempDir;
-
-constexpr const char* kVars =
-    "[var]\n"
-    "app_version=1.4.136.6\n"
-    "msg_complete=安装完成\n"
-    "msg_close=正在关闭\n"
-    "msg_cancel_complete=回滚完成\n"
-    "msg_removed=卸载完成\n";
 
 constexpr const char* kInstallSections =
     "[installinit]\n#Record init\n"
@@ -97,7 +90,7 @@ std::string failureBox(const std::string& logPath) {
 TEST(InstallFlow, ASilentInstallationRunsItsThreeSectionsAndCloses) {
   for (std::string autorun : {"1", "0"}) {
     TempDir dir;
-    Outcome outcome = runDialog(dir, true, std::string(kVars) + "autorun=" + autorun + "\n" + kInstallSections);
+    Outcome outcome = runDialog(dir, true, std::string(kFlowVars) + "autorun=" + autorun + "\n" + kInstallSections);
     EXPECT_EQ(outcome.status, kExitOk);
     EXPECT_EQ(bannersIn(outcome.log), (std::vector<std::string>{"ExecInstallInit", "ExecInstall", "ExecInstallOK"}));
     std::vector<std::string> lines{"init", "install " + dir / "programs/Vexta"};
@@ -114,7 +107,7 @@ TEST(InstallFlow, ASilentInstallationRunsItsThreeSectionsAndCloses) {
 
 TEST(InstallFlow, AFailingCommandRollsBackAndEndsWithTheFailureBox) {
   TempDir dir;
-  std::string script = std::string(kVars) + "autorun=1\n" +
+  std::string script = std::string(kFlowVars) + "autorun=1\n" +
                        replaceAll(kInstallSections, "#NotifyOK\n", "#Fail boom\n#Record never\n#NotifyOK\n");
   Outcome outcome = runDialog(dir, true, script);
   EXPECT_EQ(outcome.status, kExitInstallFailed);
@@ -128,7 +121,7 @@ TEST(InstallFlow, AFailingCommandRollsBackAndEndsWithTheFailureBox) {
 
 TEST(InstallFlow, AFailureInsideTheRollbackEndsTheRunAtOnce) {
   TempDir dir;
-  std::string script = std::string(kVars) + "autorun=1\n" +
+  std::string script = std::string(kFlowVars) + "autorun=1\n" +
                        replaceAll(replaceAll(kInstallSections, "#NotifyOK\n", "#Fail boom\n"), "#Record rollback\n",
                                   "#Record rollback\n#Fail again\n");
   Outcome outcome = runDialog(dir, true, script);
@@ -143,7 +136,7 @@ TEST(InstallFlow, AFailureInsideTheRollbackEndsTheRunAtOnce) {
 
 TEST(InstallFlow, ARollbackAfterTheClosingTextRunsToItsEnd) {
   TempDir dir;
-  std::string script = std::string(kVars) + "autorun=1\n" +
+  std::string script = std::string(kFlowVars) + "autorun=1\n" +
                        replaceAll(replaceAll(kInstallSections, "#Notify 正在关闭|100\n", "#Notify 正在关闭|100\n#Fail late\n"),
                                   "#Record rollback\n", "#Record rollback\n#SleepMiliSeconds 300\n");
   Outcome outcome = runDialog(dir, true, script);
@@ -157,7 +150,7 @@ TEST(InstallFlow, ARollbackAfterTheClosingTextRunsToItsEnd) {
 TEST(InstallFlow, AFailureInTheInitSectionRollsBackWithoutInstalling) {
   TempDir dir;
   std::string script =
-      std::string(kVars) + "autorun=1\n" + replaceAll(kInstallSections, "#Record init\n", "#Fail init\n");
+      std::string(kFlowVars) + "autorun=1\n" + replaceAll(kInstallSections, "#Record init\n", "#Fail init\n");
   Outcome outcome = runDialog(dir, true, script);
   EXPECT_EQ(outcome.status, kExitInstallFailed);
   EXPECT_EQ(bannersIn(outcome.log), (std::vector<std::string>{"ExecInstallInit", "ExecInstallFailed"}));
@@ -181,7 +174,7 @@ TEST(InstallFlow, ASilentRunEndsWithItsLastWorkerWhenNothingClosesIt) {
     TempDir dir;
     std::string sections = replaceAll(kInstallSections, c.from, c.to);
     if (c.status == kExitInstallFailed) sections = replaceAll(sections, "#NotifyOK\n", "#Fail boom\n");
-    Outcome outcome = runDialog(dir, true, std::string(kVars) + "autorun=1\n" + sections);
+    Outcome outcome = runDialog(dir, true, std::string(kFlowVars) + "autorun=1\n" + sections);
     EXPECT_EQ(outcome.status, c.status) << c.from;
     EXPECT_EQ(bannersIn(outcome.log), c.banners) << c.from;
   }
@@ -191,7 +184,7 @@ TEST(InstallFlow, AnInitSectionThatOutlivesItsWaitKeepsRunning) {
   TempDir dir;
   FlowTimings timings = quick();
   timings.installInitWait = 100ms;
-  std::string script = std::string(kVars) + "autorun=1\n" +
+  std::string script = std::string(kFlowVars) + "autorun=1\n" +
                        replaceAll(kInstallSections, "#Record init\n",
                                   "#Notify 正在初始化...|1\n#SleepMiliSeconds 600\n#Record init-late\n");
   Outcome outcome = runDialog(dir, true, script, timings);
@@ -217,7 +210,7 @@ TEST(InstallFlow, AnEarlierVextaFolderIsKeptWhenItExists) {
   };
   for (const auto& c : cases) {
     Outcome outcome = runDialog(dir, true,
-                                std::string(kVars) + "replacesetup=0\ninstalldir=" + c.installdir +
+                                std::string(kFlowVars) + "replacesetup=0\ninstalldir=" + c.installdir +
                                     "\n[install]\n#Record $INSTALL|@replacesetup\n");
     EXPECT_EQ(outcome.lines, std::vector<std::string>{c.folder + "|" + c.replace}) << c.installdir;
     EXPECT_EQ(outcome.status, kExitIncomplete);
@@ -237,7 +230,7 @@ class VisibleWindow final : public InstallWindow {
 TEST(InstallFlow, AChosenFolderEqualToTheEarlierOneIgnoringCaseReplacesIt) {
   TempDir dir;
   std::filesystem::create_directories(dir / "Apps/Vexta");
-  ScopedRun run(dir, true, std::string(kVars) + "replacesetup=0\ninstalldir=" + dir / "Apps/Vexta" +
+  ScopedRun run(dir, true, std::string(kFlowVars) + "replacesetup=0\ninstalldir=" + dir / "Apps/Vexta" +
                                "\n[install]\n#Record $INSTALL|@replacesetup\n");
   runEnvironment().silent = false;
   TaskLoop loop;
@@ -254,7 +247,7 @@ TEST(InstallFlow, AChosenFolderEqualToTheEarlierOneIgnoringCaseReplacesIt) {
 TEST(UninstallFlow, ASilentUninstallationRemovesAndCloses) {
   TempDir dir;
   test::writeFile(dir / "opt/Vexta/LumoClient.exe", "");
-  std::string script = std::string(kVars) + "rmuserdata=1\ninstalldir=" + dir / "opt/Vexta" +
+  std::string script = std::string(kFlowVars) + "rmuserdata=1\ninstalldir=" + dir / "opt/Vexta" +
                        "\n[uninstallinit]\n#Record uinit\n"
                        "[uninstall]\n#Record remove $INSTALL @rmuserdata\n#Fail ignored\n#Record $NOPE\n"
                        "#Notify 卸载完成|100\n#Record after\n";
@@ -272,7 +265,7 @@ TEST(UninstallFlow, WithoutAnInstallationNothingIsRemoved) {
   TempDir dir;
   std::filesystem::create_directories(dir / "opt/Vexta");  // no LumoClient.exe in it
   for (std::string installdir : {dir / "opt/Vexta", dir / "missing", std::string()}) {
-    std::string script = std::string(kVars) + "installdir=" + installdir +
+    std::string script = std::string(kFlowVars) + "installdir=" + installdir +
                          "\n[uninstallinit]\n#Record uinit\n[uninstall]\n#Record remove\n#Notify 卸载完成|100\n";
     Outcome outcome = runDialog(dir, false, script);
     EXPECT_EQ(outcome.status, kExitOk);
@@ -285,7 +278,7 @@ TEST(UninstallFlow, WithoutAnInstallationNothingIsRemoved) {
 TEST(UninstallFlow, AnUninstallationThatNeverSaysItIsDoneEndsIncomplete) {
   TempDir dir;
   test::writeFile(dir / "opt/Vexta/LumoClient.exe", "");
-  std::string script = std::string(kVars) + "installdir=" + dir / "opt/Vexta" +
+  std::string script = std::string(kFlowVars) + "installdir=" + dir / "opt/Vexta" +
                        "\n[uninstall]\n#Record remove\n#IfThen (1==1)->Record broken\n#Notify 卸载完成|100\n";
   Outcome outcome = runDialog(dir, false, script);
   EXPECT_EQ(outcome.status, kExitIncomplete);
@@ -294,7 +287,7 @@ TEST(UninstallFlow, AnUninstallationThatNeverSaysItIsDoneEndsIncomplete) {
 
 TEST(HeadlessDialogs, ARunThatWouldNeedAWindowSaysSoAndEnds) {
   TempDir dir;
-  ScopedRun run(dir, true, std::string(kVars) + kInstallSections);
+  ScopedRun run(dir, true, std::string(kFlowVars) + kInstallSections);
   runEnvironment().silent = false;
   ui::HeadlessDialogs dialogs;
   testing::internal::CaptureStderr();
