@@ -60,6 +60,7 @@ struct Look {
   QRgb bannerGlow = rgb(0xC86BD6);
   int bannerGlowAlpha = 80;
   int bannerRingAlpha = 16;
+  int nameGlowAlpha = 22;  // a soft light behind the name, like a lit screen
   const char* productName = "Vexta影音";
   int productNamePx = 28;
   const char* tagline = "高清流畅 · 轻松观影";
@@ -314,6 +315,16 @@ void drawBanner(QImage& image, bool working) {
   p.drawEllipse(QPointF(w * 0.88, h * 1.02), 96.5, 96.5);
   p.drawEllipse(QPointF(w * 0.88, h * 1.02), 150.5, 150.5);
   p.drawEllipse(QPointF(w * 0.08, -h * 0.1), 70.5, 70.5);
+
+  const double reach = w * 0.36;
+  QRadialGradient light(QPointF(0, 0), reach);
+  light.setColorAt(0, colour(kLook.white, kLook.nameGlowAlpha));
+  light.setColorAt(1, colour(kLook.white, 0));
+  p.save();
+  p.translate(w / 2.0, kLook.nameCentreY + 8);
+  p.scale(1, 0.45);  // a wide, flat light
+  p.fillRect(QRectF(-reach, -reach, 2 * reach, 2 * reach), light);
+  p.restore();
 
   if (working) p.fillRect(image.rect(), colour(kLook.black, kLook.workingDarken * 255 / 100));
 
