@@ -66,8 +66,10 @@ struct Look {
   const char* tagline = "高清流畅 · 轻松观影";
   int taglinePx = 13;
   int taglineAlpha = 170;
+  int taglineBelow = 34;  // from the middle of the name to the middle of the tagline
   int markHeight = 24;  // the play triangle beside the name
   int markGap = 12;
+  double markRound = 2.5;
   int nameCentreY = 72;  // middle of the name's ink; the body starts at 161
 
   // Working banner: the same banner darker, with a streak running along it.
@@ -75,6 +77,7 @@ struct Look {
   int streakY = 138;       // top row of the 2-pixel streak
   int streakHeadX = 392;   // where the streak is brightest
   int streakGlowBlur = 5;
+  int streakRailAlpha = 22;
 
   QRgb accent = rgb(0xFF6B5A);  // warm coral: the main buttons, ticks, fill
   QRgb white = rgb(0xFFFFFF);
@@ -87,7 +90,9 @@ struct Look {
 
   // States: hover a little lighter, pressed or checked a little darker.
   int hoverLighten = 9;  // per cent of white
-  int checkedDarken = 9; // per cent of black
+  int checkedDarken = 9;  // per cent of black
+  int secondaryHoverLighten = 60;
+  int buttonHighlightAlpha = 60;  // the 1-pixel light along a coral face's top
   QRgb busyFace = rgb(0xD98A80);  // the install button while installing
   QRgb secondaryFace = rgb(0xEDEDF2);
   QRgb secondaryBorder = rgb(0xD3D3DC);
@@ -95,11 +100,12 @@ struct Look {
   QRgb disabledBorder = rgb(0xD6D6DE);
   QRgb disabledText = rgb(0x9696A0);
 
-  ButtonShape large{6, 5, 6, 9, 4, 20, 4, 3, 90};   // 200 x 65
-  ButtonShape small{3, 2, 3, 5, 4, 15, 2, 2, 60};   // 112 x 40
+  ButtonShape large{6, 5, 6, 9, 4, 20, 4, 3, 90};  // the 200 x 65 faces
+  ButtonShape small{3, 2, 3, 5, 4, 15, 2, 2, 60};  // the 112 x 40 faces
 
   // Window buttons on the banner.
-  int glyphSize = 9;          // close cross and minimise bar, in pixels
+  int glyphSize = 9;  // close cross and minimise bar, in pixels
+  double closeStroke = 1.3;
   int glyphAlpha = 235;
   int glyphDisabledAlpha = 90;
   QRgb closeHover = rgb(0xE5534B);
@@ -162,6 +168,7 @@ struct SkinImage {
   Face face;
   State state = State::Normal;
   const char* caption = nullptr;
+  const ButtonShape* shape = nullptr;  // buttons only
 };
 
 constexpr SkinImage kImages[] = {
@@ -170,33 +177,33 @@ constexpr SkinImage kImages[] = {
     {1022, 5, 215, Face::BodyRight},
     {1023, 540, 161, Face::Banner},
     {1024, 540, 161, Face::WorkingBanner},
-    {1025, 200, 65, Face::PrimaryButton, State::CheckedDisabled, kCaption.installing},
-    {1026, 200, 65, Face::PrimaryButton, State::Hover, kCaption.install},
-    {1027, 200, 65, Face::PrimaryButton, State::Normal, kCaption.install},
+    {1025, 200, 65, Face::PrimaryButton, State::CheckedDisabled, kCaption.installing, &kLook.large},
+    {1026, 200, 65, Face::PrimaryButton, State::Hover, kCaption.install, &kLook.large},
+    {1027, 200, 65, Face::PrimaryButton, State::Normal, kCaption.install, &kLook.large},
     {1028, 35, 23, Face::Close, State::Normal},
     {1029, 35, 23, Face::Close, State::Hover},
     {1030, 31, 23, Face::Minimise, State::Normal},
     {1031, 31, 23, Face::Minimise, State::Hover},
-    {1032, 112, 40, Face::PrimaryButton, State::Normal, kCaption.uninstall},
-    {1033, 112, 40, Face::PrimaryButton, State::Hover, kCaption.uninstall},
-    {1034, 112, 40, Face::SecondaryButton, State::Normal, kCaption.cancel},
-    {1035, 112, 40, Face::SecondaryButton, State::Hover, kCaption.cancel},
+    {1032, 112, 40, Face::PrimaryButton, State::Normal, kCaption.uninstall, &kLook.small},
+    {1033, 112, 40, Face::PrimaryButton, State::Hover, kCaption.uninstall, &kLook.small},
+    {1034, 112, 40, Face::SecondaryButton, State::Normal, kCaption.cancel, &kLook.small},
+    {1035, 112, 40, Face::SecondaryButton, State::Hover, kCaption.cancel, &kLook.small},
     {1036, 100, 18, Face::Track},
     {1037, 100, 17, Face::Fill},
-    {1038, 112, 40, Face::PrimaryButton, State::Normal, kCaption.ok},
-    {1039, 112, 40, Face::PrimaryButton, State::Hover, kCaption.ok},
-    {1040, 200, 65, Face::PrimaryButton, State::Checked, kCaption.runProduct},
-    {1041, 200, 65, Face::PrimaryButton, State::CheckedHover, kCaption.runProduct},
+    {1038, 112, 40, Face::PrimaryButton, State::Normal, kCaption.ok, &kLook.small},
+    {1039, 112, 40, Face::PrimaryButton, State::Hover, kCaption.ok, &kLook.small},
+    {1040, 200, 65, Face::PrimaryButton, State::Checked, kCaption.runProduct, &kLook.large},
+    {1041, 200, 65, Face::PrimaryButton, State::CheckedHover, kCaption.runProduct, &kLook.large},
     {1042, 14, 14, Face::TickBox, State::Normal},
     {1043, 14, 14, Face::TickBox, State::Checked},
     {1044, 14, 14, Face::TickBox, State::Hover},
     {1045, 14, 14, Face::TickBox, State::CheckedHover},
     {1046, 20, 14, Face::Spare},
     {1052, 85, 13, Face::RecommendedCaption},
-    {1053, 200, 65, Face::PrimaryButton, State::Disabled, kCaption.install},
+    {1053, 200, 65, Face::PrimaryButton, State::Disabled, kCaption.install, &kLook.large},
     {1054, 35, 23, Face::Close, State::Disabled},
-    {1056, 200, 65, Face::PrimaryButton, State::Normal, kCaption.openProduct},
-    {1057, 200, 65, Face::PrimaryButton, State::Hover, kCaption.openProduct},
+    {1056, 200, 65, Face::PrimaryButton, State::Normal, kCaption.openProduct, &kLook.large},
+    {1057, 200, 65, Face::PrimaryButton, State::Hover, kCaption.openProduct, &kLook.large},
 };
 
 constexpr int kIconSizes[] = {256, 128, 96, 48, 32, 16};
@@ -337,15 +344,15 @@ void drawBanner(QImage& image, bool working) {
   const double markWidth = kLook.markHeight * 0.92;
   const double total = markWidth + kLook.markGap + ink.width();
   const double left = std::round((w - total) / 2);
-  drawPlayMark(p, left, kLook.nameCentreY, kLook.markHeight, 2.5, colour(kLook.accent));
+  drawPlayMark(p, left, kLook.nameCentreY, kLook.markHeight, kLook.markRound, colour(kLook.accent));
   drawCentredText(p, name, nameFont, QPointF(left + markWidth + kLook.markGap + ink.width() / 2, kLook.nameCentreY),
                   colour(kLook.white));
   drawCentredText(p, QString::fromUtf8(kLook.tagline), interfaceFont(kLook.taglinePx),
-                  QPointF(w / 2.0, kLook.nameCentreY + 34), colour(kLook.white, kLook.taglineAlpha));
+                  QPointF(w / 2.0, kLook.nameCentreY + kLook.taglineBelow), colour(kLook.white, kLook.taglineAlpha));
 
   if (!working) return;
   // The streak: a faint rail across the banner and a bright head with its glow.
-  p.fillRect(QRect(0, kLook.streakY, w, 2), colour(kLook.white, 22));
+  p.fillRect(QRect(0, kLook.streakY, w, 2), colour(kLook.white, kLook.streakRailAlpha));
   QImage streak = canvas(w, h);
   {
     QPainter s(&streak);
@@ -384,7 +391,7 @@ QRgb buttonFace(bool primary, State state) {
   const QRgb base = primary ? kLook.accent : kLook.secondaryFace;
   switch (state) {
     case State::Normal: return base;
-    case State::Hover: return mix(base, kLook.white, primary ? kLook.hoverLighten : 60);
+    case State::Hover: return mix(base, kLook.white, primary ? kLook.hoverLighten : kLook.secondaryHoverLighten);
     case State::Checked: return mix(base, kLook.black, kLook.checkedDarken);
     case State::CheckedHover: return mix(mix(base, kLook.black, kLook.checkedDarken), kLook.white, kLook.hoverLighten);
     case State::CheckedDisabled: return kLook.busyFace;
@@ -393,8 +400,7 @@ QRgb buttonFace(bool primary, State state) {
   return base;
 }
 
-void drawButton(QImage& image, bool primary, State state, const char* caption) {
-  const ButtonShape& shape = image.width() >= 200 ? kLook.large : kLook.small;
+void drawButton(QImage& image, const ButtonShape& shape, bool primary, State state, const char* caption) {
   const bool greyed = state == State::Disabled;
   const bool flat = greyed || state == State::CheckedDisabled;
   const QRectF face(shape.left, shape.top, image.width() - shape.left - shape.right,
@@ -427,7 +433,7 @@ void drawButton(QImage& image, bool primary, State state, const char* caption) {
   } else if (!flat) {
     p.save();
     p.setClipPath(outline);
-    p.fillRect(QRectF(face.left(), face.top(), face.width(), 1), colour(kLook.white, 60));
+    p.fillRect(QRectF(face.left(), face.top(), face.width(), 1), colour(kLook.white, kLook.buttonHighlightAlpha));
     p.restore();
   }
 
@@ -441,7 +447,7 @@ void drawCloseGlyph(QImage& image, State state) {
   if (state == State::Hover) p.fillRect(image.rect(), colour(kLook.closeHover, kLook.closeHoverAlpha));
   const double half = (kLook.glyphSize - 1) / 2.0;  // ends on pixel centres
   const QPointF centre(image.width() / 2.0, image.height() / 2.0);
-  p.setPen(QPen(colour(kLook.white, state == State::Disabled ? kLook.glyphDisabledAlpha : kLook.glyphAlpha), 1.3,
+  p.setPen(QPen(colour(kLook.white, state == State::Disabled ? kLook.glyphDisabledAlpha : kLook.glyphAlpha), kLook.closeStroke,
                 Qt::SolidLine, Qt::FlatCap));
   p.drawLine(centre + QPointF(-half, -half), centre + QPointF(half, half));
   p.drawLine(centre + QPointF(-half, half), centre + QPointF(half, -half));
@@ -528,8 +534,8 @@ QImage drawImage(const SkinImage& spec) {
     case Face::BodyRight: drawBody(image, spec.width - 1); break;
     case Face::Banner: drawBanner(image, false); break;
     case Face::WorkingBanner: drawBanner(image, true); break;
-    case Face::PrimaryButton: drawButton(image, true, spec.state, spec.caption); break;
-    case Face::SecondaryButton: drawButton(image, false, spec.state, spec.caption); break;
+    case Face::PrimaryButton: drawButton(image, *spec.shape, true, spec.state, spec.caption); break;
+    case Face::SecondaryButton: drawButton(image, *spec.shape, false, spec.state, spec.caption); break;
     case Face::Close: drawCloseGlyph(image, spec.state); break;
     case Face::Minimise: drawMinimiseGlyph(image, spec.state); break;
     case Face::Track: drawBar(image, kLook.trackTop, kLook.trackBottom, false); break;
