@@ -526,21 +526,21 @@ void drawSpare(QImage& image) {
   p.drawRoundedRect(QRectF(0.5, 0.5, image.width() - 1, image.height() - 1), 3, 3);
 }
 
-QImage drawImage(const SkinImage& spec) {
-  QImage image = canvas(spec.width, spec.height);
-  switch (spec.face) {
+QImage drawImage(const SkinImage& row) {
+  QImage image = canvas(row.width, row.height);
+  switch (row.face) {
     case Face::BodyLeft: drawBody(image, 0); break;
     case Face::BodyMiddle: drawBody(image, -1); break;
-    case Face::BodyRight: drawBody(image, spec.width - 1); break;
+    case Face::BodyRight: drawBody(image, row.width - 1); break;
     case Face::Banner: drawBanner(image, false); break;
     case Face::WorkingBanner: drawBanner(image, true); break;
-    case Face::PrimaryButton: drawButton(image, *spec.shape, true, spec.state, spec.caption); break;
-    case Face::SecondaryButton: drawButton(image, *spec.shape, false, spec.state, spec.caption); break;
-    case Face::Close: drawCloseGlyph(image, spec.state); break;
-    case Face::Minimise: drawMinimiseGlyph(image, spec.state); break;
+    case Face::PrimaryButton: drawButton(image, *row.shape, true, row.state, row.caption); break;
+    case Face::SecondaryButton: drawButton(image, *row.shape, false, row.state, row.caption); break;
+    case Face::Close: drawCloseGlyph(image, row.state); break;
+    case Face::Minimise: drawMinimiseGlyph(image, row.state); break;
     case Face::Track: drawBar(image, kLook.trackTop, kLook.trackBottom, false); break;
     case Face::Fill: drawBar(image, kLook.fillTop, kLook.fillBottom, true); break;
-    case Face::TickBox: drawTickBox(image, spec.state); break;
+    case Face::TickBox: drawTickBox(image, row.state); break;
     case Face::Spare: drawSpare(image); break;
     case Face::RecommendedCaption: drawRecommendedCaption(image); break;
   }
@@ -613,8 +613,8 @@ bool writeBytes(const QString& path, const QByteArray& bytes) {
 // ------------------------------------------------------------ contact sheet
 
 QImage imageById(int id) {
-  for (const SkinImage& spec : kImages)
-    if (spec.id == id) return drawImage(spec);
+  for (const SkinImage& row : kImages)
+    if (row.id == id) return drawImage(row);
   return {};
 }
 
@@ -698,16 +698,16 @@ QImage contactSheet() {
   const QImage banner = imageById(1023);
   int x = gap, y = facesHeight, rowHeight = 0;
   p.setFont(interfaceFont(12));
-  for (const SkinImage& spec : kImages) {
-    const QImage image = drawImage(spec);
+  for (const SkinImage& row : kImages) {
+    const QImage image = drawImage(row);
     const int cell = std::max(image.width(), 44);
     if (x + cell > sheetWidth - gap) x = gap, y += rowHeight + 30, rowHeight = 0;
-    const bool onBanner = spec.face == Face::Close || spec.face == Face::Minimise;
+    const bool onBanner = row.face == Face::Close || row.face == Face::Minimise;
     if (onBanner) p.drawImage(x, y, banner, 474, 0, image.width(), image.height());
-    else if (spec.face != Face::Banner && spec.face != Face::WorkingBanner) p.fillRect(x, y, image.width(), image.height(), colour(kLook.body));
+    else if (row.face != Face::Banner && row.face != Face::WorkingBanner) p.fillRect(x, y, image.width(), image.height(), colour(kLook.body));
     p.drawImage(x, y, image);
     p.setPen(colour(kLook.text));
-    p.drawText(QPointF(x, y + image.height() + 15), QString::number(spec.id));
+    p.drawText(QPointF(x, y + image.height() + 15), QString::number(row.id));
     x += cell + 16;
     rowHeight = std::max(rowHeight, image.height());
   }
@@ -756,7 +756,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lumo-skin: cannot create %s\n", qPrintable(folder));
     return 1;
   }
-  for (const SkinImage& spec : kImages)
-    if (!writeBytes(folder + QString("/%1.png").arg(spec.id), pngBytes(drawImage(spec)))) return 1;
+  for (const SkinImage& row : kImages)
+    if (!writeBytes(folder + QString("/%1.png").arg(row.id), pngBytes(drawImage(row)))) return 1;
   return writeBytes(folder + "/icon.ico", iconFile()) ? 0 : 1;
 }
