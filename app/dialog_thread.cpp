@@ -6,6 +6,16 @@
 
 namespace lumo {
 
+int DialogThread::startSingleShot(std::chrono::milliseconds delay, Task task) {
+  // The id is known before the first tick: ticks run on this same thread.
+  auto id = std::make_shared<int>(0);
+  *id = startTimer(delay, [this, id, task = std::move(task)] {
+    stopTimer(*id);
+    task();
+  });
+  return *id;
+}
+
 struct TaskLoop::Completion {
   std::mutex mutex;
   std::condition_variable finished;

@@ -39,6 +39,13 @@ class DialogThread {
   virtual int startTimer(std::chrono::milliseconds period, Task tick) = 0;
   virtual void stopTimer(int id) = 0;
 
+  // A timer that runs `task` once, after `delay`. On the dialog thread.
+  // Returns its id (stopTimer() cancels it before it runs).
+  int startSingleShot(std::chrono::milliseconds delay, Task task);
+
+  // Serves tasks and timers until quit(): the dialog's modal loop.
+  virtual void run() = 0;
+
   // Ends the dialog: run() returns, queued and later tasks are dropped.
   virtual void quit() = 0;
 };
@@ -52,10 +59,9 @@ class TaskLoop final : public DialogThread {
   TaskLoop(const TaskLoop&) = delete;
   TaskLoop& operator=(const TaskLoop&) = delete;
 
-  // Serves tasks and timers until quit().
-  void run();
   bool ended() const;
 
+  void run() override;
   void call(Task task) override;
   void post(Task task) override;
   bool serveUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) override;

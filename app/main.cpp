@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "app/orchestration.h"
+#include "app/dialog_contract.h"
 #include "app/startup.h"
 #include "ui/headless_dialogs.h"
 

@@ -9,7 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/orchestration.h"
+#include "app/dialog_contract.h"
+#include "app/exit_status.h"
 #include "platform/atomic_file.h"
 #include "platform/debug_channel.h"
 #include "platform/instance_lock.h"

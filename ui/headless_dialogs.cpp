@@ -3,7 +3,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/dialog_host.h"
+#include "app/exit_status.h"
+#include "app/install_flow.h"
 #include "app/run_environment.h"
+#include "app/uninstall_flow.h"
 #include "app/worker_threads.h"
 #include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
@@ -19,51 +23,32 @@ Button answerSilently(const Question& question) {
   return question.silentAnswer;
 }
 
-// The window side and the Host of one headless dialog. Workers call the
-// Host from their threads; every call is carried to the dialog thread and
-// returns once the flow has handled it.
+// One headless dialog: a window that is never shown, its flow and the host
+// that carries the workers' messages to it.
 template <typename Window, typename Flow>
-class HeadlessDialog final : public Window, public Host {
+class HeadlessDialog final : public Window {
  public:
   explicit HeadlessDialog(const HeadlessOptions& options)
-      : answer_(options.answer ? options.answer : Answerer(answerSilently)), flow_(loop_, *this, options.timings) {}
+      : flow_(loop_, *this, options.timings),
+        host_(loop_, flow_, *this, options.answer ? options.answer : Answerer(answerSilently)) {}
 
   int run() {
-    setHost(this);
+    setHost(&host_);
     return runDialogFlow(loop_, flow_);
   }
 
-  // Window side.
   void hide() override {}
   bool isHidden() const override { return true; }  // never shown
   void endDialog() override { loop_.quit(); }
+  void showBalloon(const std::string& title, const std::string& text) override {
+    debugOutput("Balloon: " + title + ": " + text + "\n");
+  }
   void associationsChanged() override { refreshDesktopDatabase(runEnvironment().smPrograms); }
 
-  // Host.
-  void balloon(const std::string& title, const std::string& text) override {
-    loop_.call([&] { debugOutput("Balloon: " + title + ": " + text + "\n"); });
-  }
-  void installFailed() override { loop_.call([this] { onInstallFailed(flow_); }); }
-  void installFinished() override { loop_.call([this] { onInstallFinished(flow_); }); }
-  void progress(const std::string& text, int percent) override {
-    loop_.call([&] { flow_.onProgress(text, percent); });
-  }
-  Button ask(const Question& question) override {
-    Button answer = question.silentAnswer;
-    loop_.call([&] { answer = answer_(question); });
-    return answer;
-  }
-
  private:
-  // Messages 2021 and 2022 go to the install wizard only.
-  static void onInstallFailed(InstallFlow& flow) { flow.onInstallFailed(); }
-  static void onInstallFailed(UninstallFlow&) {}
-  static void onInstallFinished(InstallFlow& flow) { flow.onInstallFinished(); }
-  static void onInstallFinished(UninstallFlow&) {}
-
-  Answerer answer_;
   TaskLoop loop_;
   Flow flow_;
+  DialogHost host_;
 };
 
 template <typename Window, typename Flow>

@@ -1,18 +1,13 @@
 // The dialogs of a run without windows: the install wizard and the
-// uninstall dialog as flows on a dialog thread of their own, hidden from
-// the start. They receive the workers' messages (as the Host of the run)
-// and answer questions with the silent answers, or with the answers a test
-// scripts.
+// uninstall dialog as windows that are hidden from the start, on a dialog
+// thread of their own. The app's DialogHost brings them the workers'
+// messages; they answer questions with the silent answers, or with the
+// answers a test scripts.
 #pragma once
 
-#include <functional>
-
-#include "app/orchestration.h"
-#include "script/host.h"
+#include "app/dialog_contract.h"
 
 namespace lumo::ui {
-
-using Answerer = std::function<Button(const Question&)>;
 
 struct HeadlessOptions {
   // Answers the questions of the run on the dialog thread. Unset: the

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "app/orchestration.h"
+#include "app/exit_status.h"
 #include "engine_test_support.h"
 #include "platform/text.h"
 

@@ -4,7 +4,8 @@
 #include <filesystem>
 #include <mutex>
 
-#include "app/orchestration.h"
+#include "app/install_flow.h"
+#include "app/uninstall_flow.h"
 #include "app/worker_threads.h"
 #include "engine_test_support.h"
 #include "platform/text.h"

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "app/dialog_thread.h"
-#include "app/orchestration.h"
+#include "app/install_flow.h"
 #include "engine_test_support.h"
 #include "script/script_engine.h"
 

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/orchestration.h"
+#include "app/exit_status.h"
 #include "app/startup.h"
 #include "platform/instance_lock.h"
 #include "platform/known_folders.h"

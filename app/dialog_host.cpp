@@ -1,0 +1,36 @@
+#include "app/dialog_host.h"
+
+#include <utility>
+
+namespace lumo {
+
+DialogHost::DialogHost(DialogThread& thread, DialogFlow& flow, DialogWindow& window, Answerer answer)
+    : thread_(thread), flow_(flow), window_(window), answer_(std::move(answer)) {}
+
+// The texts live on the worker's stack; call() returns only after the
+// dialog thread has used them, so they are passed by reference.
+void DialogHost::balloon(const std::string& title, const std::string& text) {
+  thread_.call([&] { window_.showBalloon(title, text); });
+}
+
+void DialogHost::installFailed() {
+  thread_.call([this] { flow_.onInstallFailed(); });
+}
+
+void DialogHost::installFinished() {
+  thread_.call([this] { flow_.onInstallFinished(); });
+}
+
+void DialogHost::progress(const std::string& text, int percent) {
+  thread_.call([&] { flow_.onProgress(text, percent); });
+}
+
+Button DialogHost::ask(const Question& question) {
+  Button answer = question.silentAnswer;
+  thread_.call([&] {
+    if (answer_) answer = answer_(question);
+  });
+  return answer;
+}
+
+}  // namespace lumo

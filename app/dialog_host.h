@@ -1,0 +1,33 @@
+// The Host of a run with a dialog: carries every message of the workers to
+// the dialog thread and returns once it has been handled there, as a
+// synchronous window message does. Any window layer uses it as it is; the
+// window supplies only the answerer of its questions.
+#pragma once
+
+#include "app/dialog_contract.h"
+#include "app/dialog_flow.h"
+#include "app/dialog_thread.h"
+#include "script/host.h"
+
+namespace lumo {
+
+class DialogHost final : public Host {
+ public:
+  // All four must outlive every worker that may call the host.
+  DialogHost(DialogThread& thread, DialogFlow& flow, DialogWindow& window, Answerer answer);
+
+  void balloon(const std::string& title, const std::string& text) override;
+  void installFailed() override;
+  void installFinished() override;
+  void progress(const std::string& text, int percent) override;
+  // After the dialog has ended nobody answers: the silent answer.
+  Button ask(const Question& question) override;
+
+ private:
+  DialogThread& thread_;
+  DialogFlow& flow_;
+  DialogWindow& window_;
+  Answerer answer_;
+};
+
+}  // namespace lumo

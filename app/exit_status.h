@@ -1,0 +1,11 @@
+// Exit statuses of the process.
+#pragma once
+
+namespace lumo {
+
+inline constexpr int kExitOk = 0;               // success, cancelled, or a second instance
+inline constexpr int kExitInstallFailed = 1;    // the installation ended in the failure flow
+inline constexpr int kExitStartupFailed = 2;    // no working script could be found
+inline constexpr int kExitIncomplete = 3;       // the sections ended without completing the run
+
+}  // namespace lumo

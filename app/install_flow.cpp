@@ -1,0 +1,166 @@
+#include "app/install_flow.h"
+
+#include "app/run_environment.h"
+#include "platform/file_operations.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "script/decimal.h"
+#include "script/dispatcher.h"
+#include "script/execution_log.h"
+#include "script/expansion.h"
+#include "script/host.h"
+#include "script/script_error.h"
+
+namespace lumo {
+namespace {
+
+constexpr std::string_view kConfirmExitText = "您确定要退出 Vexta影音 安装程序吗？";
+constexpr std::string_view kConfirmExitCaption = "退出安装";
+constexpr std::string_view kRunFailedText = "暂时无法启动Vexta影音：";
+
+constexpr std::string_view kRunProductLine = "Run $INSTALL\\LumoClient.exe||0|show";
+
+// The next "."-ended component of a version text, read as a number.
+int nextComponent(std::string_view& text) {
+  std::size_t dot = text.find('.');
+  std::string_view component = text.substr(0, dot);
+  text = dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+  return readDecimal(component);
+}
+
+}  // namespace
+
+bool IsInstalledNewer(std::string_view installed) {
+  if (installed.empty()) return false;
+  const std::string ownText = GetVariable("app_version") + ".";
+  const std::string installedText = std::string(installed) + ".";
+  std::string_view own = ownText;
+  std::string_view other = installedText;
+  for (int i = 0; i < 4; ++i) {
+    int mine = nextComponent(own);
+    int theirs = nextComponent(other);
+    if (theirs != mine) return theirs > mine;
+  }
+  return false;
+}
+
+InstallFlow::InstallFlow(DialogThread& thread, InstallWindow& window, FlowTimings timings)
+    : DialogFlow(thread, window, timings), wizard_(window) {}
+
+void InstallFlow::initialise() {
+  SectionList init;
+  ReadSection("[installinit]", init);
+  ReadSection("[install]", install_);
+  const int initWorker = startSection(kExecInstallInit, std::move(init));
+  // The wizard waits for [installinit]; past the limit it goes on with
+  // whatever the variables hold while the section runs on.
+  waitForSection(initWorker, timings_.installInitWait);
+
+  // An earlier installation's folder is kept when it exists and is a Vexta
+  // folder (either separator); otherwise the default folder.
+  const std::string installed = nativePath(GetVariable("installdir"));
+  RunEnvironment& env = runEnvironment();
+  folder_ = pathFileExists(installed) && installed.find("/Vexta") != std::string::npos ? installed
+                                                                                       : env.programFiles + "/Vexta";
+  setInstallFolder(folder_);
+  installedIsNewer_ = IsInstalledNewer(GetVariable("realversion"));
+  initialised();
+  if (env.silent) startInstallation(folder_);
+}
+
+void InstallFlow::startInstallation(const std::string& folder) {
+  // Once the rollback has begun (a failure in [installinit]), installing
+  // would undo it; and the installation starts only once.
+  if (installing_ || rollbackStarted_) return;
+  installing_ = true;
+  folder_ = folder;
+  setInstallFolder(folder);
+  if (equalsIgnoreCase(folder, nativePath(GetVariable("installdir")))) SetVariable("replacesetup", "1");
+  wizard_.showInstallingPage();
+  startSection(kExecInstall, std::move(install_));
+}
+
+void InstallFlow::onInstallFinished() {
+  SectionList installOk;
+  ReadSection("[installok]", installOk);
+  startSection(kExecInstallOK, std::move(installOk));
+}
+
+void InstallFlow::onInstallFailed() {
+  failureFlow_ = true;
+  if (!rollbackStarted_) {
+    rollbackStarted_ = true;
+    // A line after msg_close in [installok] failed: the close timer must
+    // not end the run in the middle of the rollback.
+    stopCloseTimer();
+    SectionList rollback;
+    ReadSection("[installfailed]", rollback);
+    startSection(kExecInstallFailed, std::move(rollback));
+    return;
+  }
+  // The rollback itself failed: nothing more runs.
+  endWithFailure();
+}
+
+void InstallFlow::onInstallComplete() {
+  completed_ = true;
+  wizard_.associationsChanged();
+  if (GetVariable("autorun") == "1") {
+    // The script starts the product itself.
+    RunCommandLine("SendLog install|complete||+setuprun=1");
+    wizard_.hide();
+    return;
+  }
+  finishedPage_ = true;
+  wizard_.showFinishedPage();
+}
+
+void InstallFlow::runProduct() {
+  try {
+    auto record = Parse(kRunProductLine);
+    if (!record) throw ScriptError("[Run] not available");
+    Execute(*record);
+    RunCommandLine("SendLog install|complete||+setuprun=2");
+    productLaunched_ = true;
+  } catch (const ScriptError& error) {
+    host().ask(Question{.id = "install.run-failed",
+                        .text = std::string(kRunFailedText) + error.what(),
+                        .caption = std::string(kApplicationTitle),
+                        .buttons = {Button::Ok},
+                        .icon = Icon::Warning});
+  } catch (...) {
+  }
+  wizard_.hide();
+}
+
+void InstallFlow::onCloseRequest() {
+  if (!wizard_.isHidden()) {
+    if (finishedPage_ && !productLaunched_) {
+      // Finished: hide; the close timer ends the dialog after msg_close.
+      wizard_.hide();
+      return;
+    }
+    if (installing_ || rollbackStarted_) return;
+    Button answer = host().ask(Question{.id = "install.confirm-exit",
+                                        .text = std::string(kConfirmExitText),
+                                        .caption = std::string(kConfirmExitCaption),
+                                        .buttons = {Button::Yes, Button::No},
+                                        .defaultButton = Button::No,
+                                        .silentAnswer = Button::Yes,
+                                        .icon = Icon::Information});
+    if (answer != Button::Yes) return;
+    RunCommandLine("SendLog install|canceled||");
+    cancelled_ = true;
+    wizard_.endDialog();
+    return;
+  }
+  // Hidden: the dialog ends. The running workers are not consulted: the
+  // close requests of the close timer and of the failure endings arrive
+  // while the worker that sent the last message is still finishing, and
+  // neither is repeated. The end of the run waits for the workers instead.
+  wizard_.removeNotifyIcon();
+  if (finishedPage_ && !productLaunched_) RunCommandLine("SendLog install|complete||+setuprun=0");
+  wizard_.endDialog();
+}
+
+}  // namespace lumo

@@ -1,0 +1,81 @@
+#include "app/uninstall_flow.h"
+
+#include "app/run_environment.h"
+#include "platform/file_operations.h"
+#include "platform/paths.h"
+#include "script/dispatcher.h"
+#include "script/expansion.h"
+#include "script/host.h"
+
+namespace lumo {
+namespace {
+
+constexpr std::string_view kNotInstalledText = "您未安装或已经卸载了Vexta影音！";
+
+constexpr std::string_view kFeedbackLine =
+    "OpenUrl http://www.example.com/pc/player/feedback/index.html?entry=uninstall&version=@app_version|ie";
+
+}  // namespace
+
+UninstallFlow::UninstallFlow(DialogThread& thread, UninstallWindow& window, FlowTimings timings)
+    : DialogFlow(thread, window, timings), dialog_(window) {}
+
+void UninstallFlow::initialise() {
+  SectionList init;
+  ReadSection("[uninstallinit]", init);
+  ReadSection("[uninstall]", uninstall_);
+  const int initWorker = startSection(kExecUnInstallInit, std::move(init));
+  waitForSection(initWorker, timings_.uninstallInitWait);
+
+  RunEnvironment& env = runEnvironment();
+  const std::string folder = nativePath(GetVariable("installdir"));
+  setInstallFolder(folder);
+  installed_ = pathFileExists(folder) && pathFileExists(folder + "/LumoClient.exe");
+  if (!installed_) {
+    // Shown in silent runs too: nothing is removed and nobody would know why.
+    host().ask(Question{.id = "uninstall.not-installed",
+                        .text = std::string(kNotInstalledText),
+                        .caption = std::string(kApplicationTitle),
+                        .buttons = {Button::Ok},
+                        .icon = Icon::Warning});
+    cancelled_ = true;
+    dialog_.endDialog();
+    return;
+  }
+  if (env.silent) startUninstallation(false);
+  initialised();
+}
+
+void UninstallFlow::startUninstallation(bool removeUserData) {
+  if (removing_) return;
+  removing_ = true;
+  SetVariable("rmuserdata", removeUserData ? "1" : "0");
+  dialog_.showProgressPage();
+  // The progress page gets its moment on screen before the section starts;
+  // the dialog thread keeps serving meanwhile.
+  startSectionAfter(timings_.uninstallStartPause, kExecUninstall, std::move(uninstall_));
+}
+
+void UninstallFlow::onUninstallComplete() {
+  removed_ = true;
+  completed_ = true;
+  dialog_.showRemovedPage();
+  if (runEnvironment().silent) postCloseRequest();
+}
+
+void UninstallFlow::onCloseRequest(bool cancelButton) {
+  if (runEnvironment().silent) {
+    dialog_.endDialog();
+    return;
+  }
+  dialog_.hide();
+  if (removed_) {
+    RunCommandLine(kFeedbackLine);
+  } else {
+    cancelled_ = !removing_;
+    RunCommandLine(cancelButton ? "SendLog uninstall|canceled||+sysbtn=0" : "SendLog uninstall|canceled||+sysbtn=1");
+  }
+  dialog_.endDialog();
+}
+
+}  // namespace lumo

@@ -1,0 +1,31 @@
+// The uninstall dialog's side of the run: [uninstallinit], [uninstall].
+#pragma once
+
+#include "app/dialog_flow.h"
+
+namespace lumo {
+
+class UninstallFlow final : public DialogFlow {
+ public:
+  UninstallFlow(DialogThread& thread, UninstallWindow& window, FlowTimings timings = {});
+
+  void initialise() override;
+  // The uninstall button (or a silent start).
+  void startUninstallation(bool removeUserData);
+  // `cancelButton`: the request came from the dialog's cancel button.
+  void onCloseRequest(bool cancelButton);
+  void onCloseRequest() override { onCloseRequest(false); }
+
+  bool installed() const { return installed_; }
+
+ private:
+  void onUninstallComplete() override;
+
+  UninstallWindow& dialog_;
+  SectionList uninstall_;
+  bool installed_ = false;
+  bool removing_ = false;
+  bool removed_ = false;
+};
+
+}  // namespace lumo
