@@ -67,6 +67,9 @@ bool DialogFlow::waitForSection(int worker, std::chrono::milliseconds limit) {
 
 void DialogFlow::initialised() {
   initialised_ = true;
+  // The sections may all have ended while the dialog was still
+  // initialising (a failed init section whose rollback was quick).
+  endSilentRunWhenIdle();
 }
 
 void DialogFlow::postCloseRequest() {

@@ -64,8 +64,8 @@ void InstallFlow::initialise() {
                                                                                        : env.programFiles + "/Vexta";
   setInstallFolder(folder_);
   installedIsNewer_ = IsInstalledNewer(GetVariable("realversion"));
-  initialised();
   if (env.silent) startInstallation(folder_);
+  initialised();
 }
 
 void InstallFlow::startInstallation(const std::string& folder) {

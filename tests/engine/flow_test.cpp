@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 
+#include "app/dialog_host.h"
 #include "app/install_flow.h"
 #include "app/uninstall_flow.h"
 #include "app/worker_threads.h"
 #include "engine_test_support.h"
 #include "platform/text.h"
 #include "script/dispatcher.h"
+#include "script/execution_log.h"
 #include "script/script_engine.h"
 #include "ui/headless_dialogs.h"
 
@@ -215,6 +218,87 @@ TEST(InstallFlow, AnEarlierVextaFolderIsKeptWhenItExists) {
                                     "\n[install]\n#Record $INSTALL|@replacesetup\n");
     EXPECT_EQ(outcome.lines, std::vector<std::string>{c.folder + "|" + c.replace}) << c.installdir;
     EXPECT_EQ(outcome.status, kExitIncomplete);
+  }
+}
+
+// A dialog thread that comes back late from the init wait (it serves what
+// arrives for `linger` more), so that sections can end before the dialog's
+// initialisation does. A run that nothing ends fails instead of hanging.
+class LateLoop final : public DialogThread {
+ public:
+  explicit LateLoop(std::chrono::milliseconds linger) : linger_(linger) {}
+  void call(Task task) override { loop_.call(std::move(task)); }
+  void post(Task task) override { loop_.post(std::move(task)); }
+  bool serveUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) override {
+    bool result = loop_.serveUntil(done, limit);
+    loop_.serveUntil([] { return false; }, linger_);
+    return result;
+  }
+  int startTimer(std::chrono::milliseconds period, Task tick) override { return loop_.startTimer(period, tick); }
+  void stopTimer(int id) override { loop_.stopTimer(id); }
+  void run() override {
+    hung = !loop_.serveUntil([this] { return loop_.ended(); }, 5s);
+    loop_.quit();
+  }
+  void quit() override { loop_.quit(); }
+  bool hung = false;
+
+ private:
+  TaskLoop loop_;
+  std::chrono::milliseconds linger_;
+};
+
+class HiddenWizard final : public InstallWindow {
+ public:
+  explicit HiddenWizard(DialogThread& thread) : thread_(thread) {}
+  void hide() override {}
+  bool isHidden() const override { return true; }
+  void endDialog() override { thread_.quit(); }
+
+ private:
+  DialogThread& thread_;
+};
+
+TEST(InstallFlow, ASilentRunWhoseInitSectionFailsEndsWhateverOrderItsWorkersEndIn) {
+  const struct {
+    std::string order, init, rollback;
+    std::chrono::milliseconds initWait, linger;
+    std::vector<std::string> banners;
+  } cases[] = {
+      {"rollback ends, then the init wait", "#Fail init\n", "", 3000ms, 300ms, {"ExecInstallInit", "ExecInstallFailed"}},
+      {"init wait ends, then the rollback", "#Fail init\n", "#SleepMiliSeconds 300\n", 3000ms, 0ms,
+       {"ExecInstallInit", "ExecInstallFailed"}},
+      {"init wait times out, then the rollback starts and ends", "#SleepMiliSeconds 300\n#Fail init\n", "", 100ms,
+       0ms, {"ExecInstallInit", "ExecInstall", "ExecInstallFailed"}},
+  };
+  for (const auto& c : cases) {
+    for (bool closingText : {true, false}) {
+      SCOPED_TRACE(c.order + (closingText ? ", with" : ", without") + " the closing text");
+      TempDir dir;
+      ScopedRun run(dir, true,
+                    std::string(kFlowVars) + "[installinit]\n" + c.init + "[install]\n#Record install\n" +
+                        "[installfailed]\n" + c.rollback + "#Record rollback\n" +
+                        (closingText ? "#Notify 回滚完成|0\n" : ""));
+      FlowTimings timings = quick();
+      timings.installInitWait = c.initWait;
+      LateLoop loop(c.linger);
+      HiddenWizard wizard(loop);
+      InstallFlow flow(loop, wizard, timings);
+      std::vector<std::string> questions;
+      DialogHost dialogHost(loop, flow, wizard, [&](const Question& question) {
+        questions.push_back(question.id);
+        return question.silentAnswer;
+      });
+      setHost(&dialogHost);
+      EXPECT_EQ(runDialogFlow(loop, flow), kExitInstallFailed);
+      setHost(nullptr);
+      EXPECT_FALSE(loop.hung);
+      closeExecutionLog();
+      EXPECT_EQ(bannersIn(test::logText(run.logPath())), c.banners);
+      std::vector<std::string> expected{"script.command-failed"};
+      if (closingText) expected.push_back("install.failed");
+      EXPECT_EQ(questions, expected);
+    }
   }
 }
 
