@@ -81,6 +81,13 @@ void InstallFlow::startInstallation(const std::string& folder) {
 }
 
 void InstallFlow::onInstallFinished() {
+  // [installok] itself may say NotifyOK: restarting it would repeat the
+  // completion (and its reports) for ever.
+  if (installOkStarted_) {
+    Log("NotifyOK: [installok] has already been started; ignored\r\n");
+    return;
+  }
+  installOkStarted_ = true;
   SectionList installOk;
   ReadSection("[installok]", installOk);
   startSection(kExecInstallOK, std::move(installOk));

@@ -42,6 +42,7 @@ class InstallFlow final : public DialogFlow {
   std::string folder_;
   bool installedIsNewer_ = false;
   bool installing_ = false;
+  bool installOkStarted_ = false;
   bool rollbackStarted_ = false;
   bool finishedPage_ = false;
   bool productLaunched_ = false;

@@ -302,6 +302,19 @@ TEST(InstallFlow, ASilentRunWhoseInitSectionFailsEndsWhateverOrderItsWorkersEndI
   }
 }
 
+TEST(InstallFlow, TheInstallFinishedMessageIsHonouredOncePerRun) {
+  TempDir dir;
+  std::string script = std::string(kFlowVars) + "autorun=1\n[install]\n#NotifyOK\n" +
+                       "[installok]\n#Record ok\n#Notify 安装完成|100\n#NotifyOK\n#Notify 正在关闭|100\n";
+  Outcome outcome = runDialog(dir, true, script);
+  EXPECT_EQ(outcome.status, kExitOk);
+  EXPECT_EQ(bannersIn(outcome.log), (std::vector<std::string>{"ExecInstallInit", "ExecInstall", "ExecInstallOK"}));
+  EXPECT_EQ(outcome.lines, std::vector<std::string>{"ok"});
+  EXPECT_EQ(outcome.reports, std::vector<std::string>{"install|complete||+setuprun=1"});
+  EXPECT_NE(outcome.log.find("NotifyOK \r\r\nNotifyOK: [installok] has already been started; ignored\r\r\n"),
+            std::string::npos);
+}
+
 // A window for driving the install flow by hand, as a wizard with a user.
 class VisibleWindow final : public InstallWindow {
  public:
