@@ -104,9 +104,11 @@ TEST(DialogThreadLoop, CallsAfterTheDialogEndedReturnAtOnce) {
   EXPECT_FALSE(ran);
 }
 
-TEST(DialogThreadLoop, TimersTickUntilStopped) {
+TEST(DialogThreadLoop, TimersTickUntilStoppedAndASingleShotOnce) {
   TaskLoop loop;
   int ticks = 0;
+  int shots = 0;
+  loop.startSingleShot(5ms, [&] { ++shots; });
   int timer = 0;
   timer = loop.startTimer(10ms, [&] {
     if (++ticks == 3) {
@@ -116,6 +118,7 @@ TEST(DialogThreadLoop, TimersTickUntilStopped) {
   });
   loop.run();
   EXPECT_EQ(ticks, 3);
+  EXPECT_EQ(shots, 1);
   // serveUntil gives up when the time is up.
   TaskLoop idle;
   auto start = std::chrono::steady_clock::now();
