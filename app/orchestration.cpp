@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "app/worker_threads.h"
 #include "platform/debug_channel.h"
 #include "platform/paths.h"

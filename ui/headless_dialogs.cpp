@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "app/worker_threads.h"
 #include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
