@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/exit_status.h"
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 
 namespace lumo {
 namespace {

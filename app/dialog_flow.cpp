@@ -4,12 +4,12 @@
 #include <memory>
 #include <utility>
 
-#include "app/run_environment.h"
 #include "app/worker_threads.h"
 #include "platform/debug_channel.h"
 #include "script/dispatcher.h"
 #include "script/expansion.h"
 #include "script/host.h"
+#include "script/run_environment.h"
 
 namespace lumo {
 namespace {

@@ -1,6 +1,5 @@
 #include "app/install_flow.h"
 
-#include "app/run_environment.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -9,6 +8,7 @@
 #include "script/execution_log.h"
 #include "script/expansion.h"
 #include "script/host.h"
+#include "script/run_environment.h"
 #include "script/script_error.h"
 
 namespace lumo {

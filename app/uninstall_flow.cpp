@@ -1,11 +1,11 @@
 #include "app/uninstall_flow.h"
 
-#include "app/run_environment.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "script/dispatcher.h"
 #include "script/expansion.h"
 #include "script/host.h"
+#include "script/run_environment.h"
 
 namespace lumo {
 namespace {

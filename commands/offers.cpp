@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "commands/statistics.h"
 #include "platform/http_client.h"
 #include "platform/paths.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/archive_extractor.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"

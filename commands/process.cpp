@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -122,7 +122,8 @@ void WaitProcess(const std::string& arguments) {
 // listing file and no shell are involved.
 void CheckUse(const std::string& module) {
   const RunEnvironment& environment = runEnvironment();
-  const std::string path = environment.install + "/" + nativePath(module);
+  const std::string install = installFolder();
+  const std::string path = install + "/" + nativePath(module);
   if (!fileExists(path)) return;
 
   std::vector<std::string> names;
@@ -135,7 +136,7 @@ void CheckUse(const std::string& module) {
   // programs are listed by name alone.
   std::string programs;
   for (const std::string& name : names) programs += name + "\n";
-  const std::string shownPath = environment.install + "/" + nativePath(toLowerAscii(module));
+  const std::string shownPath = install + "/" + nativePath(toLowerAscii(module));
 
   Button answer = Button::Continue;
   if (!environment.silent) {

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
-#include "app/identity.h"
-#include "app/run_environment.h"
+#include "commands/identity.h"
+#include "script/run_environment.h"
 #include "platform/debug_channel.h"
 #include "platform/http_client.h"
 #include "platform/text.h"

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/debug_channel.h"
 #include "script/execution_log.h"
 #include "script/expansion.h"

@@ -1,16 +1,13 @@
 #include "script/expansion.h"
 
-#include <mutex>
 #include <string_view>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/text.h"
 #include "script/working_script.h"
 
 namespace lumo {
 namespace {
-
-std::mutex installFolderMutex;
 
 // Replaces every occurrence of each macro, one macro after the other. The
 // order matters: "$INSTALL" is a prefix of "$INSTALLER".
@@ -44,16 +41,6 @@ bool replaceVariables(std::string& text, int& budget) {
 }
 
 }  // namespace
-
-std::string installFolder() {
-  std::lock_guard lock(installFolderMutex);
-  return runEnvironment().install;
-}
-
-void setInstallFolder(const std::string& folder) {
-  std::lock_guard lock(installFolderMutex);
-  runEnvironment().install = folder;
-}
 
 bool Expand(std::string& text) {
   const std::string original = text;

@@ -18,10 +18,4 @@ inline constexpr int kMaxVariableReplacements = 100;
 // when the text needs more than kMaxVariableReplacements replacements.
 bool Expand(std::string& text);
 
-// The install folder ($INSTALL) of the run environment. The dialog sets it
-// while the worker of an init section that outlived its wait may be
-// expanding a line, so both sides go through one lock.
-std::string installFolder();
-void setInstallFolder(const std::string& folder);
-
 }  // namespace lumo

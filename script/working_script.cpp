@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/profile_file.h"
 #include "platform/text.h"
 

@@ -6,11 +6,11 @@
 #include "app/dialog_host.h"
 #include "app/exit_status.h"
 #include "app/install_flow.h"
-#include "app/run_environment.h"
 #include "app/uninstall_flow.h"
 #include "app/worker_threads.h"
 #include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
+#include "script/run_environment.h"
 
 namespace lumo::ui {
 namespace {

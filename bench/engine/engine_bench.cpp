@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/text.h"
 #include "script/dispatcher.h"
 #include "script/script_engine.h"
@@ -53,7 +53,7 @@ int main() {
   fs::path dir = fs::temp_directory_path() / ("lumo-engine-bench-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   lumo::RunEnvironment& env = lumo::runEnvironment();
-  env.install = (dir / "Vexta").string();
+  lumo::setInstallFolder((dir / "Vexta").string());
   lumo::openExecutionLog((dir / "LumoInstaller.log").string());
 
   // The variable store on a script that holds only its variables.

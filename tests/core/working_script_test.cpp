@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
 

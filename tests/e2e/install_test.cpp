@@ -9,7 +9,7 @@
 #include <future>
 #include <thread>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "app/startup.h"
 #include "e2e/sandbox.h"
 #include "platform/text.h"
@@ -156,10 +156,12 @@ TEST(Installer, UninstallWithUserDataRemovalLeavesOnlyIdentityAndLogs) {
     ReadSection("[uninstallinit]", init);
     ReadSection("[uninstall]", uninstall);
     SectionThreadProc(init);
-    env.install = GetVariable("installdir");
-    ASSERT_EQ(env.install, box.installDir());
+    const std::string savedInstall = installFolder();
+    setInstallFolder(GetVariable("installdir"));
+    ASSERT_EQ(installFolder(), box.installDir());
     SetVariable("rmuserdata", "1");
     SectionThreadProc(uninstall);
+    setInstallFolder(savedInstall);
     env = saved;
   }
   // Run in-process, the uninstaller wrote no log beside itself; its folder

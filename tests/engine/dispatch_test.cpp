@@ -29,7 +29,7 @@ SectionList section(std::string_view header) {
 TEST(Dispatch, TheLogHoldsBannersAndExecutedLinesInGbkWithTextModeLineEnds) {
   TempDir dir;
   ScopedRun run(dir, true, std::string(kVars) + "[install]\n#Record 安装 @msg|$INSTALL\n#NotifyOK\n");
-  runEnvironment().install = "/opt/Vexta";
+  setInstallFolder("/opt/Vexta");
   RecordingHost host;
   LogSectionBanner(kExecInstall);
   SectionList list = section("[install]");

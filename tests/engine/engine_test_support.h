@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "script/host.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "script/expansion.h"
 #include "script/working_script.h"
 #include "support/test_support.h"
@@ -17,7 +17,7 @@ class Expansion : public ::testing::Test {
     saved_ = runEnvironment();
     RunEnvironment& env = runEnvironment();
     env.installer = "/media/setup/LumoInstaller";
-    env.install = "/opt/Vexta";
+    setInstallFolder("/opt/Vexta");
     env.kernel = "/srv/LuMo";
     env.desktop = "/desk/all";
     env.system = "/usr/bin";

@@ -1,4 +1,4 @@
-#include "app/identity.h"
+#include "commands/identity.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "network/loopback_server.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"

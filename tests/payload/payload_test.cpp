@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/resource_bundle.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
@@ -139,7 +139,7 @@ class PayloadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     runEnvironment().silent = false;
-    runEnvironment().install = target();
+    setInstallFolder(target());
     previousFolder = fs::current_path();
   }
   void TearDown() override {

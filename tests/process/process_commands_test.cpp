@@ -9,7 +9,7 @@
 #include <map>
 #include <thread>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/process.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
@@ -60,7 +60,7 @@ class ProcessCommands : public ::testing::Test {
     fs::create_directories(dir_ / "system");
     fs::create_directories(dir_ / "install");
     runEnvironment().system = dir_ / "system";
-    runEnvironment().install = dir_ / "install";
+    setInstallFolder(dir_ / "install");
     runEnvironment().silent = false;
     setHost(&host_);
   }

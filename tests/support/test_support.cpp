@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/text.h"
 #include "script/script_engine.h"
 

@@ -1,6 +1,7 @@
 // The run environment: everything start-up computes about this run. It is
-// written on the main thread before any worker starts (and the install
-// folder on the dialog thread before each worker starts); workers only read.
+// written on the main thread before any worker starts; workers only read.
+// The install folder is the exception: the dialog sets it while a worker may
+// be reading it, so it lives apart, behind a lock.
 #pragma once
 
 #include <string>
@@ -10,7 +11,6 @@ namespace lumo {
 struct RunEnvironment {
   // Folders behind the script's "$" macros. Machine-wide ones move under
   // LUMO_SYSROOT when it is set; per-user ones follow HOME and XDG_*.
-  std::string install;      // $INSTALL, no trailing separator; empty until chosen
   std::string kernel;       // $KERNEL, shared data folder of the product family
   std::string desktop;      // $DESKTOP, desktop common to all users
   std::string curDesktop;   // $CURDESKTOP, the user's own desktop
@@ -32,11 +32,13 @@ struct RunEnvironment {
   int fontScale = 10;
 };
 
-// The one run environment of the process. Header-only, so that the script
-// engine and the commands read it without linking the start-up code.
-inline RunEnvironment& runEnvironment() {
-  static RunEnvironment environment;
-  return environment;
-}
+// The one run environment of the process.
+RunEnvironment& runEnvironment();
+
+// $INSTALL, without a trailing separator; empty until chosen. The dialog
+// sets it while the worker of an init section that outlived its wait may be
+// expanding a line, so both sides go through one lock.
+std::string installFolder();
+void setInstallFolder(const std::string& folder);
 
 }  // namespace lumo

@@ -1,10 +1,10 @@
-#include "app/identity.h"
+#include "commands/identity.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/debug_channel.h"
 #include "platform/profile_file.h"
 #include "platform/text.h"

@@ -1,0 +1,38 @@
+# cmake -DSOURCE_DIR=... -P check_layers.cmake
+# Lists every include of a header from a layer above the including file's
+# own and fails when there is one. Lowest layer first; the tools stand on
+# platform and script; app/main.cpp stands above everything; tests and
+# benchmarks may include anything.
+set(layers platform script commands app ui)
+
+function(highest_visible_layer file out)
+  string(REGEX MATCH "^[^/]+" folder "${file}")
+  if(file STREQUAL "app/main.cpp")
+    set(${out} 4 PARENT_SCOPE)
+  elseif(folder STREQUAL "tools")
+    set(${out} 1 PARENT_SCOPE)
+  else()
+    list(FIND layers "${folder}" rank)
+    set(${out} ${rank} PARENT_SCOPE)
+  endif()
+endfunction()
+
+set(offences "")
+foreach(folder ${layers} tools)
+  file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
+  foreach(file ${sources})
+    highest_visible_layer(${file} visible)
+    file(STRINGS ${SOURCE_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<][a-z_]+/")
+    foreach(line ${includes})
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([a-z_]+)/.*" "\\1" included "${line}")
+      list(FIND layers "${included}" rank)
+      if(rank GREATER visible)
+        string(APPEND offences "  ${file}: ${line}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(offences)
+  message(FATAL_ERROR "Includes of a higher layer:\n${offences}")
+endif()
