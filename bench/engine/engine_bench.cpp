@@ -4,6 +4,10 @@
 //   - one section of 10,000 cheap command lines (progress texts with a
 //     variable, pauses of 0 ms, IfThen, ClearTmp), read, expanded, logged
 //     and dispatched as a real run does.
+//   - writes on the default script: N SetVariable that update its own
+//     variables in turn, and N that each add a new variable (the file
+//     grows), for N = 1,000, 10,000 and 20,000 or the counts given as
+//     arguments ("engine_bench 1000 20000").
 // Prints the figures; everything lives in a temporary folder.
 #include <chrono>
 #include <cstdio>
@@ -11,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "script/run_environment.h"
 #include "platform/text.h"
@@ -47,9 +52,40 @@ void writeScript(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << lumo::utf8ToGbk(text);
 }
 
+// The keys of the default script's [var] section, in file order.
+std::vector<std::string> defaultVariables(const std::string& script) {
+  std::vector<std::string> keys;
+  std::ifstream file(script, std::ios::binary);
+  std::string line;
+  bool inVar = false;
+  while (std::getline(file, line)) {
+    if (line.starts_with("[")) {
+      inVar = line.starts_with("[var]");
+      continue;
+    }
+    std::size_t eq = line.find('=');
+    if (inVar && eq != std::string::npos && !line.starts_with(";")) keys.push_back(line.substr(0, eq));
+  }
+  return keys;
+}
+
+// Seconds for `count` writes on a fresh copy of the default script.
+double defaultScriptWrites(const fs::path& dir, int count, bool newKeys) {
+  lumo::RunEnvironment& env = lumo::runEnvironment();
+  env.iniPath = (dir / "default.ini").string();
+  fs::copy_file(LUMO_DEFAULT_SCRIPT, env.iniPath, fs::copy_options::overwrite_existing);
+  static const std::vector<std::string> keys = defaultVariables(LUMO_DEFAULT_SCRIPT);
+  auto start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    std::string key = newKeys ? "bench" + std::to_string(i) : keys[static_cast<std::size_t>(i) % keys.size()];
+    lumo::SetVariable(key, "值" + std::to_string(i));
+  }
+  return secondsSince(start);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   fs::path dir = fs::temp_directory_path() / ("lumo-engine-bench-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   lumo::RunEnvironment& env = lumo::runEnvironment();
@@ -90,6 +126,17 @@ int main() {
   std::printf("ReadSection of %zu lines: %.3f s\n", records, readSeconds);
   std::printf("RunSection of %zu lines: %.3f s (%.1f us a line, log %ju bytes)\n", records, runSeconds,
               runSeconds * 1e6 / static_cast<double>(records), fs::file_size(dir / "LumoInstaller.log"));
+
+  std::vector<int> counts;
+  for (int i = 1; i < argc; ++i) counts.push_back(std::atoi(argv[i]));
+  if (counts.empty()) counts = {1000, 10000, 20000};
+  std::printf("default script (%ju bytes), SetVariable:\n", fs::file_size(LUMO_DEFAULT_SCRIPT));
+  for (int count : counts) {
+    double existing = defaultScriptWrites(dir, count, false);
+    double added = defaultScriptWrites(dir, count, true);
+    std::printf("  x %d: %.3f s updating its variables (%.1f us each), %.3f s adding new ones (%.1f us each)\n",
+                count, existing, existing * 1e6 / count, added, added * 1e6 / count);
+  }
   fs::remove_all(dir);
   return 0;
 }
