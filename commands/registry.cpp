@@ -2,8 +2,17 @@
 //
 // The root field names HKEY_CURRENT_USER or HKEY_CLASSES_ROOT exactly;
 // everything else, abbreviations and other letter cases included, means
-// HKEY_LOCAL_MACHINE. Failures of the store itself are silent: the script
-// goes on. Only a malformed line throws.
+// HKEY_LOCAL_MACHINE.
+//
+// What fails how (see README, "Registry store"): a malformed line throws.
+// A WriteReg whose value does not reach the store because of the store (damaged,
+// not writable, full, I/O) throws too, naming the file and the cause: an
+// installation that goes on without its uninstall entry could never be
+// removed. The deletes report such a failure in the log and on stderr and go
+// on: they run in the rollback and the uninstallation, which must not stop
+// half way. Missing keys and values, and paths the store can not hold, are
+// silent.
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -24,13 +33,32 @@ constexpr std::size_t kReadBufferBytes = 260;
 // UTF-16 units; a longer name stops the delete.
 constexpr std::size_t kKeyNameUnits = 260;
 
+bool isStoreFailure(RegistryStatus status) {
+  return status == RegistryStatus::StoreDamaged || status == RegistryStatus::AccessDenied ||
+         status == RegistryStatus::CantWrite;
+}
+
 // Missing keys and values are ordinary; a store that can not be used is
-// worth a line on the debug channel, though the script goes on regardless.
+// worth a line on the debug channel.
 RegistryStatus traced(std::string_view verb, RegistryStatus status) {
-  if (status == RegistryStatus::StoreDamaged || status == RegistryStatus::AccessDenied ||
-      status == RegistryStatus::CantWrite)
+  if (isStoreFailure(status) || status == RegistryStatus::InvalidParameter)
     lumo::debugOutput("[" + std::string(verb) + "] " + lumo::lastRegistryError());
   return status;
+}
+
+// The store failed under a write: WriteReg stops the section with it.
+void throwIfStoreFailed(std::string_view verb, RegistryStatus status) {
+  if (isStoreFailure(status)) throw lumo::ScriptError("[" + std::string(verb) + "] " + lumo::lastRegistryError());
+  traced(verb, status);
+}
+
+// The store failed under a delete: the log and stderr say so, the section
+// goes on.
+void reportIfStoreFailed(std::string_view verb, RegistryStatus status) {
+  if (!isStoreFailure(status)) return;
+  std::string message = "[" + std::string(verb) + "] " + lumo::lastRegistryError();
+  lumo::Log(message + "\r\n");
+  std::fprintf(stderr, "%s\n", message.c_str());
 }
 
 RegistryRoot rootFromName(std::string_view name) {
@@ -79,42 +107,29 @@ void WriteReg(const std::string& arguments) {
   std::vector<std::string> fields = lumo::splitFields("WriteReg", arguments, 4);
   RegistryRoot root = rootFromName(fields[0]);
   RegistryKey key;
-  if (lumo::openKey(root, fields[1], key) != RegistryStatus::Ok &&
-      traced("WriteReg", lumo::createKey(root, fields[1], key)) != RegistryStatus::Ok)
-    return;
-  traced("WriteReg", lumo::setString(key, fields[2], fields[3]));
-}
-
-// Deletes `name` below `parent` with all its subkeys, depth first. The first
-// failure stops everything and is returned; what was deleted stays deleted.
-RegistryStatus deleteTree(const RegistryKey& parent, const std::string& name) {
-  if (name.empty()) return RegistryStatus::BadKey;
-  RegistryKey key;
-  if (RegistryStatus status = lumo::openKey(parent, name, key); status != RegistryStatus::Ok) return status;
-  while (true) {
-    // Index 0 every time: each successful round removes that subkey.
-    std::string subkey;
-    RegistryStatus status = lumo::enumSubkey(key, 0, subkey, kKeyNameUnits);
-    if (status == RegistryStatus::NoMoreItems) return lumo::deleteKey(parent, name);
-    if (status != RegistryStatus::Ok) return status;
-    if ((status = deleteTree(key, subkey)) != RegistryStatus::Ok) return status;
+  if (lumo::openKey(root, fields[1], key) != RegistryStatus::Ok) {
+    if (RegistryStatus status = lumo::createKey(root, fields[1], key); status != RegistryStatus::Ok)
+      return throwIfStoreFailed("WriteReg", status);
   }
+  throwIfStoreFailed("WriteReg", lumo::setString(key, fields[2], fields[3]));
 }
 
 void DeleteReg(const std::string& arguments) {
   std::vector<std::string> fields = lumo::splitFields("DeleteReg", arguments, 2);
   if (fields[1].empty()) return;  // never the root itself
   RegistryKey root;
-  if (lumo::openKey(rootFromName(fields[0]), "", root) != RegistryStatus::Ok) return;
-  traced("DeleteReg", deleteTree(root, fields[1]));
+  RegistryStatus status = lumo::openKey(rootFromName(fields[0]), "", root);
+  if (status == RegistryStatus::Ok) status = lumo::deleteTree(root, fields[1], kKeyNameUnits);
+  reportIfStoreFailed("DeleteReg", status);
 }
 
 void DeleteRegValue(const std::string& arguments) {
   std::vector<std::string> fields = lumo::splitFields("DeleteRegValue", arguments, 3);
   if (fields[1].empty() || fields[2].empty()) return;
   RegistryKey key;
-  if (traced("DeleteRegValue", lumo::openKey(rootFromName(fields[0]), fields[1], key)) != RegistryStatus::Ok) return;
-  traced("DeleteRegValue", lumo::deleteValue(key, fields[2]));
+  RegistryStatus status = lumo::openKey(rootFromName(fields[0]), fields[1], key);
+  if (status == RegistryStatus::Ok) status = lumo::deleteValue(key, fields[2]);
+  reportIfStoreFailed("DeleteRegValue", status);
 }
 
 const lumo::CommandRegistration registrations[] = {

@@ -23,6 +23,8 @@ constexpr int kApplicationId = 0x4C524547;
 constexpr int kSchemaVersion = 1;
 constexpr std::int64_t kRootId = 1;
 constexpr int kBusyTimeoutMs = 10000;
+// As deep as Windows lets a key lie below its root.
+constexpr std::size_t kMaxKeyDepth = 512;
 
 namespace {
 
@@ -133,6 +135,8 @@ class Statement {
   Statement& operator=(const Statement&) = delete;
 
   bool ok() const { return rc_ == SQLITE_OK; }
+  // Makes the statement ready to run again with new bindings.
+  void reset() { ::sqlite3_reset(statement_); }
   Statement& bind(int index, std::int64_t value) {
     ::sqlite3_bind_int64(statement_, index, value);
     return *this;
@@ -230,6 +234,7 @@ class RegistryDatabase {
 
  private:
   RegistryStatus initialise();
+  void removeIfEmpty();
 
   std::string path_;
   sqlite3* db_ = nullptr;
@@ -257,6 +262,15 @@ RegistryStatus RegistryDatabase::sqliteFailure(const char* doing) {
     default:
       return fail(RegistryStatus::CantWrite, where);
   }
+}
+
+// A store this process began to create and could not set up (a full disk)
+// would otherwise stay behind as an empty file. Only an empty one goes: a
+// file that holds anything may be another process's store by now.
+void RegistryDatabase::removeIfEmpty() {
+  struct stat info {};
+  if (::stat(path_.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0) return;
+  ::unlink(path_.c_str());
 }
 
 RegistryStatus RegistryDatabase::open(bool create) {
@@ -292,6 +306,7 @@ RegistryStatus RegistryDatabase::open(bool create) {
     RegistryStatus status = sqliteFailure("open");
     if (db_) ::sqlite3_close_v2(db_);
     db_ = nullptr;
+    if (!exists) removeIfEmpty();
     return status;
   }
   ::sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -303,6 +318,7 @@ RegistryStatus RegistryDatabase::open(bool create) {
   if (status != RegistryStatus::Ok) {
     ::sqlite3_close_v2(db_);
     db_ = nullptr;
+    if (!exists) removeIfEmpty();
     return status;
   }
   if (::stat(path_.c_str(), &info) == 0) {
@@ -427,6 +443,25 @@ std::shared_ptr<RegistryDatabase> databaseFor(const std::string& path) {
   return database;
 }
 
+// How many levels below the root the key lies, counting no further than
+// one past the limit.
+RegistryStatus keyDepth(RegistryDatabase& database, std::int64_t id, std::size_t& depth) {
+  depth = 0;
+  Statement select(database.handle(), "SELECT parent FROM keys WHERE id=?1");
+  while (id != kRootId && depth <= kMaxKeyDepth) {
+    select.reset();
+    select.bind(1, id);
+    int rc = select.step();
+    if (rc == SQLITE_DONE)
+      return fail(RegistryStatus::StoreDamaged, "registry store " + database.path() +
+                                                    " is damaged (a key without its parent); it was left as it is");
+    if (rc != SQLITE_ROW) return database.sqliteFailure("find key");
+    id = select.integer(0);
+    ++depth;
+  }
+  return RegistryStatus::Ok;
+}
+
 // Finds (or, with `create`, makes) the key at `path` below `from`. Runs
 // inside the caller's lock (and, for create, transaction).
 RegistryStatus walk(RegistryDatabase& database, std::int64_t from, std::string_view path, bool create,
@@ -436,21 +471,30 @@ RegistryStatus walk(RegistryDatabase& database, std::int64_t from, std::string_v
     return fail(RegistryStatus::InvalidParameter, "empty key name in path \"" + std::string(path) + "\"");
   sqlite3* db = database.handle();
   std::int64_t current = from;
-  for (std::string_view name : names) {
-    std::string folded = foldName(name);
+  std::size_t level = 0;
+  for (; level < names.size(); ++level) {
     Statement select(db, "SELECT id FROM keys WHERE parent=?1 AND folded=?2");
-    select.bind(1, current).bind(2, folded);
+    select.bind(1, current).bind(2, foldName(names[level]));
     int rc = select.step();
-    if (rc == SQLITE_ROW) {
-      current = select.integer(0);
-      continue;
-    }
-    if (rc != SQLITE_DONE) return database.sqliteFailure("find key");
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) return database.sqliteFailure("find key");
+    current = select.integer(0);
+  }
+  if (level < names.size()) {
     if (!create) return fail(RegistryStatus::NotFound, "key not found: " + std::string(path));
-    Statement insert(db, "INSERT INTO keys(parent, name, folded) VALUES(?1, ?2, ?3)");
-    insert.bind(1, current).bind(2, name).bind(3, folded);
-    if (insert.step() != SQLITE_DONE) return database.sqliteFailure("create key");
-    current = ::sqlite3_last_insert_rowid(db);
+    // Keys that exist stay reachable at any depth; only new ones are held to
+    // the limit.
+    std::size_t depth = 0;
+    if (RegistryStatus status = keyDepth(database, current, depth); status != RegistryStatus::Ok) return status;
+    if (depth + (names.size() - level) > kMaxKeyDepth)
+      return fail(RegistryStatus::InvalidParameter, "key path deeper than " + std::to_string(kMaxKeyDepth) +
+                                                        " levels, not created: " + std::string(path));
+    for (; level < names.size(); ++level) {
+      Statement insert(db, "INSERT INTO keys(parent, name, folded) VALUES(?1, ?2, ?3)");
+      insert.bind(1, current).bind(2, names[level]).bind(3, foldName(names[level]));
+      if (insert.step() != SQLITE_DONE) return database.sqliteFailure("create key");
+      current = ::sqlite3_last_insert_rowid(db);
+    }
   }
   found = current;
   return RegistryStatus::Ok;
@@ -658,6 +702,56 @@ RegistryStatus deleteKey(const RegistryKey& parent, std::string_view name) {
   if (values.step() != SQLITE_DONE || key.step() != SQLITE_DONE) return database.sqliteFailure("delete key");
   if (!transaction.commit()) return database.sqliteFailure("delete key");
   return succeed();
+}
+
+RegistryStatus deleteTree(const RegistryKey& parent, std::string_view name, std::size_t maxUnits) {
+  if (RegistryStatus status = requireOpen(parent); status != RegistryStatus::Ok) return status;
+  if (name.empty()) return fail(RegistryStatus::BadKey, "no key name given");
+  RegistryDatabase& database = *RegistryAccess::database(parent);
+  std::lock_guard lock(database.mutex());
+  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
+  if (!database.handle()) return fail(RegistryStatus::NotFound, "key not found: " + std::string(name));
+  sqlite3* db = database.handle();
+  Transaction transaction(db);
+  if (!transaction.begun()) return database.sqliteFailure("delete key");
+  if (RegistryStatus status = checkAlive(database, parent); status != RegistryStatus::Ok) return status;
+  std::int64_t top = 0;
+  if (RegistryStatus status = walk(database, RegistryAccess::id(parent), name, false, top);
+      status != RegistryStatus::Ok)
+    return status;
+  // The keys from the one named down to the one being looked at: a list,
+  // not the call stack, since a store may hold chains far deeper than the
+  // limit for new keys (written by other programs).
+  std::vector<std::int64_t> path{top};
+  Statement firstChild(db, "SELECT id, name FROM keys WHERE parent=?1 ORDER BY folded LIMIT 1");
+  Statement values(db, "DELETE FROM key_values WHERE key=?1");
+  Statement key(db, "DELETE FROM keys WHERE id=?1");
+  RegistryStatus result = RegistryStatus::Ok;
+  while (!path.empty()) {
+    firstChild.reset();
+    firstChild.bind(1, path.back());
+    int rc = firstChild.step();
+    if (rc == SQLITE_ROW) {
+      std::string child = firstChild.text(1);
+      if (utf16Length(child) >= maxUnits) {
+        result = fail(RegistryStatus::MoreData, "subkey name longer than the buffer: " + child);
+        break;
+      }
+      path.push_back(firstChild.integer(0));
+      continue;
+    }
+    if (rc != SQLITE_DONE) return database.sqliteFailure("delete key");
+    firstChild.reset();  // its read of the table ends before the deletes
+    values.reset();
+    key.reset();
+    values.bind(1, path.back());
+    key.bind(1, path.back());
+    if (values.step() != SQLITE_DONE || key.step() != SQLITE_DONE) return database.sqliteFailure("delete key");
+    path.pop_back();
+  }
+  // What was deleted before a name that does not fit stays deleted.
+  if (!transaction.commit()) return database.sqliteFailure("delete key");
+  return result == RegistryStatus::Ok ? succeed() : result;
 }
 
 RegistryStatus deleteKey(RegistryRoot root, std::string_view path) {

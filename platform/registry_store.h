@@ -17,6 +17,7 @@
 // registry store is reported (RegistryStatus::StoreDamaged) and left as it is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -73,7 +74,9 @@ class RegistryKey {
 RegistryStatus openKey(RegistryRoot root, std::string_view path, RegistryKey& key);
 RegistryStatus openKey(const RegistryKey& parent, std::string_view path, RegistryKey& key);
 
-// Opens the key, creating it and every missing key above it.
+// Opens the key, creating it and every missing key above it. A new key may
+// lie at most 512 levels below its root, as in Windows; a deeper one is
+// refused (InvalidParameter, and lastRegistryError() says why).
 RegistryStatus createKey(RegistryRoot root, std::string_view path, RegistryKey& key);
 RegistryStatus createKey(const RegistryKey& parent, std::string_view path, RegistryKey& key);
 
@@ -101,6 +104,14 @@ RegistryStatus enumValue(const RegistryKey& key, std::uint32_t index, std::strin
 // has subkeys. The name may be a path below the parent.
 RegistryStatus deleteKey(const RegistryKey& parent, std::string_view name);
 RegistryStatus deleteKey(RegistryRoot root, std::string_view path);
+
+// Deletes the subkey `name` of `parent` with everything below it, as the
+// Windows code does it: depth first, always the first subkey in name order,
+// each key once it has no subkeys left. A subkey name of `maxUnits` UTF-16
+// units or more stops the delete (MoreData); what was deleted before stays
+// deleted. A failure of the store undoes the whole delete. Any depth: the
+// walk keeps its own list, not the call stack.
+RegistryStatus deleteTree(const RegistryKey& parent, std::string_view name, std::size_t maxUnits = SIZE_MAX);
 
 RegistryStatus deleteValue(const RegistryKey& key, std::string_view name);
 

@@ -1,3 +1,5 @@
+#include <sqlite3.h>
+
 #include "registry_fixture.h"
 
 namespace lumo::test {
@@ -10,6 +12,42 @@ class LumoRegTest : public RegistryTest {
     return runProgram(arguments, childEnvironment());
   }
 };
+
+// Hangs a chain of `depth` nested keys below the existing key `path` of
+// HKEY_LOCAL_MACHINE, written straight into the store (far quicker than
+// creating them one by one, and deeper than the store lets anyone create).
+void hangChain(const std::string& path, int depth) {
+  RegistryKey below;
+  ASSERT_EQ(createKey(RegistryRoot::LocalMachine, path, below), RegistryStatus::Ok);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(registryStorePath(RegistryRoot::LocalMachine).c_str(), &db), SQLITE_OK);
+  sqlite3_busy_timeout(db, 10000);
+  sqlite3_int64 parent = 1;
+  std::size_t start = 0;
+  for (std::size_t end; start != std::string::npos; start = end == std::string::npos ? end : end + 1) {
+    end = path.find('\\', start);
+    std::string name = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    sqlite3_stmt* find = nullptr;
+    sqlite3_prepare_v2(db, "SELECT id FROM keys WHERE parent=?1 AND name=?2", -1, &find, nullptr);
+    sqlite3_bind_int64(find, 1, parent);
+    sqlite3_bind_text(find, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+    ASSERT_EQ(sqlite3_step(find), SQLITE_ROW) << name;
+    parent = sqlite3_column_int64(find, 0);
+    sqlite3_finalize(find);
+  }
+  sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_prepare_v2(db, "INSERT INTO keys(parent, name, folded) VALUES(?1, 'k', 'K')", -1, &insert, nullptr);
+  for (int level = 0; level < depth; ++level) {
+    sqlite3_bind_int64(insert, 1, parent);
+    ASSERT_EQ(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_reset(insert);
+    parent = sqlite3_last_insert_rowid(db);
+  }
+  sqlite3_finalize(insert);
+  ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+}
 
 TEST_F(LumoRegTest, AddQueryAndDeleteRoundTrip) {
   EXPECT_EQ(reg({"add", "HKCU\\Software\\Vexta\\Sub", "Name", "Vexta影音"}).exitCode, 0);
@@ -79,6 +117,29 @@ TEST_F(LumoRegTest, ADamagedStoreIsReportedAndKeptAsItIs) {
     EXPECT_NE(result.err.find("damaged or is not a registry store"), std::string::npos) << result.err;
   }
   EXPECT_EQ(readFile(path), "garbage, not a store");
+}
+
+// Keys go 512 levels deep, as on Windows; deleting a deeper chain that some
+// other program wrote must not run out of stack, in the script or the tool.
+TEST_F(LumoRegTest, KeysStopAt512LevelsAndAnyChainDeletes) {
+  std::string deepest = "Software";
+  for (int level = 1; level < 512; ++level) deepest += "\\k";
+  RegistryKey key;
+  EXPECT_EQ(createKey(RegistryRoot::LocalMachine, deepest, key), RegistryStatus::Ok) << lastRegistryError();
+  EXPECT_EQ(createKey(key, "one-more", key), RegistryStatus::InvalidParameter);
+  EXPECT_NE(lastRegistryError().find("deeper than 512 levels"), std::string::npos) << lastRegistryError();
+  ProcessResult refused = reg({"add", "HKLM\\" + deepest + "\\one-more"});
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_NE(refused.err.find("deeper than 512 levels"), std::string::npos) << refused.err;
+
+  hangChain("Software\\Script", 100000);
+  hangChain("Software\\Tool", 100000);
+  runCommand("DeleteReg", "HKEY_LOCAL_MACHINE|Software\\Script");
+  ProcessResult deleted = reg({"delete", "HKLM\\Software\\Tool"});
+  EXPECT_EQ(deleted.exitCode, 0) << deleted.err;
+  EXPECT_FALSE(keyExists(RegistryRoot::LocalMachine, "Software\\Script"));
+  EXPECT_FALSE(keyExists(RegistryRoot::LocalMachine, "Software\\Tool"));
+  EXPECT_TRUE(keyExists(RegistryRoot::LocalMachine, "Software\\k"));
 }
 
 // Two copies of the tool adding values at the same time: every value lands.

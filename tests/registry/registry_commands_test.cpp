@@ -1,8 +1,60 @@
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
 #include "registry_fixture.h"
 #include "script/script_engine.h"
 
 namespace lumo::test {
 namespace {
+
+const std::string kUninstallKey =
+    "HKEY_LOCAL_MACHINE|Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexta影音";
+
+// Runs `body` in a child process that sees an empty tmpfs of `size` at
+// `folder`, in a mount namespace of its own, so nothing outside the child
+// ever sees it. Gives what `body` returned (empty: all went well), or
+// nothing when no such file system can be mounted here (not root, no
+// namespaces): the caller skips.
+std::optional<std::string> inSmallFileSystem(const std::string& folder, const char* size,
+                                             const std::function<std::string()>& body) {
+  std::filesystem::create_directories(folder);
+  int pipe[2];
+  if (::pipe2(pipe, O_CLOEXEC) != 0) return "no pipe";
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipe[0]);
+    bool mounted = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                   ::mount("lumo-test", folder.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+    std::string result = mounted ? body() : std::string("\x01");
+    ssize_t written = ::write(pipe[1], result.data(), result.size());
+    ::_exit(written == static_cast<ssize_t>(result.size()) ? 0 : 1);
+  }
+  ::close(pipe[1]);
+  std::string result;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) result.append(buffer, static_cast<std::size_t>(n));
+  ::close(pipe[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "the child process crashed: " + result;
+  if (result == "\x01") return std::nullopt;
+  return result;
+}
+
+// Writes into `path` until the file system takes no more.
+void fill(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  const std::string block(4096, 'f');
+  while (::write(fd, block.data(), block.size()) > 0) {
+  }
+  ::close(fd);
+}
 
 class RegistryCommandsTest : public RegistryTest {
  protected:
@@ -150,15 +202,58 @@ TEST_F(RegistryCommandsTest, DeleteRegValueRemovesOneNamedValue) {
   EXPECT_TRUE(readValue(RegistryRoot::CurrentUser, "Software\\Run", "Other").has_value());
 }
 
-TEST_F(RegistryCommandsTest, AnUnusableStoreLeavesTheScriptGoingAndTheFileAlone) {
+// WriteReg stops the section when its value can not reach the store; the
+// deletes, which run in the rollback and the uninstallation, report and go
+// on. Reads stay silent. The file is never touched.
+TEST_F(RegistryCommandsTest, AWriteThatCanNotReachADamagedStoreThrowsAndTheStoreIsLeftAlone) {
   const std::string path = registryStorePath(RegistryRoot::LocalMachine);
   writeFile(path, "damaged");
-  EXPECT_NO_THROW(runCommand("WriteReg", "HKEY_LOCAL_MACHINE|Software\\A|x|1"));
-  EXPECT_NO_THROW(runCommand("ReadReg", "HKEY_LOCAL_MACHINE|Software\\A|x->v"));
-  EXPECT_NO_THROW(runCommand("DeleteRegValue", "HKEY_LOCAL_MACHINE|Software\\A|x"));
-  EXPECT_NO_THROW(runCommand("DeleteReg", "HKEY_LOCAL_MACHINE|Software\\A"));
+  const std::string& uninstallKey = kUninstallKey;
+
+  std::string error = commandError("WriteReg", uninstallKey + "|DisplayName|Vexta影音");
+  EXPECT_TRUE(error.starts_with("[WriteReg] registry store " + path)) << error;
+  EXPECT_NE(error.find("damaged or is not a registry store"), std::string::npos) << error;
+
+  testing::internal::CaptureStderr();
+  EXPECT_NO_THROW(runCommand("DeleteRegValue", uninstallKey + "|DisplayName"));
+  EXPECT_NO_THROW(runCommand("DeleteReg", uninstallKey));
+  const std::string reported = testing::internal::GetCapturedStderr();
+  EXPECT_NE(reported.find("[DeleteRegValue] registry store " + path), std::string::npos) << reported;
+  EXPECT_NE(reported.find("[DeleteReg] registry store " + path), std::string::npos) << reported;
+
+  EXPECT_NO_THROW(runCommand("ReadReg", uninstallKey + "|DisplayName->v"));
   EXPECT_EQ(GetVariable("v"), "unchanged");
   EXPECT_EQ(readFile(path), "damaged");
+}
+
+// A full /var: the uninstall entry can not be written, and the installation
+// must hear of it instead of ending without one. No empty store is left
+// behind, and a store that already held values keeps them.
+TEST_F(RegistryCommandsTest, AFullDiskStopsWriteRegAndKeepsTheStoreSound) {
+  const std::string path = registryStorePath(RegistryRoot::LocalMachine);
+  const std::string folder = std::filesystem::path(path).parent_path();
+  auto problems = inSmallFileSystem(folder, "256k", [&] {
+    std::string found;
+    auto expectFull = [&](const std::string& error) {
+      if (!error.starts_with("[WriteReg] registry store " + path) ||
+          error.find("database or disk is full") == std::string::npos)
+        found += "unexpected error: " + error + "\n";
+    };
+    fill(folder + "/filler");
+    expectFull(commandError("WriteReg", kUninstallKey + "|DisplayName|Vexta影音"));
+    if (pathExists(path)) found += "a store was left on the full disk\n";
+
+    std::filesystem::remove(folder + "/filler");
+    runCommand("WriteReg", kUninstallKey + "|DisplayName|Vexta影音");
+    fill(folder + "/filler");
+    expectFull(commandError("WriteReg", kUninstallKey + "|UninstallString|" + std::string(100000, 'u')));
+    auto kept = readValue(RegistryRoot::LocalMachine,
+                          "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexta影音", "DisplayName");
+    if (!kept || valueText(*kept) != "Vexta影音") found += "the earlier value was lost\n";
+    return found;
+  });
+  if (!problems) GTEST_SKIP() << "no small file system can be mounted here";
+  EXPECT_EQ(*problems, "");
 }
 
 }  // namespace

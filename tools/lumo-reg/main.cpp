@@ -186,26 +186,13 @@ int add(const KeyName& name, const std::vector<std::string>& rest, const std::op
   return kExitOk;
 }
 
-// Deletes `name` below `parent` with everything under it.
-RegistryStatus deleteTree(const RegistryKey& parent, const std::string& name) {
-  RegistryKey key;
-  if (RegistryStatus status = lumo::openKey(parent, name, key); status != RegistryStatus::Ok) return status;
-  while (true) {
-    std::string subkey;
-    RegistryStatus status = lumo::enumSubkey(key, 0, subkey, SIZE_MAX);
-    if (status == RegistryStatus::NoMoreItems) return lumo::deleteKey(parent, name);
-    if (status != RegistryStatus::Ok) return status;
-    if ((status = deleteTree(key, subkey)) != RegistryStatus::Ok) return status;
-  }
-}
-
 int remove(const KeyName& name, const std::vector<std::string>& rest) {
   if (rest.size() > 1) return usage("delete takes KEY [VALUE]");
   if (rest.empty()) {
     if (name.path.empty()) return usage("a root key can not be deleted");
     RegistryKey root;
     RegistryStatus status = lumo::openKey(name.root, "", root);
-    if (status == RegistryStatus::Ok) status = deleteTree(root, name.path);
+    if (status == RegistryStatus::Ok) status = lumo::deleteTree(root, name.path);
     return status == RegistryStatus::Ok ? kExitOk : report(status, "key " + name.full());
   }
   RegistryKey key;
