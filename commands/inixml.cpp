@@ -1,6 +1,8 @@
 // ReadIni, WriteIni and WriteXml: the product's own configuration files, INI
 // files through the profile-file layer and one-line XML elements edited as
-// plain text. Both kinds of file are UTF-8.
+// plain text. The working script is GBK, as every other path that touches it
+// takes it; other INI files keep the encoding they have (UTF-8 when new), XML
+// files are UTF-8.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +33,12 @@ bool pathExists(const std::string& path) {
 // as the read-only attribute is on Windows.
 bool isReadOnly(const struct stat& info) { return (info.st_mode & 0222) == 0; }
 
+// Scripts read and write their own working script ($INIPATH) with these
+// verbs; it must stay GBK for the variable store and the section reader.
+TextEncoding iniEncoding(const std::string& path) {
+  return IsWorkingScript(path) ? TextEncoding::Gbk : TextEncoding::AsFound;
+}
+
 void ReadIni(const std::string& arguments) {
   OutputArguments output = splitOutput("ReadIni", arguments);
   std::vector<std::string> fields = SplitArguments(output.input);
@@ -42,7 +50,7 @@ void ReadIni(const std::string& arguments) {
     debugOutput(std::string(kIniNotFound) + file);
     return;
   }
-  std::string value = ProfileFile(path, TextEncoding::Utf8).read(fields[1], fields[2]).value_or("");
+  std::string value = ProfileFile(path, iniEncoding(path)).read(fields[1], fields[2]).value_or("");
   SetVariable(output.variable, cutToUtf16Units(value, kMaxValueLength));
 }
 
@@ -53,7 +61,7 @@ void WriteIni(const std::string& arguments) {
   std::string path = nativePath(fields[0]);
   struct stat info{};
   if (::stat(path.c_str(), &info) == 0 && isReadOnly(info)) return;
-  ProfileFile(path, TextEncoding::Utf8).write(fields[1], fields[2], fields[3]);
+  ProfileFile(path, iniEncoding(path)).write(fields[1], fields[2], fields[3]);
 }
 
 bool readWhole(int fd, std::string& out) {
@@ -108,7 +116,9 @@ void WriteXml(const std::string& arguments) {
   bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && !isReadOnly(info) && readWhole(fd, content);
   ::close(fd);
   if (!readable) return;
-  std::string updated = replaceXmlElementLines(content, fields[1], fields[2]);
+  std::string updated = IsWorkingScript(path)
+                            ? replaceXmlElementLines(content, utf8ToGbk(fields[1]), utf8ToGbk(fields[2]))
+                            : replaceXmlElementLines(content, fields[1], fields[2]);
   if (updated == content) return;
   // Written whole and renamed into place, so a crash never leaves half a file.
   replaceFileAtomically(path, updated, info.st_mode & 07777);

@@ -90,6 +90,26 @@ Line lineAt(std::string_view content, std::size_t pos) {
   return {pos, end, next};
 }
 
+bool isValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    std::size_t length = byte < 0x80 ? 1 : (byte & 0xE0) == 0xC0 ? 2 : (byte & 0xF0) == 0xE0 ? 3 : (byte & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || (length == 2 && byte < 0xC2) || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += length;
+  }
+  return true;
+}
+
+// The encoding the content is stored in (see TextEncoding::AsFound).
+TextEncoding storedEncoding(std::string_view content, TextEncoding encoding) {
+  if (encoding != TextEncoding::AsFound) return encoding;
+  if (content.empty() || content.starts_with("\xEF\xBB\xBF") || isValidUtf8(content)) return TextEncoding::Utf8;
+  return TextEncoding::Gbk;
+}
+
 std::string decodeText(std::string_view raw, TextEncoding encoding) {
   return encoding == TextEncoding::Gbk ? gbkToUtf8(raw) : std::string(raw);
 }
@@ -194,13 +214,19 @@ std::string unquote(std::string value) {
 
 }  // namespace
 
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first{}, second{};
+  if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return a == b;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 ProfileFile::ProfileFile(std::string path, TextEncoding encoding) : path_(std::move(path)), encoding_(encoding) {}
 
 std::optional<std::string> ProfileFile::read(std::string_view section, std::string_view key) const {
   LockedFile file(path_, LockedFile::Mode::Read);
   std::string content;
   if (!file.ok() || !file.readAll(content)) return std::nullopt;
-  Position pos = locate(content, section, key, encoding_);
+  Position pos = locate(content, section, key, storedEncoding(content, encoding_));
   if (!pos.keyFound) return std::nullopt;
   return unquote(pos.value);
 }
@@ -209,11 +235,12 @@ bool ProfileFile::write(std::string_view section, std::string_view key, std::str
   LockedFile file(path_, LockedFile::Mode::Write);
   std::string content;
   if (!file.ok() || !file.readAll(content)) return false;
+  const TextEncoding encoding = storedEncoding(content, encoding_);
   auto encode = [&](std::string_view text) {
-    return encoding_ == TextEncoding::Gbk ? utf8ToGbk(text) : std::string(text);
+    return encoding == TextEncoding::Gbk ? utf8ToGbk(text) : std::string(text);
   };
   std::string entry = encode(std::string(key) + "=" + std::string(value));
-  Position pos = locate(content, section, key, encoding_);
+  Position pos = locate(content, section, key, encoding);
 
   std::string updated;
   if (pos.keyFound) {
@@ -239,7 +266,7 @@ bool ProfileFile::remove(std::string_view section, std::string_view key) {
   LockedFile file(path_, LockedFile::Mode::Write);
   std::string content;
   if (!file.ok() || !file.readAll(content)) return false;
-  Position pos = locate(content, section, key, encoding_);
+  Position pos = locate(content, section, key, storedEncoding(content, encoding_));
   if (!pos.keyFound) {
     if (file.created()) ::unlink(path_.c_str());
     return true;

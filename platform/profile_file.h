@@ -15,7 +15,14 @@
 
 namespace lumo {
 
-enum class TextEncoding { Gbk, Utf8 };
+// How a file's text is stored. AsFound takes the encoding the file has: UTF-8
+// when it starts with a UTF-8 byte-order mark or all its bytes are valid
+// UTF-8, GBK otherwise; a file that is missing or empty is written in UTF-8.
+enum class TextEncoding { Gbk, Utf8, AsFound };
+
+// Whether two paths name the same file (the same device and inode; for a
+// file that does not exist, the same text).
+bool sameFile(const std::string& a, const std::string& b);
 
 class ProfileFile {
  public:

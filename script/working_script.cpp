@@ -22,6 +22,8 @@ std::string GetVariable(std::string_view name) {
 
 void SetVariable(std::string_view name, std::string_view value) { workingScript().write(kVarSection, name, value); }
 
+bool IsWorkingScript(const std::string& path) { return sameFile(path, runEnvironment().iniPath); }
+
 void ResetRunVariables() {
   static constexpr std::pair<std::string_view, std::string_view> kResets[] = {
       {"autorun", "1"},     {"installdir", ""},   {"realversion", ""},  {"rmuserdata", "0"},

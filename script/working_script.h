@@ -25,6 +25,11 @@ std::string GetVariable(std::string_view name);
 // the Windows code ignores it; the old file stays whole.
 void SetVariable(std::string_view name, std::string_view value);
 
+// Whether `path` (a native path) is the working script. The script is GBK
+// text whatever touches it; commands that edit files by name ask this to
+// keep it so.
+bool IsWorkingScript(const std::string& path);
+
 // Clears the variables that must never carry over from an earlier run.
 void ResetRunVariables();
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/text.h"
+#include "script/dispatcher.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
 
@@ -106,6 +107,53 @@ TEST_F(IniXmlCommands, WriteIniFailuresAreSilentAndLeaveFilesWhole) {
   runCommand("WriteIni", readOnly + "|Main|k|2");
   EXPECT_EQ(readFile(readOnly), "[Main]\r\nk=1\r\n");
   EXPECT_EQ(filesIn(dir.path()), 2u);  // the script and the read-only file, no leftovers
+}
+
+// The working script is GBK whoever writes or reads it, WriteIni and ReadIni
+// on $INIPATH included; other INI files keep the encoding they have, and a
+// new one is UTF-8. A Chinese value comes back unchanged from every reader.
+TEST_F(IniXmlCommands, TheWorkingScriptIsAlwaysGbkAndOtherFilesKeepTheirEncoding) {
+  const std::string script = dir / "lumo_install.ini";
+  test::useWorkingScript(script, "[var]\nresult=old\n[t]\n#WriteIni $INIPATH|var|v|中文\n"
+                                 "#IfThen (@v==中文)->#WriteIni $INIPATH|var|result|same\n");
+  SectionList section;
+  ReadSection("[t]", section);
+  RunSection(section);
+  EXPECT_EQ(GetVariable("result"), "same");
+
+  const std::string value = "影音 中文";
+  writeFile(dir / "utf8.ini", "[var]\r\nold=名字\r\n");
+  writeFile(dir / "gbk.ini", utf8ToGbk("[var]\r\nold=名字\r\n"));
+  struct Case {
+    const char* what;
+    std::string path;
+    bool bySetVariable;
+    bool storedAsGbk;
+    const char* oldValue;  // what was there before, still read right
+  };
+  const Case cases[] = {
+      {"SetVariable on the script", script, true, true, "same"},
+      {"WriteIni on the script", script, false, true, "same"},
+      {"WriteIni on a UTF-8 file", dir / "utf8.ini", false, false, "名字"},
+      {"WriteIni on a GBK file", dir / "gbk.ini", false, true, "名字"},
+      {"WriteIni on a new file", dir / "new.ini", false, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.bySetVariable) {
+      SetVariable("key", value);
+    } else {
+      runCommand("WriteIni", c.path + "|var|key|" + value);
+    }
+    EXPECT_NE(readFile(c.path).find("key=" + (c.storedAsGbk ? utf8ToGbk(value) : value)), std::string::npos);
+    runCommand("ReadIni", c.path + "|var|key->copy");
+    EXPECT_EQ(GetVariable("copy"), value);
+    if (c.path == script) {
+      EXPECT_EQ(GetVariable("key"), value);
+    }
+    runCommand("ReadIni", c.path + (c.path == script ? "|var|result->copy" : "|var|old->copy"));
+    EXPECT_EQ(GetVariable("copy"), c.oldValue);
+  }
 }
 
 TEST_F(IniXmlCommands, WriteXmlReplacesWholeLinesHoldingTheElement) {
