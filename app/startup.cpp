@@ -16,6 +16,7 @@
 #include "platform/instance_lock.h"
 #include "platform/resource_bundle.h"
 #include "platform/known_folders.h"
+#include "platform/profile_file.h"
 #include "platform/sysroot.h"
 #include "platform/text.h"
 #include "script/script_engine.h"
@@ -152,6 +153,7 @@ int startUp(const std::vector<std::string>& arguments) {
 }
 
 void endProcess(int status) {
+  flushProfileFiles();
   closeExecutionLog();
   std::fflush(nullptr);
   ::_exit(status);

@@ -33,7 +33,7 @@ bool writeAll(int fd, std::string_view data) {
   return true;
 }
 
-bool replaceFileAtomically(const std::string& path, std::string_view content, mode_t mode) {
+bool replaceFileAtomically(const std::string& path, std::string_view content, mode_t mode, bool flush) {
   std::string target = resolvedTarget(path);
   std::string temp = target + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
@@ -45,7 +45,7 @@ bool replaceFileAtomically(const std::string& path, std::string_view content, mo
     if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
     }
   }
-  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && (!flush || ::fsync(fd) == 0);
   ok = (::close(fd) == 0) && ok;
   if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return true;
   ::unlink(temp.c_str());

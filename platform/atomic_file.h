@@ -18,6 +18,8 @@ bool writeAll(int fd, std::string_view data);
 // `mode`. A symbolic link at `path` is followed, so the file it names is
 // replaced and the link stays. When the process may, the new file keeps the
 // owner of the file it replaces. Returns false when nothing was changed.
-bool replaceFileAtomically(const std::string& path, std::string_view content, mode_t mode);
+// Without `flush` the new bytes are not waited for on the disk: readers
+// still see the old file or the new one whole, and the caller flushes later.
+bool replaceFileAtomically(const std::string& path, std::string_view content, mode_t mode, bool flush = true);
 
 }  // namespace lumo

@@ -6,6 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "platform/atomic_file.h"
@@ -51,6 +59,13 @@ class LockedFile {
 
   bool ok() const { return fd_ >= 0; }
   bool created() const { return created_; }
+  // Gives up the descriptor, unlocked, to a caller that closes it.
+  int release() {
+    ::flock(fd_, LOCK_UN);
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   mode_t mode() const { return mode_; }
 
   bool readAll(std::string& out) const {
@@ -212,7 +227,145 @@ std::string unquote(std::string value) {
   return value;
 }
 
+using Clock = std::chrono::steady_clock;
+constexpr Clock::duration kGroupedFlushInterval = std::chrono::milliseconds(kGroupedFlushIntervalMs);
+// Replaced files waiting to be closed by the worker; past this, the writer
+// closes its own.
+constexpr std::size_t kMaxClosing = 256;
+
+// Takes the file as it now is at `path`, and its name in the folder, to the
+// disk.
+void flushToDisk(const std::string& path) {
+  char resolved[PATH_MAX];
+  std::string file = ::realpath(path.c_str(), resolved) ? resolved : path;
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  std::size_t slash = file.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+  fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+// The flushes of grouped writes (see Durability::Grouped): when each file
+// was last flushed, which files wait for a flush, and the worker that does
+// it.
+class GroupedFlush {
+ public:
+  // One per process; a child made by fork() starts its own, as the worker
+  // did not come along. Never destroyed: the worker may outlive main().
+  static GroupedFlush& instance() {
+    static std::mutex creation;
+    static GroupedFlush* current = nullptr;
+    std::lock_guard lock(creation);
+    if (!current || current->owner_ != ::getpid()) {
+      current = new GroupedFlush;
+      if (!registered_) {
+        registered_ = true;
+        std::atexit([] { instance().flushAll(); });
+      }
+    }
+    return *current;
+  }
+
+  // A write of `path` has just replaced the file without a flush.
+  void wrote(const std::string& path) {
+    std::unique_lock lock(mutex_);
+    Clock::time_point now = Clock::now();
+    auto last = lastFlush_.find(path);
+    if (last == lastFlush_.end() || now - last->second >= kGroupedFlushInterval) {
+      lastFlush_[path] = now;
+      pending_.erase(path);
+      lock.unlock();
+      flushToDisk(path);
+      return;
+    }
+    pending_.insert(path);
+    startWorker();
+    wake_.notify_one();
+  }
+
+  // Closes `fd` off the writer's path: it is the last reference to a file
+  // that a write just replaced, and freeing an inode waits for the file
+  // system's journal (most of a write's time on a busy ext4).
+  void closeLater(int fd) {
+    std::unique_lock lock(mutex_);
+    if (closing_.size() >= kMaxClosing) {
+      lock.unlock();
+      ::close(fd);
+      return;
+    }
+    closing_.push_back(fd);
+    startWorker();
+    wake_.notify_one();
+  }
+
+  void flushAll() {
+    std::unique_lock lock(mutex_);
+    std::set<std::string> due;
+    due.swap(pending_);
+    for (const std::string& path : due) lastFlush_[path] = Clock::now();
+    lock.unlock();
+    for (const std::string& path : due) flushToDisk(path);
+  }
+
+ private:
+  GroupedFlush() : owner_(::getpid()) {}
+
+  // Called with the mutex held.
+  void startWorker() {
+    if (worker_) return;
+    worker_ = true;
+    std::thread([this] { run(); }).detach();
+  }
+
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return !pending_.empty() || !closing_.empty(); });
+      std::vector<int> closing;
+      closing.swap(closing_);
+      std::vector<std::string> flushing;
+      Clock::time_point now = Clock::now();
+      Clock::time_point next = Clock::time_point::max();
+      for (auto it = pending_.begin(); it != pending_.end();) {
+        Clock::time_point due = lastFlush_[*it] + kGroupedFlushInterval;
+        if (due > now) {
+          next = std::min(next, due);
+          ++it;
+          continue;
+        }
+        lastFlush_[*it] = now;
+        flushing.push_back(*it);
+        it = pending_.erase(it);
+      }
+      lock.unlock();
+      for (int fd : closing) ::close(fd);
+      for (const std::string& path : flushing) flushToDisk(path);
+      lock.lock();
+      if (closing.empty() && flushing.empty() && closing_.empty() && next != Clock::time_point::max())
+        wake_.wait_until(lock, next);
+    }
+  }
+
+  static inline bool registered_ = false;
+  const pid_t owner_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::map<std::string, Clock::time_point> lastFlush_;
+  std::set<std::string> pending_;
+  std::vector<int> closing_;
+  bool worker_ = false;
+};
+
 }  // namespace
+
+void flushProfileFiles() { GroupedFlush::instance().flushAll(); }
 
 bool sameFile(const std::string& a, const std::string& b) {
   struct stat first{}, second{};
@@ -220,7 +373,15 @@ bool sameFile(const std::string& a, const std::string& b) {
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-ProfileFile::ProfileFile(std::string path, TextEncoding encoding) : path_(std::move(path)), encoding_(encoding) {}
+ProfileFile::ProfileFile(std::string path, TextEncoding encoding, Durability durability)
+    : path_(std::move(path)), encoding_(encoding), durability_(durability) {}
+
+bool ProfileFile::replace(std::string_view content, mode_t mode) {
+  const bool grouped = durability_ == Durability::Grouped;
+  if (!replaceFileAtomically(path_, content, mode, !grouped)) return false;
+  if (grouped) GroupedFlush::instance().wrote(path_);
+  return true;
+}
 
 std::optional<std::string> ProfileFile::read(std::string_view section, std::string_view key) const {
   LockedFile file(path_, LockedFile::Mode::Read);
@@ -257,7 +418,8 @@ bool ProfileFile::write(std::string_view section, std::string_view key, std::str
     updated += "[" + encode(section) + "]\r\n" + entry + "\r\n";
   }
   if (updated == content) return true;
-  bool ok = replaceFileAtomically(path_, updated, file.mode());
+  bool ok = replace(updated, file.mode());
+  if (ok && durability_ == Durability::Grouped) GroupedFlush::instance().closeLater(file.release());
   if (!ok && file.created()) ::unlink(path_.c_str());
   return ok;
 }
@@ -272,7 +434,9 @@ bool ProfileFile::remove(std::string_view section, std::string_view key) {
     return true;
   }
   const Line& line = pos.keyLine;
-  return replaceFileAtomically(path_, content.substr(0, line.begin) + content.substr(line.next), file.mode());
+  bool ok = replace(content.substr(0, line.begin) + content.substr(line.next), file.mode());
+  if (ok && durability_ == Durability::Grouped) GroupedFlush::instance().closeLater(file.release());
+  return ok;
 }
 
 }  // namespace lumo

@@ -3,11 +3,13 @@
 // reads as the empty text, every write goes straight to the file and keeps all
 // other lines byte for byte, and the file is created by the first write.
 //
-// A write replaces the whole file atomically (temporary file, flush, rename),
-// so a crash or a full disk never leaves a cut file behind. Access is
-// serialised inside the process and, through flock on the file itself, across
+// A write replaces the whole file atomically (temporary file, rename), so a
+// crash or a full disk never leaves a cut file behind. Access is serialised
+// inside the process and, through flock on the file itself, across
 // processes.
 #pragma once
+
+#include <sys/types.h>
 
 #include <optional>
 #include <string>
@@ -24,9 +26,30 @@ enum class TextEncoding { Gbk, Utf8, AsFound };
 // file that does not exist, the same text).
 bool sameFile(const std::string& a, const std::string& b);
 
+// When a write reaches the disk.
+enum class Durability {
+  // Each write is flushed (fsync) before it returns.
+  EveryWrite,
+  // For files written in bursts (the working script): a write is flushed
+  // before it returns when no write of the file was flushed in the last
+  // kGroupedFlushInterval; otherwise a background flush takes it and every
+  // write after it to the disk at most that long later. A burst thus costs
+  // one flush per interval instead of one per write. Every write is still
+  // whole at once for every reader; a power cut may lose the last interval
+  // of writes, not the file (ext4 writes a replacing file's data before the
+  // rename that installs it).
+  Grouped,
+};
+
+inline constexpr int kGroupedFlushIntervalMs = 100;
+
+// Flushes every grouped write that still waits for its background flush;
+// for a process about to end with _exit. A normal exit does it by itself.
+void flushProfileFiles();
+
 class ProfileFile {
  public:
-  ProfileFile(std::string path, TextEncoding encoding);
+  ProfileFile(std::string path, TextEncoding encoding, Durability durability = Durability::EveryWrite);
 
   const std::string& path() const { return path_; }
 
@@ -46,8 +69,12 @@ class ProfileFile {
   bool remove(std::string_view section, std::string_view key);
 
  private:
+  // Puts the new content in place with the file's durability.
+  bool replace(std::string_view content, mode_t mode);
+
   std::string path_;
   TextEncoding encoding_;
+  Durability durability_;
 };
 
 }  // namespace lumo

@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/text.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
@@ -27,6 +34,46 @@ TEST(WorkingScript, VariablesReadAndWriteThroughTheFile) {
   EXPECT_EQ(GetVariable("missing"), "");
   SetVariable("long", std::string(300, 'y'));
   EXPECT_EQ(GetVariable("long"), std::string(259, 'y'));
+}
+
+// Writes are grouped for the disk, never for readers: in a burst of writes
+// every value is there for the next read at once, and the file is a whole
+// script at every instant for a reader that takes no lock at all (another
+// program, a Copy of $INIPATH).
+TEST(WorkingScript, ABurstOfWritesKeepsEveryValueAndAWholeFileAtEveryInstant) {
+  TempDir dir;
+  const std::string path = dir / "lumo_install.ini";
+  // Long enough that rewriting it in place would be caught half way.
+  std::string script = "[var]\nproduct_name=Vexta影音\nautorun=\n[install]\n";
+  for (int i = 0; i < 2000; ++i) script += ";#Notify @msg_extract|" + std::to_string(i) + "\n";
+  useWorkingScript(path, script + "#Out $INSTALL\n");
+  std::atomic<bool> done = false;
+  std::atomic<int> reads = 0;
+  std::string broken;
+  std::thread reader([&] {
+    while (!done) {
+      std::ifstream file(path, std::ios::binary);
+      std::stringstream bytes;
+      bytes << file.rdbuf();
+      std::string text = gbkToUtf8(bytes.str());
+      if (!text.starts_with("[var]\r\nproduct_name=Vexta影音\r\n") || !text.ends_with("|1999\r\n#Out $INSTALL\r\n"))
+        broken = text;
+      ++reads;
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    SetVariable("autorun", std::to_string(i));
+    SetVariable("k" + std::to_string(i % 40), "值" + std::to_string(i));
+    ASSERT_EQ(GetVariable("autorun"), std::to_string(i));
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(broken, "");
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(GetVariable("k19"), "值299");
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++files;
+  EXPECT_EQ(files, 1u);  // no temporary file left beside the script
 }
 
 TEST(WorkingScript, ResetRunVariablesOverridesWhatTheFileHeld) {
