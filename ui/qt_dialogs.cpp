@@ -1,0 +1,164 @@
+#include "ui/qt_dialogs.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "app/run_environment.h"
+#include "app/startup.h"
+#include "app/worker_threads.h"
+#include "platform/debug_channel.h"
+#include "platform/resource_bundle.h"
+#include "ui/base_face.h"
+#include "ui/lumo_dialog.h"
+#include "ui/message_boxes.h"
+#include "ui/qt_dialog_thread.h"
+#include "ui/skin.h"
+
+namespace lumo::ui {
+namespace {
+
+constexpr const char* kNoDisplayText = "LumoInstaller: cannot open a window (%s); run with /s to install without one\n";
+
+std::string environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// Qt ends the process from inside the application object when the window
+// system cannot be reached; the run ends with its documented status instead.
+void onQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type != QtFatalMsg) {
+    debugOutput(message.toStdString() + "\n");
+    return;
+  }
+  std::fprintf(stderr, kNoDisplayText, message.toLocal8Bit().constData());
+  endProcess(kExitNoDisplay);
+}
+
+// The application object of a windowed run, with the interface font and the
+// font scale of its screen.
+class WindowSystem {
+ public:
+  WindowSystem() {
+    QtMessageHandler previous = qInstallMessageHandler(onQtMessage);
+    application_.emplace(argc_, argv_);
+    qInstallMessageHandler(previous);
+    installFontSubstitution();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      runEnvironment().fontScale = fontScaleForDpi(static_cast<int>(screen->logicalDotsPerInchX()));
+    }
+    if (auto icon = ResourceBundle::ofThisProgram().load("ICON", 128)) {
+      QPixmap pixmap;
+      if (pixmap.loadFromData(reinterpret_cast<const uchar*>(icon->data()), static_cast<uint>(icon->size()))) {
+        QApplication::setWindowIcon(QIcon(pixmap));
+      }
+    }
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[16] = "LumoInstaller";
+  char* argv_[2] = {name_, nullptr};
+  std::optional<QApplication> application_;
+};
+
+// The Host of a windowed run: every worker message is carried to the dialog
+// thread and returns once the flow has handled it.
+template <typename Flow>
+class WindowHost final : public Host {
+ public:
+  WindowHost(QtDialogThread& thread, Flow& flow, CLumoDialog& dialog) : thread_(thread), flow_(flow), dialog_(dialog) {}
+
+  void balloon(const std::string& title, const std::string& text) override {
+    thread_.call([&] { debugOutput("Balloon: " + title + ": " + text + "\n"); });
+  }
+  void installFailed() override {
+    thread_.call([this] {
+      if constexpr (std::is_same_v<Flow, InstallFlow>) flow_.onInstallFailed();
+    });
+  }
+  void installFinished() override {
+    thread_.call([this] {
+      if constexpr (std::is_same_v<Flow, InstallFlow>) flow_.onInstallFinished();
+    });
+  }
+  void progress(const std::string& text, int percent) override {
+    thread_.call([&] { flow_.onProgress(text, percent); });
+  }
+  Button ask(const Question& question) override {
+    Button answer = question.silentAnswer;
+    thread_.call([&] { answer = messageBoxes().ask(question, dialog_.isVisible() ? &dialog_ : nullptr); });
+    return answer;
+  }
+
+ private:
+  QtDialogThread& thread_;
+  Flow& flow_;
+  CLumoDialog& dialog_;
+};
+
+template <typename Window, typename Flow>
+int runWindowed(const FlowTimings& timings) {
+  if (std::string why = missingDisplay(); !why.empty()) {
+    std::fprintf(stderr, kNoDisplayText, why.c_str());
+    return kExitNoDisplay;
+  }
+  static std::unique_ptr<WindowSystem> windowSystem;  // lives until the process ends
+  if (!windowSystem) windowSystem = std::make_unique<WindowSystem>();
+
+  auto thread = std::make_unique<QtDialogThread>();
+  auto dialog = std::make_unique<CLumoDialog>();
+  auto face = std::make_unique<BaseFace<Window>>(*dialog, *thread);
+  auto flow = std::make_unique<Flow>(*thread, *face, timings);
+  auto host = std::make_unique<WindowHost<Flow>>(*thread, *flow, *dialog);
+  QObject::connect(dialog.get(), &CLumoDialog::closeRequested, [&flow] { flow->onCloseRequest(); });
+  setHost(host.get());
+
+  flow->initialise();
+  // The window shows once the init section is over (or its wait ran out),
+  // unless the flow has already ended the dialog.
+  if (!thread->ended()) {
+    dialog->show();
+    thread->run();
+  }
+  dialog->hide();
+  waitForWorkers(timings.workerExitWait);
+  const int status = flow->exitStatus();
+  if (runningWorkers() > 0) {
+    // A worker outlived the wait and may still reach its dialog; everything
+    // stays until the process ends, which is about to happen.
+    (void)host.release(), (void)flow.release(), (void)face.release(), (void)dialog.release(), (void)thread.release();
+  } else {
+    setHost(nullptr);
+  }
+  return status;
+}
+
+}  // namespace
+
+std::string missingDisplay() {
+  std::string platform = environmentValue("QT_QPA_PLATFORM");
+  platform = platform.substr(0, platform.find(':'));
+  if (platform.empty() || platform == "xcb") {
+    if (environmentValue("DISPLAY").empty()) return "DISPLAY is not set";
+  } else if (platform.starts_with("wayland")) {
+    if (environmentValue("WAYLAND_DISPLAY").empty()) return "WAYLAND_DISPLAY is not set";
+  }
+  return {};
+}
+
+int QtDialogs::runInstallWizard() {
+  if (runEnvironment().silent) return silent_.runInstallWizard();
+  return runWindowed<InstallWindow, InstallFlow>(timings_);
+}
+
+int QtDialogs::runUninstallDialog() {
+  if (runEnvironment().silent) return silent_.runUninstallDialog();
+  return runWindowed<UninstallWindow, UninstallFlow>(timings_);
+}
+
+}  // namespace lumo::ui

@@ -1,0 +1,68 @@
+// The skin: the PNG images the windows are painted from, carried in the
+// installer's resource bundle as type "PNG" by id, and the interface font.
+#pragma once
+
+#include <QFont>
+#include <QImage>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace lumo::ui {
+
+// Ids of the skin images (see the README's image table).
+namespace skin {
+inline constexpr int kBodyLeft = 1020;
+inline constexpr int kBodyMiddle = 1021;
+inline constexpr int kBodyRight = 1022;
+inline constexpr int kBanner = 1023;
+inline constexpr int kBannerWorking = 1024;
+inline constexpr int kInstallCheckedDisabled = 1025;
+inline constexpr int kInstallHover = 1026;
+inline constexpr int kInstallNormal = 1027;
+inline constexpr int kCloseNormal = 1028;
+inline constexpr int kCloseHover = 1029;
+inline constexpr int kMinimiseNormal = 1030;
+inline constexpr int kMinimiseHover = 1031;
+inline constexpr int kUninstallNormal = 1032;
+inline constexpr int kUninstallHover = 1033;
+inline constexpr int kCancelNormal = 1034;
+inline constexpr int kCancelHover = 1035;
+inline constexpr int kProgressTrack = 1036;
+inline constexpr int kProgressFill = 1037;
+inline constexpr int kOkNormal = 1038;
+inline constexpr int kOkHover = 1039;
+inline constexpr int kInstallChecked = 1040;
+inline constexpr int kInstallCheckedHover = 1041;
+inline constexpr int kBoxNormal = 1042;
+inline constexpr int kBoxChecked = 1043;
+inline constexpr int kBoxHover = 1044;
+inline constexpr int kBoxCheckedHover = 1045;
+inline constexpr int kButtonSpare = 1046;
+inline constexpr int kRecommendedCaption = 1052;
+inline constexpr int kInstallDisabled = 1053;
+inline constexpr int kCloseDisabled = 1054;
+inline constexpr int kNewerNormal = 1056;
+inline constexpr int kNewerHover = 1057;
+}  // namespace skin
+
+// Decodes skin image `id` into `slot`. Returns false, leaving the slot
+// empty, when the installer carries no such image; an undecodable image
+// also leaves it empty, and every painter skips empty slots, so a missing
+// image leaves only its own part unpainted.
+bool LoadPngResource(int id, QImage& slot);
+
+// Where the PNG bytes come from: the installer's bundle, unless a test
+// supplies its own images. Pass an empty function to go back to the bundle.
+using PngSource = std::function<std::optional<std::string>(int id)>;
+void setPngSource(PngSource source);
+
+// Makes the interface font "微软雅黑" resolve to the CJK font installed
+// here (WenQuanYi Micro Hei) for every widget of the process.
+void installFontSubstitution();
+
+// The font every text of the windows uses: the interface font at the font
+// scale, in points.
+QFont interfaceFont();
+
+}  // namespace lumo::ui
