@@ -35,7 +35,9 @@ void onQtMessage(QtMsgType type, const QMessageLogContext&, const QString& messa
     debugOutput(message.toStdString() + "\n");
     return;
   }
-  std::fprintf(stderr, kNoDisplayText, message.toLocal8Bit().constData());
+  debugOutput(message.toStdString() + "\n");
+  const std::string why = "no window system answers at DISPLAY=" + environmentValue("DISPLAY");
+  std::fprintf(stderr, kNoDisplayText, why.c_str());
   endProcess(kExitNoDisplay);
 }
 
