@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QString>
+#include <memory>
 
 #include "app/run_environment.h"
 #include "platform/resource_bundle.h"
@@ -19,6 +20,11 @@ PngSource& pngSource() {
 }  // namespace
 
 void setPngSource(PngSource source) { pngSource() = std::move(source); }
+
+void useSkinOf(const std::string& installerPath) {
+  auto bundle = std::make_shared<ResourceBundle>(ResourceBundle::open(installerPath));
+  setPngSource([bundle](int id) { return bundle->load("PNG", static_cast<std::uint32_t>(id)); });
+}
 
 bool LoadPngResource(int id, QImage& slot) {
   slot = QImage();

@@ -56,6 +56,8 @@ bool LoadPngResource(int id, QImage& slot);
 // supplies its own images. Pass an empty function to go back to the bundle.
 using PngSource = std::function<std::optional<std::string>(int id)>;
 void setPngSource(PngSource source);
+// Takes the images from the bundle of another installer (screenshots, benchmarks).
+void useSkinOf(const std::string& installerPath);
 
 // Makes the interface font "微软雅黑" resolve to the CJK font installed
 // here (WenQuanYi Micro Hei) for every widget of the process.

@@ -1,0 +1,91 @@
+// Writes a PNG of every face of the windows, drawn offscreen from the skin
+// of an installer:
+//   lumo-screenshots INSTALLER OUTDIR
+// The corners cut by the window's region are transparent in the pictures,
+// as they are on screen.
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "app/run_environment.h"
+#include "app/startup.h"
+#include "ui/lumo_dialog.h"
+#include "ui/message_boxes.h"
+#include "ui/skin.h"
+
+namespace {
+
+using lumo::ui::CLumoDialog;
+
+struct Face {
+  const char* name;
+  std::function<void(CLumoDialog&)> prepare;
+};
+
+const Face kFaces[] = {
+    {"install", [](CLumoDialog&) {}},
+    {"install-working",
+     [](CLumoDialog& dialog) {
+       dialog.setProgressBarVisible(true);
+       dialog.statusLabel().setText(QStringLiteral("正在为您安装Vexta影音，请稍候"));
+       dialog.showProgress(42);
+     }},
+};
+
+QImage shaped(QWidget& window) {
+  QImage picture = window.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+  const QRegion shape = window.mask().isEmpty() ? QRegion(window.rect()) : window.mask();
+  for (int y = 0; y < picture.height(); ++y) {
+    for (int x = 0; x < picture.width(); ++x) {
+      if (!shape.contains(QPoint(x, y))) picture.setPixel(x, y, 0);
+    }
+  }
+  return picture;
+}
+
+bool save(const QImage& picture, const QString& path) {
+  if (!picture.save(path, "PNG")) {
+    std::fprintf(stderr, "lumo-screenshots: cannot write %s\n", qPrintable(path));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(path));
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fputs("usage: lumo-screenshots INSTALLER OUTDIR\n", stderr);
+    return 2;
+  }
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  lumo::runEnvironment().interfaceFont = std::string(lumo::kInterfaceFont);
+  QApplication application(argc, argv);
+  lumo::ui::installFontSubstitution();
+  lumo::ui::useSkinOf(argv[1]);
+  const QString out = QString::fromLocal8Bit(argv[2]);
+  QDir().mkpath(out);
+
+  bool ok = true;
+  for (const Face& face : kFaces) {
+    CLumoDialog dialog;
+    face.prepare(dialog);
+    dialog.show();
+    ok = save(shaped(dialog), out + "/" + face.name + ".png") && ok;
+  }
+  std::unique_ptr<QMessageBox> box(lumo::ui::makeMessageBox(
+      lumo::Question{.id = "install.failed",
+                     .text = "抱歉! Vexta影音安装过程中遇到问题并且无法修复，安装即将退出！\n"
+                             "安装日志详细描述了错误原因，请参考:/var/lib/LuMo/LumoClient/LumoInstaller.log",
+                     .caption = "安装失败",
+                     .buttons = {lumo::Button::Ok},
+                     .icon = lumo::Icon::Error},
+      nullptr));
+  box->show();
+  ok = save(box->grab().toImage(), out + "/install-failed-box.png") && ok;
+  return ok ? 0 : 1;
+}
