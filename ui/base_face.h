@@ -3,8 +3,9 @@
 // own controls; until then both modes show the base.
 #pragma once
 
-#include "app/orchestration.h"
+#include "app/dialog_contract.h"
 #include "app/run_environment.h"
+#include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
 #include "ui/lumo_dialog.h"
 #include "ui/qt_dialog_thread.h"
@@ -22,10 +23,13 @@ class BaseFace final : public Window {
     dialog_.hide();
     thread_.quit();
   }
-  void setProgress(int position) override {
+  void setProgress(int position, const std::string&) override {
     // The bar belongs to a working run: it shows with the first message.
     dialog_.setProgressBarVisible(true);
     dialog_.showProgress(position);
+  }
+  void showBalloon(const std::string& title, const std::string& text) override {
+    debugOutput("Balloon: " + title + ": " + text + "\n");
   }
   void associationsChanged() override { refreshDesktopDatabase(runEnvironment().smPrograms); }
 

@@ -16,7 +16,7 @@ namespace lumo::ui {
 namespace {
 
 constexpr const char* kSilentOnly =
-    "LumoInstaller: this build has no windows yet; only silent runs (/s) are available\n";
+    "LumoInstaller: the headless dialogs have no windows; only silent runs (/s) are available\n";
 
 Button answerSilently(const Question& question) {
   std::fprintf(stderr, "%s: %s\n", question.caption.c_str(), question.text.c_str());

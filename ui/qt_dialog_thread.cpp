@@ -139,6 +139,8 @@ void QtDialogThread::quit() {
 
 void QtDialogThread::run() {
   if (ended()) return;
+  if (opening_) opening_();
+  if (ended()) return;
   QEventLoop loop;
   mainLoop_ = &loop;
   loop.exec();

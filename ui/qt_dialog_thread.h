@@ -28,8 +28,6 @@ class QtDialogThread final : public DialogThread {
   QtDialogThread(const QtDialogThread&) = delete;
   QtDialogThread& operator=(const QtDialogThread&) = delete;
 
-  // Serves the event loop until quit().
-  void run();
   bool ended() const;
 
   void call(Task task) override;
@@ -37,7 +35,11 @@ class QtDialogThread final : public DialogThread {
   bool serveUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) override;
   int startTimer(std::chrono::milliseconds period, Task tick) override;
   void stopTimer(int id) override;
+  // Serves the event loop until quit(); `opening` runs first, unless the
+  // dialog has already ended (the window shows once initialisation is over).
+  void run() override;
   void quit() override;
+  void setOpening(Task opening) { opening_ = std::move(opening); }
 
  private:
   struct Completion;
@@ -61,6 +63,7 @@ class QtDialogThread final : public DialogThread {
   int nextTimerId_ = 1;
   std::vector<Wait*> waits_;  // nested loops of serveUntil, innermost last
   QEventLoop* mainLoop_ = nullptr;
+  Task opening_;
 };
 
 }  // namespace lumo::ui

@@ -1,13 +1,20 @@
 #include "ui/qt_dialogs.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QIcon>
+#include <QImageReader>
 #include <QScreen>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 
+#include "app/dialog_host.h"
+#include "app/install_flow.h"
 #include "app/run_environment.h"
+#include "app/uninstall_flow.h"
 #include "app/startup.h"
 #include "app/worker_threads.h"
 #include "platform/debug_channel.h"
@@ -53,11 +60,18 @@ class WindowSystem {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
       runEnvironment().fontScale = fontScaleForDpi(static_cast<int>(screen->logicalDotsPerInchX()));
     }
-    if (auto icon = ResourceBundle::ofThisProgram().load("ICON", 128)) {
-      QPixmap pixmap;
-      if (pixmap.loadFromData(reinterpret_cast<const uchar*>(icon->data()), static_cast<uint>(icon->size()))) {
-        QApplication::setWindowIcon(QIcon(pixmap));
+    if (auto bytes = ResourceBundle::ofThisProgram().load("ICON", 128)) {
+      // The icon container carries several sizes; the desktop picks.
+      QByteArray data = QByteArray::fromStdString(*bytes);
+      QBuffer buffer(&data);
+      QImageReader reader(&buffer);
+      QIcon icon;
+      for (int i = 0; i < std::max(reader.imageCount(), 1); ++i) {
+        if (!reader.jumpToImage(i) && i > 0) break;
+        QImage image = reader.read();
+        if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
       }
+      if (!icon.isNull()) QApplication::setWindowIcon(icon);
     }
   }
 
@@ -66,41 +80,6 @@ class WindowSystem {
   char name_[16] = "LumoInstaller";
   char* argv_[2] = {name_, nullptr};
   std::optional<QApplication> application_;
-};
-
-// The Host of a windowed run: every worker message is carried to the dialog
-// thread and returns once the flow has handled it.
-template <typename Flow>
-class WindowHost final : public Host {
- public:
-  WindowHost(QtDialogThread& thread, Flow& flow, CLumoDialog& dialog) : thread_(thread), flow_(flow), dialog_(dialog) {}
-
-  void balloon(const std::string& title, const std::string& text) override {
-    thread_.call([&] { debugOutput("Balloon: " + title + ": " + text + "\n"); });
-  }
-  void installFailed() override {
-    thread_.call([this] {
-      if constexpr (std::is_same_v<Flow, InstallFlow>) flow_.onInstallFailed();
-    });
-  }
-  void installFinished() override {
-    thread_.call([this] {
-      if constexpr (std::is_same_v<Flow, InstallFlow>) flow_.onInstallFinished();
-    });
-  }
-  void progress(const std::string& text, int percent) override {
-    thread_.call([&] { flow_.onProgress(text, percent); });
-  }
-  Button ask(const Question& question) override {
-    Button answer = question.silentAnswer;
-    thread_.call([&] { answer = messageBoxes().ask(question, dialog_.isVisible() ? &dialog_ : nullptr); });
-    return answer;
-  }
-
- private:
-  QtDialogThread& thread_;
-  Flow& flow_;
-  CLumoDialog& dialog_;
 };
 
 template <typename Window, typename Flow>
@@ -116,20 +95,17 @@ int runWindowed(const FlowTimings& timings) {
   auto dialog = std::make_unique<CLumoDialog>();
   auto face = std::make_unique<BaseFace<Window>>(*dialog, *thread);
   auto flow = std::make_unique<Flow>(*thread, *face, timings);
-  auto host = std::make_unique<WindowHost<Flow>>(*thread, *flow, *dialog);
-  QObject::connect(dialog.get(), &CLumoDialog::closeRequested, [&flow] { flow->onCloseRequest(); });
+  CLumoDialog* owner = dialog.get();
+  auto host = std::make_unique<DialogHost>(*thread, *flow, *face, [owner](const Question& question) {
+    return messageBoxes().ask(question, owner->isVisible() ? owner : nullptr);
+  });
+  QObject::connect(owner, &CLumoDialog::closeRequested, [&flow] { flow->onCloseRequest(); });
+  // The window shows once the init section is over (or its wait ran out).
+  thread->setOpening([owner] { owner->show(); });
   setHost(host.get());
 
-  flow->initialise();
-  // The window shows once the init section is over (or its wait ran out),
-  // unless the flow has already ended the dialog.
-  if (!thread->ended()) {
-    dialog->show();
-    thread->run();
-  }
+  const int status = runDialogFlow(*thread, *flow);
   dialog->hide();
-  waitForWorkers(timings.workerExitWait);
-  const int status = flow->exitStatus();
   if (runningWorkers() > 0) {
     // A worker outlived the wait and may still reach its dialog; everything
     // stays until the process ends, which is about to happen.

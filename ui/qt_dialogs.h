@@ -3,12 +3,12 @@
 // never open a window-system connection.
 #pragma once
 
-#include "app/orchestration.h"
+#include <string>
+
+#include "app/dialog_contract.h"
+#include "app/exit_status.h"
 
 namespace lumo::ui {
-
-// No window could be opened (no display, or the window system refused).
-inline constexpr int kExitNoDisplay = 4;
 
 class QtDialogs final : public ModeDialogs {
  public:

@@ -5,7 +5,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/orchestration.h"
+#include "app/install_flow.h"
 #include "support/test_support.h"
 #include "ui/base_face.h"
 #include "ui/lumo_dialog.h"
