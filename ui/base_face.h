@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/dialog_contract.h"
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
 #include "ui/lumo_dialog.h"

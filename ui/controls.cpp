@@ -3,7 +3,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "ui/skin.h"
 
 namespace lumo::ui {

@@ -13,7 +13,7 @@
 
 #include "app/dialog_host.h"
 #include "app/install_flow.h"
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "app/uninstall_flow.h"
 #include "app/startup.h"
 #include "app/worker_threads.h"

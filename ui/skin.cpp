@@ -4,7 +4,7 @@
 #include <QString>
 #include <memory>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/resource_bundle.h"
 
 namespace lumo::ui {

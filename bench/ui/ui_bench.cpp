@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "app/startup.h"
 #include "ui/lumo_dialog.h"
 #include "ui/skin.h"

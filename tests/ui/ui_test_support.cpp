@@ -4,7 +4,7 @@
 #include <QBuffer>
 #include <gtest/gtest.h>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "ui/skin.h"
 
 namespace lumo::test {

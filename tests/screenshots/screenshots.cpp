@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "app/startup.h"
 #include "ui/lumo_dialog.h"
 #include "ui/message_boxes.h"
