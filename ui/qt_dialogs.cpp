@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QImageReader>
 #include <QScreen>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "app/dialog_host.h"
 #include "app/install_flow.h"
@@ -38,11 +40,8 @@ std::string environmentValue(const char* name) {
 // Qt ends the process from inside the application object when the window
 // system cannot be reached; the run ends with its documented status instead.
 void onQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  if (type != QtFatalMsg) {
-    debugOutput(message.toStdString() + "\n");
-    return;
-  }
   debugOutput(message.toStdString() + "\n");
+  if (type != QtFatalMsg) return;
   const std::string why = "no window system answers at DISPLAY=" + environmentValue("DISPLAY");
   std::fprintf(stderr, kNoDisplayText, why.c_str());
   endProcess(kExitNoDisplay);
@@ -82,6 +81,23 @@ class WindowSystem {
   std::optional<QApplication> application_;
 };
 
+// Notes on the debug channel how long the first frame took after the
+// initialisation (the start-up figure the benchmarks track on real runs).
+class FirstFrameWatch final : public QObject {
+ public:
+  void start() { clock_.start(); }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && clock_.isValid()) {
+      debugOutput("Window: first frame " + std::to_string(clock_.elapsed()) + " ms after initialisation\n");
+      watched->removeEventFilter(this);
+    }
+    return false;
+  }
+
+ private:
+  QElapsedTimer clock_;
+};
+
 template <typename Window, typename Flow>
 int runWindowed(const FlowTimings& timings) {
   if (std::string why = missingDisplay(); !why.empty()) {
@@ -101,7 +117,12 @@ int runWindowed(const FlowTimings& timings) {
   });
   QObject::connect(owner, &CLumoDialog::closeRequested, [&flow] { flow->onCloseRequest(); });
   // The window shows once the init section is over (or its wait ran out).
-  thread->setOpening([owner] { owner->show(); });
+  FirstFrameWatch firstFrame;
+  owner->installEventFilter(&firstFrame);
+  thread->setOpening([owner, &firstFrame] {
+    firstFrame.start();
+    owner->show();
+  });
   setHost(host.get());
 
   const int status = runDialogFlow(*thread, *flow);
