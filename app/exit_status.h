@@ -7,5 +7,6 @@ inline constexpr int kExitOk = 0;               // success, cancelled, or a seco
 inline constexpr int kExitInstallFailed = 1;    // the installation ended in the failure flow
 inline constexpr int kExitStartupFailed = 2;    // no working script could be found
 inline constexpr int kExitIncomplete = 3;       // the sections ended without completing the run
+inline constexpr int kExitDamaged = 4;          // a resource of the installer fails its checksum
 
 }  // namespace lumo
