@@ -169,9 +169,14 @@ class PayloadWriter {
   }
 
  private:
+  // The decoder shows folders with a "/" at the end, and may turn the "\\"
+  // of archives made on Windows into "/".
   static bool sameName(const ArchiveEntry& entry, const std::string& stored) {
-    if (entry.name == stored) return true;
-    return entry.kind == EntryKind::Directory && entry.name == stored + "/";
+    std::string a = entry.name, b = stored;
+    std::replace(a.begin(), a.end(), '\\', '/');
+    std::replace(b.begin(), b.end(), '\\', '/');
+    if (entry.kind == EntryKind::Directory && a.ends_with('/')) a.pop_back();
+    return a == b;
   }
 
   void write(ArchiveExtractor& archive, const ArchiveEntry& entry, const CatalogueEntry* expected) {

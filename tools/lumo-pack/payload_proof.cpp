@@ -1,5 +1,7 @@
 #include "tools/lumo-pack/payload_proof.h"
 
+#include <algorithm>
+
 #include "platform/archive_extractor.h"
 #include "platform/resource_bundle.h"
 #include "platform/sevenzip_catalogue.h"
@@ -36,10 +38,13 @@ std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint6
     while (archive.next(entry)) {
       if (index >= entries.size()) return failure(*catalogue, nullptr, "the decoder finds more entries than the header lists");
       const lumo::CatalogueEntry& expected = entries[index++];
-      std::string name = entry.name;
-      // The decoder shows folders with a "/" at the end.
+      // The decoder shows folders with a "/" at the end, and may turn the
+      // "\\" of archives made on Windows into "/".
+      std::string name = entry.name, stored = expected.name;
+      std::replace(name.begin(), name.end(), '\\', '/');
+      std::replace(stored.begin(), stored.end(), '\\', '/');
       if (entry.kind == lumo::EntryKind::Directory && name.ends_with('/')) name.pop_back();
-      if (name != expected.name)
+      if (name != stored)
         return failure(*catalogue, &expected, "is reported by the decoder as \"" + entry.name + "\"");
       if (entry.kind == lumo::EntryKind::Link) {
         // The decoder hands out a link's data as its target.
