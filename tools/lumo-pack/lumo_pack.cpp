@@ -7,7 +7,7 @@
 // OUT is the program of BASE with the resources of BASE, each --set adding
 // or replacing one. OUT is written beside itself under a temporary name and
 // renamed into place, so a failed run never leaves a half-written installer.
-// Every payload (DATA) that goes into OUT is unpacked in full first by the
+// The payload (DATA 900) that goes into OUT is unpacked in full first by the
 // installer's decoder; one that does not unpack soundly is refused.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,6 +34,9 @@ constexpr const char* kUsage =
     "       lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...]   (TYPE: INI, DATA, PNG, ICON)\n";
 constexpr const char* kTypes[] = {"INI", "DATA", "PNG", "ICON"};
 constexpr std::size_t kBlock = 1 << 20;
+// The payload that Out unpacks; other DATA resources are plain bytes.
+constexpr const char* kPayloadType = "DATA";
+constexpr std::uint32_t kPayloadId = 900;
 
 struct PackError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -98,10 +101,10 @@ class Fd {
   int fd_;
 };
 
-// Every payload in the file on `fd` must unpack soundly.
+// The payload in the file on `fd` must unpack soundly.
 void provePayloads(int fd, const std::vector<lumo::ResourceEntry>& entries, const std::string& name) {
   for (const lumo::ResourceEntry& entry : entries) {
-    if (entry.type != "DATA") continue;
+    if (entry.type != kPayloadType || entry.id != kPayloadId) continue;
     if (std::optional<std::string> why = lumo_pack::provePayload(fd, entry.offset, entry.size))
       throw PackError(name + ": DATA " + std::to_string(entry.id) + ": " + *why);
   }
