@@ -24,7 +24,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/resource_bundle.h"
-#include "tools/lumo-pack/payload_proof.h"
+#include "payload_proof.h"
 
 namespace {
 

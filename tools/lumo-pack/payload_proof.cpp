@@ -1,4 +1,4 @@
-#include "tools/lumo-pack/payload_proof.h"
+#include "payload_proof.h"
 
 #include <algorithm>
 
