@@ -341,10 +341,11 @@ std::vector<ReaderShare> shareBlocks(const SevenZipCatalogue& catalogue, std::si
     done += blocks[b].unpackSize;
     std::size_t left = readers - shares.size();
     bool last = b + 1 == blocks.size();
-    // Close a share once it holds its part of the total, but leave at least
-    // one block for each reader still to come.
+    // Close a share once it holds its part of the total, or when the blocks
+    // left are just enough for one each for the readers still to come.
+    std::size_t blocksLeft = blocks.size() - b - 1;
     bool full = done * readers >= total * (shares.size() + 1);
-    if (last || (left > 1 && full && blocks.size() - b - 1 >= left - 1)) {
+    if (last || (left > 1 && ((full && blocksLeft >= left - 1) || blocksLeft == left - 1))) {
       shares.push_back({first, b + 1, shares.size()});
       first = b + 1;
     }
