@@ -8,5 +8,6 @@ inline constexpr int kExitInstallFailed = 1;    // the installation ended in the
 inline constexpr int kExitStartupFailed = 2;    // no working script could be found
 inline constexpr int kExitIncomplete = 3;       // the sections ended without completing the run
 inline constexpr int kExitNoDisplay = 4;        // a non-silent start could not open a window
+inline constexpr int kExitDamaged = 5;          // a resource of the installer fails its checksum
 
 }  // namespace lumo

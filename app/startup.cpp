@@ -72,6 +72,19 @@ int reportNoScript() {
   return kExitStartupFailed;
 }
 
+// The reason goes with the text: whoever reads it on stderr or in the box
+// can tell a damaged download from a damaged disk.
+int reportDamaged(const std::string& why) {
+  Question question;
+  question.id = "startup.damaged";
+  question.text = std::string(kDamagedText) + "\n" + why;
+  question.caption = std::string(kInstallerCaption);
+  question.buttons = {Button::Ok};
+  question.icon = Icon::Error;
+  host().ask(question);
+  return kExitDamaged;
+}
+
 }  // namespace
 
 StartupSwitches parseSwitches(const std::vector<std::string>& arguments) {
@@ -112,6 +125,12 @@ void fillRunEnvironment(RunEnvironment& environment, const std::string& programP
 }
 
 int startUp(const std::vector<std::string>& arguments) {
+  // A damaged installer must not begin to change the machine and fail half
+  // way: every resource, the payload too, is read against its checksum
+  // before the lock, the folders or the working script are created.
+  const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
+  if (std::string why; !bundle.entries().empty() && !bundle.verifyAll(&why)) return reportDamaged(why);
+
   if (!acquireInstanceLock(kInstanceLockName)) {
     debugOutput(kSecondInstanceText);
     return kExitOk;

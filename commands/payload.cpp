@@ -8,13 +8,20 @@
 // Nothing is ever written outside the target folder: an entry whose name is
 // absolute or climbs out with "..", a link pointing outside, and a folder on
 // the way that leads outside (a link met on disk) stop the unpacking.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+//
+// Each entry is decoded into a file beside its target and renamed over it
+// once its size and CRC-32 match the archive's header (checked here, not
+// only inside the decoder), so a damaged payload never costs the user an
+// older, sound file. Independent solid blocks are decoded side by side, one
+// reader per thread, each reader skipping the blocks of the others.
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "script/run_environment.h"
@@ -23,6 +30,8 @@
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/resource_bundle.h"
+#include "platform/sevenzip_catalogue.h"
+#include "platform/unpacked_files.h"
 #include "script/script_engine.h"
 
 namespace lumo {
@@ -92,27 +101,85 @@ std::string joined(const std::vector<std::string>& parts, std::size_t count) {
   return path;
 }
 
+// What the readers of one run share: the first failure stops them all, and
+// the user is asked about one busy file at a time.
+struct SharedRun {
+  std::atomic<bool> stopped{false};
+  std::mutex failureLock;
+  std::exception_ptr failure;
+  std::mutex questionLock;
+
+  void fail(std::exception_ptr error) {
+    std::lock_guard<std::mutex> lock(failureLock);
+    if (!failure) failure = std::move(error);
+    stopped = true;
+  }
+};
+
+// Thrown inside a reader that gives up because another one failed.
+struct Stopped {};
+
+// The entries that one reader writes: blocks [firstBlock, endBlock) and the
+// entries without data that `owner` gives it.
+struct ReaderShare {
+  std::uint32_t firstBlock = 0;
+  std::uint32_t endBlock = 0;
+  std::size_t range = 0;
+};
+
 // Writes the entries below one target folder.
 class PayloadWriter {
  public:
-  PayloadWriter(std::string folder, std::string realFolder)
-      : folder_(std::move(folder)), realFolder_(std::move(realFolder)), umask_(currentUmask()) {}
+  PayloadWriter(const std::string& folder, const std::string& realFolder, SharedRun& run)
+      : folder_(folder), realFolder_(realFolder), umask_(currentUmask()), run_(run) {}
 
-  void unpack(int archiveFd) {
+  // Walks the archive on `fd`; with a catalogue and a share, writes only
+  // what the share names and leaves the rest to the other readers.
+  void unpack(int fd, const SevenZipCatalogue* catalogue, const ReaderShare* share,
+              const std::vector<std::size_t>* owner) {
     ArchiveExtractor archive;
     ArchiveEntry entry;
-    if (archive.open(archiveFd)) {
-      while (archive.next(entry)) write(archive, entry);
+    std::size_t index = 0;
+    if (archive.open(fd)) {
+      while (!run_.stopped && archive.next(entry)) {
+        const CatalogueEntry* expected = nullptr;
+        if (catalogue) {
+          if (index >= catalogue->entries.size() || !sameName(entry, catalogue->entries[index].name)) {
+            debugOutput("[Out] the decoder's entries differ from the archive's header at " + entry.name);
+            throw ScriptError(decodeFailure(DecodeResult::BadArchive));
+          }
+          expected = &catalogue->entries[index];
+        }
+        std::size_t at = index++;
+        if (share && expected) {
+          if (expected->hasData && expected->block >= share->endBlock) break;
+          bool mine = expected->hasData ? expected->block >= share->firstBlock : (*owner)[at] == share->range;
+          // Not reading an entry's bytes lets the decoder pass a block
+          // without decoding it.
+          if (!mine) continue;
+        }
+        write(archive, entry, expected);
+      }
     }
+    if (run_.stopped) throw Stopped{};
     if (archive.result() != DecodeResult::Ok) {
       debugOutput("[Out] " + archive.detail());
       throw ScriptError(decodeFailure(archive.result()));
     }
-    debugOutput("\nEverything is Ok -Decode7z\n");
   }
 
  private:
-  void write(ArchiveExtractor& archive, const ArchiveEntry& entry) {
+  // The decoder shows folders with a "/" at the end, and may turn the "\\"
+  // of archives made on Windows into "/".
+  static bool sameName(const ArchiveEntry& entry, const std::string& stored) {
+    std::string a = entry.name, b = stored;
+    std::replace(a.begin(), a.end(), '\\', '/');
+    std::replace(b.begin(), b.end(), '\\', '/');
+    if (entry.kind == EntryKind::Directory && a.ends_with('/')) a.pop_back();
+    return a == b;
+  }
+
+  void write(ArchiveExtractor& archive, const ArchiveEntry& entry, const CatalogueEntry* expected) {
     std::optional<std::vector<std::string>> parts = resolveInside(entry.name, {});
     if (!parts) throwOutside(entry.name);
     if (parts->empty()) {
@@ -126,12 +193,17 @@ class PayloadWriter {
         makeFolder(name, entry.name);
         return;
       case EntryKind::Link:
-        writeLink(entry, *parts);
+        writeLink(entry, *parts, expected);
         return;
       case EntryKind::File:
-        writeFile(archive, entry, name);
+        writeFile(archive, entry, name, expected);
         return;
     }
+  }
+
+  bool insideTarget(const std::string& path) const {
+    std::optional<std::string> real = canonicalPath(path);
+    return !real || *real == realFolder_ || real->rfind(realFolder_ + "/", 0) == 0;
   }
 
   // Creates a folder (an existing one is fine) and makes sure that it lies
@@ -139,60 +211,76 @@ class PayloadWriter {
   void makeFolder(const std::string& name, const std::string& entryName) {
     if (insideFolders_.count(name)) return;
     std::string path = folder_ + name;
-    ::mkdir(path.c_str(), 0777);
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return;
-    if (S_ISLNK(st.st_mode)) {
-      std::optional<std::string> real = canonicalPath(path);
-      if (real && *real != realFolder_ && real->rfind(realFolder_ + "/", 0) != 0) throwOutside(entryName);
-      if (!real) return;
-    } else if (!S_ISDIR(st.st_mode)) {
-      return;
+    createFolder(path);
+    switch (nodeKind(path)) {
+      case NodeKind::Link:
+        if (!insideTarget(path)) throwOutside(entryName);
+        if (!canonicalPath(path)) return;
+        break;
+      case NodeKind::Folder:
+        break;
+      default:
+        return;
     }
     insideFolders_.insert(name);
   }
 
-  void writeLink(const ArchiveEntry& entry, const std::vector<std::string>& parts) {
+  void writeLink(const ArchiveEntry& entry, const std::vector<std::string>& parts, const CatalogueEntry* expected) {
     std::vector<std::string> base(parts.begin(), parts.end() - 1);
     if (entry.linkTarget.empty() || !resolveInside(entry.linkTarget, base)) throwOutside(entry.name);
+    // A link's data is its target's text.
+    if (expected && expected->crc &&
+        crc32Update(0, entry.linkTarget.data(), entry.linkTarget.size()) != *expected->crc)
+      throw ScriptError(decodeFailure(DecodeResult::CrcError));
     std::string name = joined(parts, parts.size());
     std::string path = folder_ + name;
     bool written = whenWritable(name, [&] {
       deleteFile(path);
-      return ::symlink(entry.linkTarget.c_str(), path.c_str()) == 0;
+      return makeSymbolicLink(entry.linkTarget, path);
     });
     if (!written) return;
     // Resolved on disk, through links written earlier, it must stay inside
     // too; the folders checked so far are checked again through it.
-    std::optional<std::string> real = canonicalPath(path);
-    if (real && *real != realFolder_ && real->rfind(realFolder_ + "/", 0) != 0) {
-      ::unlink(path.c_str());
+    if (!insideTarget(path)) {
+      removeName(path);
       throwOutside(entry.name);
     }
     insideFolders_.clear();
   }
 
-  void writeFile(ArchiveExtractor& archive, const ArchiveEntry& entry, const std::string& name) {
+  void writeFile(ArchiveExtractor& archive, const ArchiveEntry& entry, const std::string& name,
+                 const CatalogueEntry* expected) {
     std::string path = folder_ + name;
-    OutputFile output;
-    if (!whenWritable(name, [&] { return output.open(path); })) return;
+    ReplacementFile output;
+    if (!whenWritable(name, [&] { return canReplaceInPlace(path) && output.open(path); })) return;
 
+    std::uint32_t crc = 0;
+    std::uint64_t count = 0;
     ArchiveExtractor::DataOutcome outcome =
         archive.extract([&](const void* data, std::size_t size, std::uint64_t offset) {
+          if (run_.stopped) return false;
+          if (offset != count) return false;  // entries arrive in one piece after another
+          crc = crc32Update(crc, data, size);
+          count += size;
           return output.writeAt(data, size, offset);
         });
     if (outcome != ArchiveExtractor::DataOutcome::Done) {
-      // A file whose bytes did not all arrive is not left behind half made.
-      output.close();
-      ::unlink(path.c_str());
+      // The target keeps what it held; the unfinished copy goes.
+      output.discard();
+      if (run_.stopped) throw Stopped{};
       if (outcome == ArchiveExtractor::DataOutcome::SinkFailed) throw ScriptError(kCannotWrite);
       debugOutput("[Out] " + archive.detail());
       throw ScriptError(decodeFailure(archive.result()));
     }
+    if (expected && (count != expected->size || (expected->crc && crc != *expected->crc))) {
+      output.discard();
+      debugOutput("[Out] " + entry.name + " does not match the size and CRC in the archive's header");
+      throw ScriptError(decodeFailure(DecodeResult::CrcError));
+    }
     // Stored permissions, read-only included; never set-user-id or
     // set-group-id bits from an archive.
     output.setMode(static_cast<mode_t>(entry.mode & 0777) & ~umask_);
-    if (!output.close()) throw ScriptError(kCannotClose);
+    if (!output.commit()) throw ScriptError(kCannotClose);
   }
 
   // Runs `attempt` until it succeeds, moving a target that cannot be written
@@ -218,7 +306,12 @@ class PayloadWriter {
       question.defaultButton = Button::Continue;
       question.silentAnswer = Button::Continue;
       question.icon = Icon::Error;
-      Button answer = host().ask(question);
+      Button answer;
+      {
+        std::lock_guard<std::mutex> oneAtATime(run_.questionLock);
+        if (run_.stopped) throw Stopped{};
+        answer = host().ask(question);
+      }
       if (answer == Button::Continue) return false;
       if (answer != Button::TryAgain)
         throw ScriptError("Can not open output file : " + displayFolder() + "/" + name + " -Decode7z");
@@ -227,24 +320,93 @@ class PayloadWriter {
 
   std::string displayFolder() const { return folder_.substr(0, folder_.size() - 1); }
 
-  const std::string folder_;      // ends in "/"
-  const std::string realFolder_;  // canonical, no trailing "/"
+  const std::string& folder_;      // ends in "/"
+  const std::string& realFolder_;  // canonical, no trailing "/"
   const mode_t umask_;
+  SharedRun& run_;
   std::set<std::string> insideFolders_;
 };
 
-// Copies the payload resource into `path`; false (and no file) when it
-// cannot be written completely.
-enum class CopyOutcome { Copied, NotCreated, Failed };
+// Splits the blocks into at most `readers` runs of neighbouring blocks of
+// about equal unpacked size. Neighbours, because a reader passes the blocks
+// before its own without decoding them only while it has decoded nothing.
+std::vector<ReaderShare> shareBlocks(const SevenZipCatalogue& catalogue, std::size_t readers) {
+  const std::vector<CatalogueBlock>& blocks = catalogue.blocks;
+  std::uint64_t total = 0;
+  for (const CatalogueBlock& block : blocks) total += block.unpackSize;
+  std::vector<ReaderShare> shares;
+  std::uint64_t done = 0;
+  std::uint32_t first = 0;
+  for (std::uint32_t b = 0; b < blocks.size(); ++b) {
+    done += blocks[b].unpackSize;
+    std::size_t left = readers - shares.size();
+    bool last = b + 1 == blocks.size();
+    // Close a share once it holds its part of the total, or when the blocks
+    // left are just enough for one each for the readers still to come.
+    std::size_t blocksLeft = blocks.size() - b - 1;
+    bool full = done * readers >= total * (shares.size() + 1);
+    if (last || (left > 1 && ((full && blocksLeft >= left - 1) || blocksLeft == left - 1))) {
+      shares.push_back({first, b + 1, shares.size()});
+      first = b + 1;
+    }
+  }
+  return shares;
+}
 
-CopyOutcome copyPayload(const ResourceBundle& bundle, const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return CopyOutcome::NotCreated;
-  bool copied = bundle.copyTo(kPayloadType, kPayloadId, fd);
-  if (::close(fd) != 0) copied = false;
-  if (copied) return CopyOutcome::Copied;
-  ::unlink(path.c_str());
-  return CopyOutcome::Failed;
+// Which share writes each entry without data: the share of the nearest
+// entry with data before it (the first share for those at the start), so
+// that every reader meets its entries before it stops.
+std::vector<std::size_t> ownersOfEntriesWithoutData(const SevenZipCatalogue& catalogue,
+                                                    const std::vector<ReaderShare>& shares) {
+  std::vector<std::size_t> owner;
+  std::size_t current = 0;
+  for (const CatalogueEntry& entry : catalogue.entries) {
+    if (entry.hasData)
+      while (current + 1 < shares.size() && entry.block >= shares[current].endBlock) ++current;
+    owner.push_back(current);
+  }
+  return owner;
+}
+
+void unpackArchive(int fd, const std::string& folder, const std::string& realFolder) {
+  SharedRun run;
+  std::string why;
+  std::optional<SevenZipCatalogue> catalogue = readSevenZipCatalogue(fd, 0, kToEnd, &why);
+  if (!catalogue) debugOutput("[Out] the archive's header cannot be read here (" + why + "); the decoder alone checks it");
+
+  bool hasLinks = false;
+  if (catalogue) {
+    // Links change where later names lead; they are written in archive
+    // order by one reader.
+    for (const CatalogueEntry& entry : catalogue->entries) hasLinks = hasLinks || entry.link;
+  }
+  std::size_t readers = std::max(1u, std::thread::hardware_concurrency());
+  if (catalogue) readers = std::min(readers, catalogue->blocks.size());
+  if (!catalogue || hasLinks || readers <= 1) {
+    try {
+      PayloadWriter(folder, realFolder, run).unpack(fd, catalogue ? &*catalogue : nullptr, nullptr, nullptr);
+    } catch (const Stopped&) {
+    }
+  } else {
+    std::vector<ReaderShare> shares = shareBlocks(*catalogue, readers);
+    std::vector<std::size_t> owner = ownersOfEntriesWithoutData(*catalogue, shares);
+    debugOutput("[Out] " + std::to_string(catalogue->blocks.size()) + " blocks, " + std::to_string(shares.size()) +
+                " readers");
+    auto read = [&](const ReaderShare& share) {
+      try {
+        PayloadWriter(folder, realFolder, run).unpack(fd, &*catalogue, &share, &owner);
+      } catch (const Stopped&) {
+      } catch (...) {
+        run.fail(std::current_exception());
+      }
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t i = 1; i < shares.size(); ++i) threads.emplace_back(read, std::cref(shares[i]));
+    read(shares[0]);
+    for (std::thread& thread : threads) thread.join();
+  }
+  if (run.failure) std::rethrow_exception(run.failure);
+  debugOutput("\nEverything is Ok -Decode7z\n");
 }
 
 void Out(const std::string& arguments) {
@@ -263,38 +425,34 @@ void Out(const std::string& arguments) {
 
   const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
   if (!bundle.find(kPayloadType, kPayloadId)) throw ScriptError(kResourceMissing);
-  if (::access(bundle.path().c_str(), R_OK) != 0) throw ScriptError(kResourceUnreadable);
-
-  std::string archivePath = folder + kTemporaryArchive;
-  switch (copyPayload(bundle, archivePath)) {
-    case CopyOutcome::NotCreated:
-      return;
-    case CopyOutcome::Failed:
-      throw ScriptError("[Out] Can not write the temporary archive " + archivePath);
-    case CopyOutcome::Copied:
-      break;
-  }
+  if (!canReadFile(bundle.path())) throw ScriptError(kResourceUnreadable);
 
   // The archive is read through the open descriptor and its name removed at
   // once: it is gone whatever happens next, and an entry that happens to be
   // called "data.7z" is written like any other.
-  int archiveFd = ::open(archivePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  ::unlink(archivePath.c_str());
-  if (archiveFd < 0) throw ScriptError(kCannotOpenInput);
+  std::string archivePath = folder + kTemporaryArchive;
+  int archiveFd = createScratchFile(archivePath);
+  if (archiveFd < 0) throw ScriptError("[Out] Can not create the temporary archive " + archivePath);
+  bool copied = bundle.copyTo(kPayloadType, kPayloadId, archiveFd);
+  removeName(archivePath);
+  if (!copied) {
+    closeScratchFile(archiveFd);
+    throw ScriptError("[Out] Can not write the temporary archive " + archivePath);
+  }
 
   std::optional<std::string> realFolder = canonicalPath(folder);
   ScopedCurrentFolder current(folder);
   if (!realFolder || !current.entered()) {
-    ::close(archiveFd);
+    closeScratchFile(archiveFd);
     throw ScriptError(kCannotOpenInput);
   }
   try {
-    PayloadWriter(folder, *realFolder).unpack(archiveFd);
+    unpackArchive(archiveFd, folder, *realFolder);
   } catch (...) {
-    ::close(archiveFd);
+    closeScratchFile(archiveFd);
     throw;
   }
-  ::close(archiveFd);
+  closeScratchFile(archiveFd);
 }
 
 const CommandRegistration registrations[] = {{"Out", Out}};

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -42,17 +43,17 @@ std::uint64_t readLittleEndian64(const unsigned char* bytes) {
 
 // The start header says where the archive ends; an archive cut short is
 // recognised here, before the decoder tries to read past the end.
-bool isCutShort(int fd) {
+bool isCutShort(int fd, std::uint64_t offset, std::uint64_t size) {
   unsigned char header[32];
-  struct stat st;
-  ssize_t got = ::pread(fd, header, sizeof header, 0);
-  if (got < static_cast<ssize_t>(sizeof kSignature) || ::fstat(fd, &st) != 0) return false;
+  ssize_t got = ::pread(fd, header, static_cast<std::size_t>(std::min<std::uint64_t>(sizeof header, size)),
+                        static_cast<off_t>(offset));
+  if (got < static_cast<ssize_t>(sizeof kSignature)) return false;
   if (std::memcmp(header, kSignature, sizeof kSignature) != 0) return false;
   if (got < static_cast<ssize_t>(sizeof header)) return true;
   std::uint64_t nextHeaderOffset = readLittleEndian64(header + 12);
   std::uint64_t nextHeaderSize = readLittleEndian64(header + 20);
   std::uint64_t end = sizeof header + nextHeaderOffset + nextHeaderSize;
-  return end < nextHeaderOffset || end > static_cast<std::uint64_t>(st.st_size);
+  return end < nextHeaderOffset || end > size;
 }
 
 bool mentions(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
@@ -75,6 +76,44 @@ DecodeResult classify(int error, const std::string& message) {
 
 }  // namespace
 
+// Reads the archive with pread at a position of its own, so that several
+// extractors can share one descriptor, each on its own thread.
+struct ArchiveExtractor::Source {
+  int fd = -1;
+  std::int64_t offset = 0;  // where the archive starts in the file
+  std::int64_t position = 0;
+  std::int64_t size = 0;
+  std::string buffer = std::string(kReadBlock, '\0');
+
+  static la_ssize_t read(::archive*, void* data, const void** block) {
+    auto* self = static_cast<Source*>(data);
+    for (;;) {
+      std::size_t want = static_cast<std::size_t>(
+          std::clamp<std::int64_t>(self->size - self->position, 0, static_cast<std::int64_t>(self->buffer.size())));
+      if (want == 0) return 0;
+      ssize_t n = ::pread(self->fd, self->buffer.data(), want, self->offset + self->position);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return -1;
+      self->position += n;
+      *block = self->buffer.data();
+      return n;
+    }
+  }
+  static la_int64_t seek(::archive*, void* data, la_int64_t offset, int whence) {
+    auto* self = static_cast<Source*>(data);
+    std::int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? self->position : self->size;
+    if (base + offset < 0) return ARCHIVE_FATAL;
+    self->position = base + offset;
+    return self->position;
+  }
+  static la_int64_t skip(::archive*, void* data, la_int64_t request) {
+    auto* self = static_cast<Source*>(data);
+    std::int64_t step = std::min<std::int64_t>(request, std::max<std::int64_t>(self->size - self->position, 0));
+    self->position += step;
+    return step;
+  }
+};
+
 ArchiveExtractor::ArchiveExtractor() = default;
 
 ArchiveExtractor::~ArchiveExtractor() {
@@ -87,10 +126,17 @@ void ArchiveExtractor::fail(int status) {
   result_ = classify(archive_ ? ::archive_errno(archive_) : 0, message ? message : "");
 }
 
-bool ArchiveExtractor::open(int fd) {
+bool ArchiveExtractor::open(int fd, std::uint64_t offset, std::uint64_t size) {
   result_ = DecodeResult::Ok;
   detail_.clear();
-  if (isCutShort(fd)) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    result_ = DecodeResult::ReadError;
+    detail_ = std::strerror(errno);
+    return false;
+  }
+  if (size == kWholeFile) size = static_cast<std::uint64_t>(st.st_size) - std::min<std::uint64_t>(offset, static_cast<std::uint64_t>(st.st_size));
+  if (isCutShort(fd, offset, size)) {
     result_ = DecodeResult::InputEnd;
     detail_ = "the archive ends before its header";
     return false;
@@ -101,7 +147,15 @@ bool ArchiveExtractor::open(int fd) {
     return false;
   }
   ::archive_read_support_format_7zip(archive_);
-  int status = ::archive_read_open_fd(archive_, fd, kReadBlock);
+  source_ = std::make_unique<Source>();
+  source_->fd = fd;
+  source_->offset = static_cast<std::int64_t>(offset);
+  source_->size = static_cast<std::int64_t>(size);
+  ::archive_read_set_read_callback(archive_, &Source::read);
+  ::archive_read_set_seek_callback(archive_, &Source::seek);
+  ::archive_read_set_skip_callback(archive_, &Source::skip);
+  ::archive_read_set_callback_data(archive_, source_.get());
+  int status = ::archive_read_open1(archive_);
   if (status != ARCHIVE_OK) {
     fail(status);
     return false;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 struct archive;
@@ -46,7 +47,10 @@ class ArchiveExtractor {
   ArchiveExtractor& operator=(const ArchiveExtractor&) = delete;
 
   // Opens the archive on a readable, seekable descriptor (not taken over).
-  bool open(int fd);
+  // Several extractors may read one descriptor at once. The archive may
+  // occupy `size` bytes from `offset` of a larger file.
+  static constexpr std::uint64_t kWholeFile = ~std::uint64_t{0};
+  bool open(int fd, std::uint64_t offset = 0, std::uint64_t size = kWholeFile);
 
   // The next entry in archive order; false at the end or on a failure
   // (result() tells which).
@@ -66,7 +70,9 @@ class ArchiveExtractor {
 
  private:
   void fail(int status);
+  struct Source;
 
+  std::unique_ptr<Source> source_;
   ::archive* archive_ = nullptr;
   DecodeResult result_ = DecodeResult::Ok;
   std::string detail_;

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libarchive-dev libcurl4-openssl-dev libsqlite3-dev
+  libarchive-dev liblzma-dev zlib1g-dev libcurl4-openssl-dev libsqlite3-dev
   libgtest-dev googletest
   7zip
   desktop-file-utils xdg-utils fonts-wqy-microhei

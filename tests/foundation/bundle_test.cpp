@@ -51,10 +51,15 @@ struct Packed {
   TempDir dir;
   std::string installer = dir / "installer";
   std::string ini = "[var]\r\nproduct_name=Vexta\xd3\xb0\xd2\xf4\r\n";
-  std::string data = allByteValues(4096);  // 1 MiB, more than one copy block
+  std::string data;  // a stored archive of 1 MiB: more than one copy block
   std::string png = "\x89PNG\r\n\x1a\n" + allByteValues(3);
 
   Packed() {
+    // The payload must be an archive that unpacks: lumo-pack proves it.
+    writeFile(dir / "raw", allByteValues(4096));
+    auto archived = runProgram({LUMO_7ZZ, "a", "-bso0", "-bsp0", "-m0=Copy", dir / "data.7z", dir / "raw"});
+    EXPECT_EQ(archived.exitCode, 0) << archived.err;
+    data = readFile(dir / "data.7z");
     writeFile(dir / "ini", ini);
     writeFile(dir / "data", data);
     writeFile(dir / "png", png);
@@ -101,7 +106,7 @@ TEST(ResourceBundle, PackedResourcesComeBackByteForByte) {
 
   auto listed = runProgram({pack(), "--list", packed.installer});
   EXPECT_EQ(listed.exitCode, 0);
-  EXPECT_EQ(listed.out, "INI 800 " + std::to_string(packed.ini.size()) + "\nDATA 900 1048576\nPNG 1020 " +
+  EXPECT_EQ(listed.out, "INI 800 " + std::to_string(packed.ini.size()) + "\nDATA 900 " + std::to_string(packed.data.size()) + "\nPNG 1020 " +
                             std::to_string(packed.png.size()) + "\nICON 1 0\n");
 }
 

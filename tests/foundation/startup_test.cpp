@@ -2,6 +2,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,7 @@
 #include "app/startup.h"
 #include "platform/instance_lock.h"
 #include "platform/known_folders.h"
+#include "platform/resource_bundle.h"
 #include "platform/text.h"
 #include "support/test_support.h"
 
@@ -298,6 +300,52 @@ TEST(StartupRun, NoScriptAnywhereIsReportedOnStderr) {
     EXPECT_NE(result.err.find("找不到安装配置文件！"), std::string::npos) << result.err;
   }
   EXPECT_FALSE(pathExists(sandbox.path("tmp/lumo_install.ini")));
+}
+
+// Every file and folder below `root` except those below `except`.
+std::vector<std::string> treeOutside(const std::string& root, const std::string& except) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string name = entry.path().string();
+    if (name.rfind(except, 0) != 0) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(StartupRun, AByteFlippedInAnyResourceEndsTheRunBeforeAnythingIsCreated) {
+  Sandbox sandbox;
+  // Skin images and the icon are added here: the default installer may not
+  // carry them yet.
+  writeFile(sandbox.path("art/image.png"), std::string(3000, 'p'));
+  writeFile(sandbox.path("art/icon"), std::string(3000, 'i'));
+  std::string sound = sandbox.path("art/LumoInstaller");
+  auto packed = runProgram({buildPath("lumo-pack"), buildPath("LumoInstaller"), "-o", sound, "--set",
+                            "PNG:1020=" + sandbox.path("art/image.png"), "--set", "ICON:1=" + sandbox.path("art/icon")});
+  ASSERT_EQ(packed.exitCode, 0) << packed.err;
+  ResourceBundle bundle = ResourceBundle::open(sound);
+  ASSERT_TRUE(bundle.verifyAll(nullptr));
+  for (const char* type : {"INI", "DATA", "PNG", "ICON"}) {
+    SCOPED_TRACE(type);
+    const ResourceEntry* victim = nullptr;
+    for (const ResourceEntry& entry : bundle.entries())
+      if (entry.type == type && !victim) victim = &entry;
+    ASSERT_NE(victim, nullptr);
+    std::string program = sandbox.place(sound, "dist");
+    std::string bytes = readFile(program);
+    bytes[victim->offset + victim->size / 2] ^= 0x10;
+    writeFile(program, bytes);
+    std::vector<std::string> before = treeOutside(sandbox.path(""), sandbox.path("dist"));
+    EXPECT_EQ(sandbox.run(buildPath("lumo-pack"), {"--verify", program}).exitCode, 1) << "--verify finds it too";
+
+    auto result = sandbox.run(program, {"/s"});
+    EXPECT_EQ(result.exitCode, kExitDamaged);
+    EXPECT_NE(result.err.find(std::string(kDamagedText)), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("resource " + std::string(type)), std::string::npos) << result.err;
+    EXPECT_EQ(treeOutside(sandbox.path(""), sandbox.path("dist")), before) << "nothing is created outside";
+    EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.path("dist")), fs::directory_iterator()), 1)
+        << "no log, no script beside the program";
+  }
 }
 
 TEST(StartupRun, AScriptCopyThatCannotBeWrittenEndsTheRunWithoutAStrayScript) {

@@ -1,11 +1,14 @@
 // lumo-pack: builds installers from a program and a set of resources.
 //
 //   lumo-pack --list INSTALLER
+//   lumo-pack --verify INSTALLER
 //   lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...]
 //
 // OUT is the program of BASE with the resources of BASE, each --set adding
 // or replacing one. OUT is written beside itself under a temporary name and
 // renamed into place, so a failed run never leaves a half-written installer.
+// The payload (DATA 900) that goes into OUT is unpacked in full first by the
+// installer's decoder; one that does not unpack soundly is refused.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,14 +24,19 @@
 
 #include "platform/atomic_file.h"
 #include "platform/resource_bundle.h"
+#include "payload_proof.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: lumo-pack --list INSTALLER\n"
+    "       lumo-pack --verify INSTALLER\n"
     "       lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...]   (TYPE: INI, DATA, PNG, ICON)\n";
 constexpr const char* kTypes[] = {"INI", "DATA", "PNG", "ICON"};
 constexpr std::size_t kBlock = 1 << 20;
+// The payload that Out unpacks; other DATA resources are plain bytes.
+constexpr const char* kPayloadType = "DATA";
+constexpr std::uint32_t kPayloadId = 900;
 
 struct PackError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -79,6 +87,40 @@ int list(const std::string& path) {
   return 0;
 }
 
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The payload in the file on `fd` must unpack soundly.
+void provePayloads(int fd, const std::vector<lumo::ResourceEntry>& entries, const std::string& name) {
+  for (const lumo::ResourceEntry& entry : entries) {
+    if (entry.type != kPayloadType || entry.id != kPayloadId) continue;
+    if (std::optional<std::string> why = lumo_pack::provePayload(fd, entry.offset, entry.size))
+      throw PackError(name + ": DATA " + std::to_string(entry.id) + ": " + *why);
+  }
+}
+
+// Every resource against its CRC, then every payload unpacked in full.
+int verify(const std::string& path) {
+  lumo::ResourceBundle bundle = openSound(path);
+  if (bundle.entries().empty()) throw PackError(path + ": no resources");
+  Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) throw PackError(systemError("cannot open " + path));
+  provePayloads(in.get(), bundle.entries(), path);
+  std::printf("%s: sound\n", path.c_str());
+  return 0;
+}
+
 void writeOrThrow(int fd, std::string_view data, const std::string& out) {
   if (!lumo::writeAll(fd, data)) throw PackError(systemError("cannot write " + out));
 }
@@ -105,20 +147,6 @@ std::pair<std::uint64_t, std::uint32_t> copyBytes(int in, std::uint64_t offset, 
   }
   return {done, crc};
 }
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 int pack(const std::string& basePath, const std::string& outPath, const std::vector<Replacement>& sets) {
   for (std::size_t i = 0; i < sets.size(); ++i)
@@ -189,6 +217,7 @@ int pack(const std::string& basePath, const std::string& outPath, const std::vec
     }
     std::string directory = lumo::encodeBundleDirectory(entries, base.programSize(), position);
     writeOrThrow(out.get(), directory, outPath);
+    provePayloads(out.get(), entries, outPath);
     if (::fchmod(out.get(), 0755) != 0) throw PackError(systemError("cannot make " + outPath + " executable"));
     if (::fsync(out.get()) != 0) throw PackError(systemError("cannot write " + outPath));
     if (::rename(tempPath.c_str(), outPath.c_str()) != 0) throw PackError(systemError("cannot replace " + outPath));
@@ -205,6 +234,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   try {
     if (args.size() == 2 && args[0] == "--list") return list(args[1]);
+    if (args.size() == 2 && args[0] == "--verify") return verify(args[1]);
     std::string base, out;
     std::vector<Replacement> sets;
     for (std::size_t i = 0; i < args.size(); ++i) {

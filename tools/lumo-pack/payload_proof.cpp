@@ -1,0 +1,81 @@
+#include "payload_proof.h"
+
+#include <algorithm>
+
+#include "platform/archive_extractor.h"
+#include "platform/resource_bundle.h"
+#include "platform/sevenzip_catalogue.h"
+
+namespace lumo_pack {
+namespace {
+
+constexpr const char* kRemedy =
+    "rebuild the payload with LZMA2 as the README's payload recipe says "
+    "(7zz a -t7z -m0=BCJ -m1=LZMA2:d=32m -ms=8m -mmt=on payload.7z ...)";
+
+std::string failure(const lumo::SevenZipCatalogue& catalogue, const lumo::CatalogueEntry* entry,
+                    const std::string& what) {
+  std::string text = "the payload does not unpack soundly: ";
+  if (!entry) return text + what + "; " + kRemedy;
+  text += "entry \"" + entry->name + "\" " + what;
+  if (entry->hasData && entry->block < catalogue.blocks.size())
+    text += " (block " + std::to_string(entry->block) + ", coders " + catalogue.blocks[entry->block].coders + ")";
+  return text + "; " + kRemedy;
+}
+
+}  // namespace
+
+std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint64_t size) {
+  std::string why;
+  std::optional<lumo::SevenZipCatalogue> catalogue = lumo::readSevenZipCatalogue(fd, offset, size, &why);
+  if (!catalogue) return "the payload is not a sound 7z archive: " + why;
+  const std::vector<lumo::CatalogueEntry>& entries = catalogue->entries;
+
+  lumo::ArchiveExtractor archive;
+  lumo::ArchiveEntry entry;
+  std::size_t index = 0;
+  if (archive.open(fd, offset, size)) {
+    while (archive.next(entry)) {
+      if (index >= entries.size()) return failure(*catalogue, nullptr, "the decoder finds more entries than the header lists");
+      const lumo::CatalogueEntry& expected = entries[index++];
+      // The decoder shows folders with a "/" at the end, and may turn the
+      // "\\" of archives made on Windows into "/".
+      std::string name = entry.name, stored = expected.name;
+      std::replace(name.begin(), name.end(), '\\', '/');
+      std::replace(stored.begin(), stored.end(), '\\', '/');
+      if (entry.kind == lumo::EntryKind::Directory && name.ends_with('/')) name.pop_back();
+      if (name != stored)
+        return failure(*catalogue, &expected, "is reported by the decoder as \"" + entry.name + "\"");
+      if (entry.kind == lumo::EntryKind::Link) {
+        // The decoder hands out a link's data as its target.
+        const std::string& target = entry.linkTarget;
+        if (target.size() != expected.size || (expected.crc && lumo::crc32Update(0, target.data(), target.size()) != *expected.crc))
+          return failure(*catalogue, &expected, "fails its CRC");
+        continue;
+      }
+      if (entry.kind != lumo::EntryKind::File && !expected.hasData) continue;
+      std::uint64_t count = 0;
+      std::uint32_t crc = 0;
+      auto outcome = archive.extract([&](const void* data, std::size_t bytes, std::uint64_t at) {
+        if (at != count) return false;  // 7z entries arrive in one piece after another
+        crc = lumo::crc32Update(crc, data, bytes);
+        count += bytes;
+        return true;
+      });
+      if (outcome != lumo::ArchiveExtractor::DataOutcome::Done)
+        return failure(*catalogue, &expected, "fails to decode: " + archive.detail());
+      if (count != expected.size)
+        return failure(*catalogue, &expected,
+                       "decodes to " + std::to_string(count) + " bytes, not " + std::to_string(expected.size));
+      if (expected.crc && crc != *expected.crc) return failure(*catalogue, &expected, "fails its CRC");
+    }
+  }
+  if (archive.result() != lumo::DecodeResult::Ok)
+    return failure(*catalogue, index < entries.size() ? &entries[index] : nullptr,
+                   "cannot be read by the decoder: " + archive.detail());
+  if (index != entries.size())
+    return failure(*catalogue, &entries[index], "is missing from what the decoder finds");
+  return std::nullopt;
+}
+
+}  // namespace lumo_pack
