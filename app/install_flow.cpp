@@ -2,6 +2,7 @@
 
 #include "platform/file_operations.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "script/decimal.h"
 #include "script/dispatcher.h"
@@ -17,6 +18,9 @@ namespace {
 constexpr std::string_view kConfirmExitText = "您确定要退出 Vexta影音 安装程序吗？";
 constexpr std::string_view kConfirmExitCaption = "退出安装";
 constexpr std::string_view kRunFailedText = "暂时无法启动Vexta影音：";
+
+constexpr std::string_view kCancelledReport = "SendLog install|canceled||";
+constexpr std::string_view kOpenLicenseLine = "OpenUrl @license_url|ie";
 
 constexpr std::string_view kRunProductLine = "Run $INSTALL\\LumoClient.exe||0|show";
 
@@ -64,6 +68,15 @@ void InstallFlow::initialise() {
                                                                                        : env.programFiles + "/Vexta";
   setInstallFolder(folder_);
   installedIsNewer_ = IsInstalledNewer(GetVariable("realversion"));
+  autorun_ = GetVariable("autorun") == "1";
+  for (int number = 1; number <= 3; ++number) {
+    const std::string n = std::to_string(number);
+    if (GetVariable("softcheck" + n) != "1") continue;
+    std::string name = GetVariable("softname" + n);
+    if (!name.empty()) offers_.push_back(Offer{number, std::move(name)});
+  }
+  balloonsEnabled_ = GetVariable("notifyicon") == "1";
+  title_ = "Vexta影音" + GetVariable("app_version") + "安装程序";
   if (env.silent) startInstallation(folder_);
   initialised();
 }
@@ -140,6 +153,25 @@ void InstallFlow::runProduct() {
   wizard_.hide();
 }
 
+void InstallFlow::chooseAutorun(bool on) { SetVariable("autorun", on ? "1" : ""); }
+
+void InstallFlow::chooseOffer(int number, bool on) {
+  SetVariable("softcheck" + std::to_string(number), on ? "1" : "0");
+}
+
+void InstallFlow::openLicense() { RunCommandLine(kOpenLicenseLine); }
+
+void InstallFlow::openInstalledProduct() {
+  // The installed version is newer: the user gets it instead of this one.
+  std::string product = nativePath(GetVariable("installdir"));
+  if (!product.ends_with('/')) product += '/';
+  product += "LumoClient.exe";
+  if (auto plan = planStart(product, "", runEnvironment().system)) startProcess(*plan, true);
+  RunCommandLine(kCancelledReport);
+  cancelled_ = true;
+  wizard_.endDialog();
+}
+
 void InstallFlow::onCloseRequest() {
   if (!wizard_.isHidden()) {
     if (finishedPage_ && !productLaunched_) {
@@ -156,7 +188,7 @@ void InstallFlow::onCloseRequest() {
                                         .silentAnswer = Button::Yes,
                                         .icon = Icon::Information});
     if (answer != Button::Yes) return;
-    RunCommandLine("SendLog install|canceled||");
+    RunCommandLine(kCancelledReport);
     cancelled_ = true;
     wizard_.endDialog();
     return;
