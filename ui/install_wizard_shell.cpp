@@ -3,7 +3,7 @@
 #include <QFileDialog>
 #include <QSystemTrayIcon>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "platform/debug_channel.h"
 
 namespace lumo::ui {
