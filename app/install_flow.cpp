@@ -84,7 +84,7 @@ void InstallFlow::initialise() {
 void InstallFlow::startInstallation(const std::string& folder) {
   // Once the rollback has begun (a failure in [installinit]), installing
   // would undo it; and the installation starts only once.
-  if (installing_ || rollbackStarted_) return;
+  if (installing_ || rollbackStarted_ || ending_) return;
   installing_ = true;
   folder_ = folder;
   setInstallFolder(folder);
@@ -127,7 +127,7 @@ void InstallFlow::onInstallComplete() {
   wizard_.associationsChanged();
   if (GetVariable("autorun") == "1") {
     // The script starts the product itself.
-    RunCommandLine("SendLog install|complete||+setuprun=1");
+    runWhileServing("SendLog install|complete||+setuprun=1");
     wizard_.hide();
     return;
   }
@@ -136,11 +136,15 @@ void InstallFlow::onInstallComplete() {
 }
 
 void InstallFlow::runProduct() {
+  // The window answers clicks while the report is sent: a second click
+  // must not start the product again.
+  if (ending_) return;
+  ending_ = true;
   try {
     auto record = Parse(kRunProductLine);
     if (!record) throw ScriptError("[Run] not available");
     Execute(*record);
-    RunCommandLine("SendLog install|complete||+setuprun=2");
+    runWhileServing("SendLog install|complete||+setuprun=2");
     productLaunched_ = true;
   } catch (const ScriptError& error) {
     host().ask(Question{.id = "install.run-failed",
@@ -150,6 +154,7 @@ void InstallFlow::runProduct() {
                         .icon = Icon::Warning});
   } catch (...) {
   }
+  ending_ = false;
   wizard_.hide();
 }
 
@@ -159,20 +164,25 @@ void InstallFlow::chooseOffer(int number, bool on) {
   SetVariable("softcheck" + std::to_string(number), on ? "1" : "0");
 }
 
-void InstallFlow::openLicense() { RunCommandLine(kOpenLicenseLine); }
+void InstallFlow::openLicense() { runWhileServing(kOpenLicenseLine); }
 
 void InstallFlow::openInstalledProduct() {
+  if (ending_) return;
+  ending_ = true;
   // The installed version is newer: the user gets it instead of this one.
   std::string product = nativePath(GetVariable("installdir"));
   if (!product.ends_with('/')) product += '/';
   product += "LumoClient.exe";
   if (auto plan = planStart(product, "", runEnvironment().system)) startProcess(*plan, true);
-  RunCommandLine(kCancelledReport);
+  runWhileServing(kCancelledReport);
   cancelled_ = true;
   wizard_.endDialog();
 }
 
 void InstallFlow::onCloseRequest() {
+  // A close request that arrives while an ending's report is sent is the
+  // same ending.
+  if (ending_) return;
   if (!wizard_.isHidden()) {
     if (finishedPage_ && !productLaunched_) {
       // Finished: hide; the close timer ends the dialog after msg_close.
@@ -188,7 +198,8 @@ void InstallFlow::onCloseRequest() {
                                         .silentAnswer = Button::Yes,
                                         .icon = Icon::Information});
     if (answer != Button::Yes) return;
-    RunCommandLine(kCancelledReport);
+    ending_ = true;
+    runWhileServing(kCancelledReport);
     cancelled_ = true;
     wizard_.endDialog();
     return;
@@ -197,8 +208,9 @@ void InstallFlow::onCloseRequest() {
   // close requests of the close timer and of the failure endings arrive
   // while the worker that sent the last message is still finishing, and
   // neither is repeated. The end of the run waits for the workers instead.
+  ending_ = true;
   wizard_.removeNotifyIcon();
-  if (finishedPage_ && !productLaunched_) RunCommandLine("SendLog install|complete||+setuprun=0");
+  if (finishedPage_ && !productLaunched_) runWhileServing("SendLog install|complete||+setuprun=0");
   wizard_.endDialog();
 }
 

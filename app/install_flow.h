@@ -72,6 +72,7 @@ class InstallFlow final : public DialogFlow {
   bool rollbackStarted_ = false;
   bool finishedPage_ = false;
   bool productLaunched_ = false;
+  bool ending_ = false;  // an ending (or the product's start) is under way
 };
 
 }  // namespace lumo

@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <optional>
 
@@ -10,6 +11,7 @@
 #include "app/worker_threads.h"
 #include "engine/engine_test_support.h"
 #include "script/execution_log.h"
+#include "script/handler_registry.h"
 #include "script/working_script.h"
 #include "ui/install_wizard.h"
 #include "ui/install_wizard_shell.h"
@@ -305,6 +307,21 @@ TEST_F(Wizard, EveryWayOfEndingSendsItsOneReport) {
     EXPECT_EQ(test::sentReports(), c.reports);
     EXPECT_EQ(asked_, c.asked);
   }
+}
+
+TEST_F(Wizard, TheWindowKeepsAnsweringWhileAReportIsSent) {
+  CLumoInstallerDlg& wizard = open("");
+  registerHandler("SendLog", [](const std::string&) { std::this_thread::sleep_for(400ms); });
+  messageBoxes().answerWithoutShowing("install.confirm-exit", Button::Yes);
+  bool answered = false;
+  QTimer::singleShot(20ms, [&] {
+    answered = true;
+    wizard.close();  // a second request during the report is the same ending
+  });
+  wizard.close();
+  EXPECT_TRUE(answered);
+  EXPECT_TRUE(thread_->ended());
+  EXPECT_EQ(asked_, std::vector<std::string>{"install.confirm-exit"});
 }
 
 TEST_F(Wizard, TheChoicesReachTheInstallSection) {
