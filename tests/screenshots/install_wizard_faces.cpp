@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "app/worker_threads.h"
 #include "script/working_script.h"
 #include "ui/install_wizard.h"
@@ -71,9 +71,9 @@ bool saveInstallWizardFaces(const SaveFace& save) {
     lumo::FlowTimings timings;
     timings.installInitWait = std::chrono::milliseconds(1000);
     CLumoInstallerDlg wizard(thread, timings);
-    wizard.initialise();
+    wizard.flow().initialise();
+    wizard.open();
     face.reach(wizard);
-    wizard.show();
     ok = save(wizard, QString::fromLatin1(face.name)) && ok;
     // The init section's worker is joined before the next face rewrites the script.
     lumo::waitForWorkers(timings.workerExitWait);

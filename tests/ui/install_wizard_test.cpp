@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "app/dialog_host.h"
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "app/worker_threads.h"
 #include "engine/engine_test_support.h"
 #include "script/execution_log.h"
@@ -79,8 +79,8 @@ class Wizard : public testing::Test {
       return messageBoxes().ask(question, &*wizard_);
     });
     setHost(&*host_);
-    wizard_->initialise();
-    if (!silent) wizard_->show();
+    wizard_->flow().initialise();
+    if (!silent) wizard_->open();
     return *wizard_;
   }
   void TearDown() override {
