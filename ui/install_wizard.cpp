@@ -35,6 +35,7 @@ constexpr int kOfferGap = 10;
 constexpr int kOfferCharacterWidth = 15;
 constexpr int kBoxHeight = 14;
 constexpr int kProgramIconId = 128;
+constexpr double kFolderTextLimit = 250;  // in the units of MeasureText
 
 // The labels' places: where the wizard puts them, or for 1020 and 1018 their
 // template rectangles at 96 dpi.
@@ -213,12 +214,12 @@ void CLumoInstallerDlg::open() {
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
-  show();
   if (flow_->installedIsNewer()) {
     install_->hide();
     newer_->show();
     continue_->show();
   }
+  show();
 }
 
 void CLumoInstallerDlg::showFolder() {
@@ -272,7 +273,7 @@ void CLumoInstallerDlg::onChangeFolder() {
   if (chosen.isEmpty()) return;
   folder_ = WithProductFolder(chosen);
   showFolder();
-  folderLabel_->setText(ShortenForDisplay(folder_, 250));
+  folderLabel_->setText(ShortenForDisplay(folder_, kFolderTextLimit));
 }
 
 void CLumoInstallerDlg::showInstallingPage() {

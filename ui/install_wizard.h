@@ -50,6 +50,7 @@ class CLumoInstallerDlg final : public CLumoDialog {
   CPngButton& runAfterBox() { return *runAfter_; }
   CPngButton& agreementBox() { return *agreement_; }
   CPngButton* offerBox(int number) { return offers_[static_cast<std::size_t>(number - 1)]; }
+  // The label with template id `id`; the status line for any other id.
   CColorLabel& label(int id);
   const QString& folder() const { return folder_; }
 
