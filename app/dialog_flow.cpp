@@ -1,7 +1,9 @@
 #include "app/dialog_flow.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <utility>
 
 #include "app/worker_threads.h"
@@ -134,13 +136,26 @@ void DialogFlow::failureEnding() {
 void DialogFlow::endWithFailure() {
   failureFlow_ = true;
   window_.hide();
-  RunCommandLine("SendLog install|failed||");
+  runWhileServing("SendLog install|failed||");
   host().ask(Question{.id = "install.failed",
                       .text = std::string(kFailureText) + runEnvironment().logPath,
                       .caption = std::string(kFailureCaption),
                       .buttons = {Button::Ok},
                       .icon = Icon::Error});
   postCloseRequest();
+}
+
+void DialogFlow::runWhileServing(std::string_view line) {
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread runner([this, text = std::string(line), done] {
+    RunCommandLine(text);
+    done->store(true);
+    thread_.post([] {});  // wakes the dialog thread to look again
+  });
+  // A report gives up within its own time-outs, so the wait has no limit of
+  // its own; a dialog that has ended stops serving and just waits.
+  thread_.serveUntil([&done] { return done->load(); }, std::chrono::hours(1));
+  runner.join();
 }
 
 }  // namespace lumo

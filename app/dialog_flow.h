@@ -58,6 +58,11 @@ class DialogFlow {
   // Returns whether it has ended.
   bool waitForSection(int worker, std::chrono::milliseconds limit);
   void postCloseRequest();
+  // Runs a fixed command line (a report, an address to open) on a helper
+  // thread while the dialog thread goes on serving, and returns once it has
+  // run: a report waits for the network, and the window must keep answering
+  // meanwhile.
+  void runWhileServing(std::string_view line);
   // Hides the window, reports the failure, shows the final failure box with
   // the log path and closes.
   void endWithFailure();

@@ -2,6 +2,7 @@
 
 #include "platform/file_operations.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "script/decimal.h"
 #include "script/dispatcher.h"
@@ -17,6 +18,9 @@ namespace {
 constexpr std::string_view kConfirmExitText = "您确定要退出 Vexta影音 安装程序吗？";
 constexpr std::string_view kConfirmExitCaption = "退出安装";
 constexpr std::string_view kRunFailedText = "暂时无法启动Vexta影音：";
+
+constexpr std::string_view kCancelledReport = "SendLog install|canceled||";
+constexpr std::string_view kOpenLicenseLine = "OpenUrl @license_url|ie";
 
 constexpr std::string_view kRunProductLine = "Run $INSTALL\\LumoClient.exe||0|show";
 
@@ -64,6 +68,15 @@ void InstallFlow::initialise() {
                                                                                        : env.programFiles + "/Vexta";
   setInstallFolder(folder_);
   installedIsNewer_ = IsInstalledNewer(GetVariable("realversion"));
+  autorun_ = GetVariable("autorun") == "1";
+  for (int number = 1; number <= 3; ++number) {
+    const std::string n = std::to_string(number);
+    if (GetVariable("softcheck" + n) != "1") continue;
+    std::string name = GetVariable("softname" + n);
+    if (!name.empty()) offers_.push_back(Offer{number, std::move(name)});
+  }
+  balloonsEnabled_ = GetVariable("notifyicon") == "1";
+  title_ = "Vexta影音" + GetVariable("app_version") + "安装程序";
   if (env.silent) startInstallation(folder_);
   initialised();
 }
@@ -71,7 +84,7 @@ void InstallFlow::initialise() {
 void InstallFlow::startInstallation(const std::string& folder) {
   // Once the rollback has begun (a failure in [installinit]), installing
   // would undo it; and the installation starts only once.
-  if (installing_ || rollbackStarted_) return;
+  if (installing_ || rollbackStarted_ || ending_) return;
   installing_ = true;
   folder_ = folder;
   setInstallFolder(folder);
@@ -114,7 +127,7 @@ void InstallFlow::onInstallComplete() {
   wizard_.associationsChanged();
   if (GetVariable("autorun") == "1") {
     // The script starts the product itself.
-    RunCommandLine("SendLog install|complete||+setuprun=1");
+    runWhileServing("SendLog install|complete||+setuprun=1");
     wizard_.hide();
     return;
   }
@@ -123,11 +136,15 @@ void InstallFlow::onInstallComplete() {
 }
 
 void InstallFlow::runProduct() {
+  // The window answers clicks while the report is sent: a second click
+  // must not start the product again.
+  if (ending_) return;
+  ending_ = true;
   try {
     auto record = Parse(kRunProductLine);
     if (!record) throw ScriptError("[Run] not available");
     Execute(*record);
-    RunCommandLine("SendLog install|complete||+setuprun=2");
+    runWhileServing("SendLog install|complete||+setuprun=2");
     productLaunched_ = true;
   } catch (const ScriptError& error) {
     host().ask(Question{.id = "install.run-failed",
@@ -137,10 +154,35 @@ void InstallFlow::runProduct() {
                         .icon = Icon::Warning});
   } catch (...) {
   }
+  ending_ = false;
   wizard_.hide();
 }
 
+void InstallFlow::chooseAutorun(bool on) { SetVariable("autorun", on ? "1" : ""); }
+
+void InstallFlow::chooseOffer(int number, bool on) {
+  SetVariable("softcheck" + std::to_string(number), on ? "1" : "0");
+}
+
+void InstallFlow::openLicense() { runWhileServing(kOpenLicenseLine); }
+
+void InstallFlow::openInstalledProduct() {
+  if (ending_) return;
+  ending_ = true;
+  // The installed version is newer: the user gets it instead of this one.
+  std::string product = nativePath(GetVariable("installdir"));
+  if (!product.ends_with('/')) product += '/';
+  product += "LumoClient.exe";
+  if (auto plan = planStart(product, "", runEnvironment().system)) startProcess(*plan, true);
+  runWhileServing(kCancelledReport);
+  cancelled_ = true;
+  wizard_.endDialog();
+}
+
 void InstallFlow::onCloseRequest() {
+  // A close request that arrives while an ending's report is sent is the
+  // same ending.
+  if (ending_) return;
   if (!wizard_.isHidden()) {
     if (finishedPage_ && !productLaunched_) {
       // Finished: hide; the close timer ends the dialog after msg_close.
@@ -156,7 +198,8 @@ void InstallFlow::onCloseRequest() {
                                         .silentAnswer = Button::Yes,
                                         .icon = Icon::Information});
     if (answer != Button::Yes) return;
-    RunCommandLine("SendLog install|canceled||");
+    ending_ = true;
+    runWhileServing(kCancelledReport);
     cancelled_ = true;
     wizard_.endDialog();
     return;
@@ -165,8 +208,9 @@ void InstallFlow::onCloseRequest() {
   // close requests of the close timer and of the failure endings arrive
   // while the worker that sent the last message is still finishing, and
   // neither is repeated. The end of the run waits for the workers instead.
+  ending_ = true;
   wizard_.removeNotifyIcon();
-  if (finishedPage_ && !productLaunched_) RunCommandLine("SendLog install|complete||+setuprun=0");
+  if (finishedPage_ && !productLaunched_) runWhileServing("SendLog install|complete||+setuprun=0");
   wizard_.endDialog();
 }
 

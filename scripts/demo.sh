@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Sets everything up, builds the default installer and runs it silently in a
 # sandbox, then shows what it did; then uninstalls the same way.
+#   --gui   the same run with the windows on the user's display: the install
+#           wizard, then the uninstall dialog, each waiting for its user.
 set -euo pipefail
+gui=false
+if [ "${1:-}" = "--gui" ]; then gui=true; fi
+unattended=(/s)
+if $gui; then unattended=(); fi
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja >/dev/null
@@ -21,7 +27,8 @@ unset XDG_DESKTOP_DIR
 # The folders a desktop system has before anything is installed.
 mkdir -p "$LUMO_SYSROOT/opt" "$LUMO_SYSROOT/usr/bin" "$LUMO_SYSROOT/usr/share/applications" \
   "$LUMO_SYSROOT/etc/skel/Desktop" "$HOME/Desktop" "$XDG_DATA_HOME/applications"
-export QT_QPA_PLATFORM=offscreen
+# Unattended runs open no window; with --gui the windows go to the display.
+if ! $gui; then export QT_QPA_PLATFORM=offscreen; fi
 # Statistics reports go to a closed local port instead of the Internet.
 export LUMO_STATS_URL=http://127.0.0.1:9
 
@@ -36,9 +43,9 @@ show_log() {
 echo "== build/LumoInstaller carries:"
 build/lumo-pack --list build/LumoInstaller
 echo
-echo "== build/LumoInstaller /s (sandbox $sandbox)"
+echo "== build/LumoInstaller ${unattended[*]} (sandbox $sandbox)"
 status=0
-build/LumoInstaller /s || status=$?
+build/LumoInstaller "${unattended[@]}" || status=$?
 echo "exit status: $status"
 echo
 echo "== files in the sandbox"
@@ -67,9 +74,9 @@ show_log "$LUMO_SYSROOT/var/lib/LuMo/LumoClient/LumoInstaller.log"
 uninstaller="$XDG_CONFIG_HOME/Lumo/Installer/LumoInstaller"
 if [ -x "$uninstaller" ]; then
   echo
-  echo "== ${uninstaller#"$sandbox"/} -uinst /s"
+  echo "== ${uninstaller#"$sandbox"/} -uinst ${unattended[*]}"
   status=0
-  "$uninstaller" -uinst /s || status=$?
+  "$uninstaller" -uinst "${unattended[@]}" || status=$?
   echo "exit status: $status"
   echo
   echo "== what remains in the sandbox after uninstalling (logs, the machine identity, user data, the registry store)"

@@ -10,7 +10,7 @@ packages=(
   libgtest-dev googletest
   7zip
   desktop-file-utils xdg-utils fonts-wqy-microhei
-  xvfb xauth x11-utils
+  xvfb xauth x11-utils xdotool
 )
 
 missing=()

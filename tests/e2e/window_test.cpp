@@ -11,7 +11,7 @@
 namespace lumo::test {
 namespace {
 
-constexpr const char* kTitle = "Vexta影音安装程序";
+constexpr const char* kTitle = "Vexta影音1.4.136.6安装程序";  // the install wizard: name, version, "安装程序"
 constexpr const char* kBanner = "2b2d6e";
 constexpr const char* kBody = "f7f7fa";
 
@@ -33,7 +33,7 @@ x=$(sed -n 's/.*Absolute upper-left X: *//p' info); y=$(sed -n 's/.*Absolute upp
 w=$(sed -n 's/.*Width: *//p' info); h=$(sed -n 's/.*Height: *//p' info)
 echo "size=${w}x${h}"
 r=$((x + w - 1)) b=$((y + h - 1))
-"$probe" pixels $x,$y $r,$y $x,$b $r,$b $((x + 3)),$((y + 3)) $((x + 270)),$((y + 300)) |
+"$probe" pixels $x,$y $r,$y $x,$b $r,$b $((x + 3)),$((y + 3)) $((x + 500)),$((y + 300)) |
   sed -e "1s/^[^=]*/topleft/;2s/^[^=]*/topright/;3s/^[^=]*/bottomleft/;4s/^[^=]*/bottomright/;5s/^[^=]*/banner/;6s/^[^=]*/body/"
 )";
 

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "script/run_environment.h"
+#include "install_wizard_faces.h"
 #include "app/startup.h"
 #include "ui/lumo_dialog.h"
 #include "ui/message_boxes.h"
@@ -77,6 +78,9 @@ int main(int argc, char** argv) {
     dialog.show();
     ok = save(shaped(dialog), out + "/" + face.name + ".png") && ok;
   }
+  ok = saveInstallWizardFaces([&](QWidget& window, const QString& name) {
+         return save(shaped(window), out + "/" + name + ".png");
+       }) && ok;
   std::unique_ptr<QMessageBox> box(lumo::ui::makeMessageBox(
       lumo::Question{.id = "install.failed",
                      .text = "抱歉! Vexta影音安装过程中遇到问题并且无法修复，安装即将退出！\n"

@@ -1,0 +1,305 @@
+#include "ui/install_wizard.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QScreen>
+
+#include "script/run_environment.h"
+#include "platform/desktop_entry.h"
+#include "platform/resource_bundle.h"
+#include "ui/install_wizard_text.h"
+#include "ui/skin.h"
+
+namespace lumo::ui {
+namespace {
+
+constexpr const char* kFolderCaption = "软件将安装至:";
+constexpr const char* kChangeFolder = "更改";
+constexpr const char* kOffersCaption = "安装精品软件:";
+constexpr const char* kInstalled = "Vexta影音已成功安装";
+constexpr const char* kLicense = "《Vexta影音软件用户使用协议》";
+constexpr const char* kLicenseUnagreed = "《Vexta影音软件用户使用协议》!";
+constexpr const char* kContinue = "继续安装>>";
+constexpr const char* kAgreement = "已阅读并同意";
+constexpr const char* kRunAfter = "安装成功后运行 Vexta影音";
+constexpr const char* kInstalling = "正在为您安装Vexta影音，请稍候";
+constexpr const char* kFontWithCaptionImage = "微软雅黑";
+
+constexpr QSize kBigButton(200, 65);
+constexpr QPoint kBigButtonPlace((CLumoDialog::kWidth - 200) / 2, 363 - 65);
+constexpr QPoint kAgreementPlace(55, 213);
+constexpr QPoint kRunAfterPlace(55, 241);
+constexpr int kOffersTop = 270;
+constexpr int kOffersLeft = 150;
+constexpr int kOfferGap = 10;
+constexpr int kOfferCharacterWidth = 15;
+constexpr int kBoxHeight = 14;
+constexpr int kProgramIconId = 128;
+constexpr double kFolderTextLimit = 250;  // in the units of MeasureText
+
+// The labels' places: where the wizard puts them, or for 1020 and 1018 their
+// template rectangles at 96 dpi.
+constexpr QRect kFolderCaptionRect(55, 180, 91, 18);
+constexpr QRect kFolderRect(150, 180, 156, 21);
+constexpr QSize kChangeFolderSize(26, 17);
+constexpr QRect kOffersCaptionRect(55, 268, 94, 16);
+constexpr QRect kInstalledRect(183, 186, 179, 21);
+constexpr QRect kLicenseRect(152, 211, 226, 19);
+constexpr QRect kContinueRect(389, 341, 81, 17);
+
+QString text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+void loadCheckBoxImages(CPngButton& box) {
+  box.loadImage(CPngButton::Normal, skin::kBoxNormal);
+  box.loadImage(CPngButton::Hover, skin::kBoxHover);
+  box.loadImage(CPngButton::Disabled, skin::kBoxNormal);
+  box.loadImage(CPngButton::Checked, skin::kBoxChecked);
+  box.loadImage(CPngButton::CheckedHover, skin::kBoxCheckedHover);
+  box.loadImage(CPngButton::CheckedDisabled, skin::kBoxChecked);
+}
+
+CPngButton* makeCheckBox(int id, int width, const QString& caption, QPoint place, QWidget* parent) {
+  auto* box = new CPngButton(id, QSize(width, kBoxHeight), parent);
+  loadCheckBoxImages(*box);
+  box->setCaption(caption);
+  box->move(place);
+  return box;
+}
+
+CColorLabel* makeLabel(const QString& caption, const QRect& place, QWidget* parent) {
+  auto* label = new CColorLabel(parent, caption);
+  label->setGeometry(place);
+  return label;
+}
+
+// The program icon the installer carries; the application's icon without it.
+QIcon programIcon() {
+  if (auto bytes = ResourceBundle::ofThisProgram().load("ICON", kProgramIconId)) {
+    QPixmap pixmap;
+    if (pixmap.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<uint>(bytes->size()))) {
+      return QIcon(pixmap);
+    }
+  }
+  return QApplication::windowIcon();
+}
+
+}  // namespace
+
+// What the flow sees of the wizard.
+class CLumoInstallerDlg::Face final : public InstallWindow {
+ public:
+  Face(CLumoInstallerDlg& dialog, QtDialogThread& thread) : dialog_(dialog), thread_(thread) {}
+
+  void hide() override { dialog_.hide(); }
+  bool isHidden() const override { return !dialog_.isVisible(); }
+  void endDialog() override {
+    dialog_.hide();
+    thread_.quit();
+  }
+  void setProgress(int position, const std::string&) override { dialog_.showProgress(position); }
+  void showBalloon(const std::string& title, const std::string& text) override {
+    if (dialog_.flow_->balloonsEnabled()) {
+      dialog_.notifyIcon_.showBalloon(QString::fromStdString(title), QString::fromStdString(text));
+    }
+  }
+  void associationsChanged() override { refreshDesktopDatabase(runEnvironment().smPrograms); }
+  void showInstallingPage() override { dialog_.showInstallingPage(); }
+  void showFinishedPage() override { dialog_.showFinishedPage(); }
+  void removeNotifyIcon() override { dialog_.notifyIcon_.remove(); }
+
+ private:
+  CLumoInstallerDlg& dialog_;
+  QtDialogThread& thread_;
+};
+
+CLumoInstallerDlg::CLumoInstallerDlg(QtDialogThread& thread, FlowTimings timings)
+    : face_(std::make_unique<Face>(*this, thread)),
+      flow_(std::make_unique<InstallFlow>(thread, *face_, timings)),
+      icon_(programIcon()),
+      notifyIcon_(icon_) {
+  setWindowIcon(icon_);
+
+  install_ = new CPngButton(kInstallId, kBigButton, this);
+  install_->loadImage(CPngButton::Normal, skin::kInstallNormal);
+  install_->loadImage(CPngButton::Hover, skin::kInstallHover);
+  install_->loadImage(CPngButton::Disabled, skin::kInstallDisabled);
+  install_->loadImage(CPngButton::Checked, skin::kInstallChecked);
+  install_->loadImage(CPngButton::CheckedHover, skin::kInstallCheckedHover);
+  install_->loadImage(CPngButton::CheckedDisabled, skin::kInstallCheckedDisabled);
+  install_->move(kBigButtonPlace);
+  newer_ = new CPngButton(kNewerId, kBigButton, this);
+  newer_->loadImage(CPngButton::Normal, skin::kNewerNormal);
+  newer_->loadImage(CPngButton::Hover, skin::kNewerHover);
+  newer_->loadImage(CPngButton::Disabled, skin::kNewerNormal);
+  newer_->move(kBigButtonPlace);
+  newer_->hide();
+
+  agreement_ = makeCheckBox(kAgreementId, 100, text(kAgreement), kAgreementPlace, this);
+  agreement_->setCheckedFlag(true);
+  agreement_->setAlertWhenUnchecked(true);
+  runAfter_ = makeCheckBox(kRunAfterId, 180, text(kRunAfter), kRunAfterPlace, this);
+
+  folderCaption_ = makeLabel(text(kFolderCaption), kFolderCaptionRect, this);
+  folderLabel_ = makeLabel(QString(), kFolderRect, this);
+  change_ = makeLabel(text(kChangeFolder), QRect(kFolderRect.topRight() + QPoint(6, 0), kChangeFolderSize), this);
+  offersCaption_ = makeLabel(text(kOffersCaption), kOffersCaptionRect, this);
+  offersCaption_->hide();
+  installed_ = makeLabel(text(kInstalled), kInstalledRect, this);
+  installed_->hide();
+  license_ = makeLabel(text(kLicense), kLicenseRect, this);
+  continue_ = makeLabel(text(kContinue), kContinueRect, this);
+  continue_->hide();
+  for (CColorLabel* link : {change_, continue_}) {
+    link->setLink(true);
+    link->setUnderline();
+  }
+  license_->setLink(true);
+  license_->setCursor(Qt::PointingHandCursor);
+  continue_->setCursor(Qt::PointingHandCursor);
+  statusLabel().setText(text(kInstalling));
+  statusLabel().hide();
+
+  connect(install_, &QAbstractButton::clicked, this, [this] { onInstallButton(); });
+  connect(newer_, &QAbstractButton::clicked, this, [this] { flow_->openInstalledProduct(); });
+  connect(continue_, &CColorLabel::clicked, this, [this] { onContinue(); });
+  connect(agreement_, &QAbstractButton::clicked, this, [this] { onAgreement(); });
+  connect(runAfter_, &QAbstractButton::clicked, this, [this] { onRunAfter(); });
+  connect(change_, &CColorLabel::clicked, this, [this] { onChangeFolder(); });
+  connect(license_, &CColorLabel::clicked, this, [this] { flow_->openLicense(); });
+  connect(this, &CLumoDialog::closeRequested, this, [this] { flow_->onCloseRequest(); });
+}
+
+CLumoInstallerDlg::~CLumoInstallerDlg() = default;
+
+InstallWindow& CLumoInstallerDlg::face() { return *face_; }
+
+CColorLabel& CLumoInstallerDlg::label(int id) {
+  switch (id) {
+    case kChangeFolderId: return *change_;
+    case kFolderId: return *folderLabel_;
+    case kLicenseId: return *license_;
+    case kFolderCaptionId: return *folderCaption_;
+    case kOffersCaptionId: return *offersCaption_;
+    case kInstalledId: return *installed_;
+    case kContinueId: return *continue_;
+    default: return statusLabel();
+  }
+}
+
+void CLumoInstallerDlg::open() {
+  folder_ = QString::fromStdString(flow_->folder());
+  if (flow_->autorun()) runAfter_->setCheckedFlag(true);
+
+  int x = kOffersLeft;
+  for (const Offer& offer : flow_->offers()) {
+    const QString name = QString::fromStdString(offer.name);
+    const int width = (static_cast<int>(name.size()) + 1) * kOfferCharacterWidth;
+    CPngButton* box = makeCheckBox(kAgreementId + offer.number, width, name, QPoint(x, kOffersTop), this);
+    box->setCheckedFlag(true);
+    const int number = offer.number;
+    connect(box, &QAbstractButton::clicked, this, [this, number] { onOffer(number); });
+    offers_[static_cast<std::size_t>(number - 1)] = box;
+    x += width + kOfferGap;
+    // The skin draws this caption as an image for the font it was made for.
+    if (runEnvironment().interfaceFont == kFontWithCaptionImage) {
+      setRecommendedCaption(offersCaption_);
+    } else {
+      offersCaption_->show();
+    }
+  }
+
+  folderLabel_->setText(folder_);
+  showFolder();
+  setWindowTitle(QString::fromStdString(flow_->title()));
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  if (flow_->installedIsNewer()) {
+    install_->hide();
+    newer_->show();
+    continue_->show();
+  }
+  show();
+}
+
+void CLumoInstallerDlg::showFolder() {
+  if (auto row = FitFolderLabel(folder_, folderLabel_->pos())) {
+    folderLabel_->setGeometry(row->label);
+    change_->move(row->link);
+  }
+  update();
+}
+
+void CLumoInstallerDlg::onInstallButton() {
+  if (install_->checkedFlag() && install_->isEnabled()) {
+    flow_->runProduct();
+    return;
+  }
+  flow_->startInstallation(folder_.toStdString());
+}
+
+void CLumoInstallerDlg::onContinue() {
+  install_->show();
+  newer_->hide();
+  continue_->hide();
+  onInstallButton();
+}
+
+void CLumoInstallerDlg::onAgreement() {
+  const bool agreed = !agreement_->checkedFlag();
+  agreement_->setCheckedFlag(agreed);
+  install_->setEnabled(agreed);
+  if (newer_->isVisible()) continue_->setVisible(agreed);
+  license_->setText(text(agreed ? kLicense : kLicenseUnagreed));
+  license_->setActive(agreement_->checkedFlag());
+  update();
+}
+
+void CLumoInstallerDlg::onRunAfter() {
+  const bool on = !runAfter_->checkedFlag();
+  runAfter_->setCheckedFlag(on);
+  flow_->chooseAutorun(on);
+}
+
+void CLumoInstallerDlg::onOffer(int number) {
+  CPngButton* box = offerBox(number);
+  const bool on = !box->checkedFlag();
+  box->setCheckedFlag(on);
+  flow_->chooseOffer(number, on);
+}
+
+void CLumoInstallerDlg::onChangeFolder() {
+  const QString chosen = chooseInstallFolder(this);
+  if (chosen.isEmpty()) return;
+  folder_ = WithProductFolder(chosen);
+  showFolder();
+  folderLabel_->setText(ShortenForDisplay(folder_, kFolderTextLimit));
+}
+
+void CLumoInstallerDlg::showInstallingPage() {
+  install_->setCheckedFlag(true);
+  install_->setEnabled(false);
+  setProgressBarVisible(true);
+  statusLabel().show();
+  agreement_->hide();
+  runAfter_->hide();
+  setRecommendedCaption(nullptr);
+  offersCaption_->hide();
+  for (CPngButton* box : offers_) {
+    if (box) box->hide();
+  }
+  for (CColorLabel* label : {folderCaption_, folderLabel_, change_, license_}) label->hide();
+  closeButton().setEnabled(false);
+  update();
+}
+
+void CLumoInstallerDlg::showFinishedPage() {
+  statusLabel().hide();
+  installed_->show();
+  closeButton().setEnabled(true);
+  install_->setCheckedFlag(true);
+  install_->setEnabled(true);
+  update();
+}
+
+}  // namespace lumo::ui
