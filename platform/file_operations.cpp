@@ -14,6 +14,8 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace lumo {
 namespace {
 
@@ -335,6 +337,37 @@ std::string resolvedPath(const std::string& path, bool followLastLink) {
   }
   if (keptName) append(*keptName);
   return base;
+}
+
+std::optional<std::string> findIgnoringCase(const std::string& folder, const std::string& relative) {
+  std::string path = folder;
+  for (std::size_t start = 0; start <= relative.size();) {
+    std::size_t slash = relative.find('/', start);
+    if (slash == std::string::npos) slash = relative.size();
+    std::string name = relative.substr(start, slash - start);
+    start = slash + 1;
+    if (name.empty() || name == ".") continue;
+    std::string exact = path + "/" + name;
+    struct stat st;
+    if (name == ".." || ::stat(exact.c_str(), &st) == 0) {
+      path = exact;
+      continue;
+    }
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return std::nullopt;
+    std::optional<std::string> match;
+    const std::string wanted = toLowerAscii(name);
+    while (const dirent* entry = ::readdir(dir)) {
+      std::string candidate = entry->d_name;
+      if (toLowerAscii(candidate) == wanted && (!match || candidate < *match)) match = candidate;
+    }
+    ::closedir(dir);
+    if (!match) return std::nullopt;
+    path += "/" + *match;
+  }
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return path;
 }
 
 std::string lastErrorText() { return std::strerror(errno); }

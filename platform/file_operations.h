@@ -78,6 +78,13 @@ std::optional<std::string> canonicalPath(const std::string& path);
 // current folder.
 std::string resolvedPath(const std::string& path, bool followLastLink = true);
 
+// `relative` below `folder` as it is on disk. Scripts are written for a
+// file system that ignores case: a component that does not exist with its
+// exact name is matched against the listing of its folder without regard
+// to ASCII case (the lowest such name when several differ only in case).
+// Nothing when some component has no match at all.
+std::optional<std::string> findIgnoringCase(const std::string& folder, const std::string& relative);
+
 // The text of the error the last failed operation of this thread left in
 // errno ("No space left on device").
 std::string lastErrorText();
