@@ -80,7 +80,6 @@ void removeContents(int folder, dev_t device) {
   }
 }
 
-
 // The file a link at `path` names, or `path` itself.
 std::string linkTarget(const std::string& path) {
   struct stat st;
@@ -125,6 +124,14 @@ bool copyIntoPlace(int in, const struct stat& from, const std::string& target, b
   if (ok) {
     ok = replace ? ::rename(temp.c_str(), target.c_str()) == 0
                  : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
+    if (!ok && !replace && (errno == EINVAL || errno == ENOSYS)) {
+      // A file system without the no-replace flag: look first, then rename.
+      struct stat st;
+      if (::lstat(target.c_str(), &st) == 0)
+        errno = EEXIST;
+      else
+        ok = ::rename(temp.c_str(), target.c_str()) == 0;
+    }
     error = errno;
   }
   if (!ok) {
