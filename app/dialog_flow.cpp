@@ -6,6 +6,8 @@
 
 #include "app/worker_threads.h"
 #include "platform/debug_channel.h"
+#include "platform/file_operations.h"
+#include "platform/paths.h"
 #include "script/dispatcher.h"
 #include "script/expansion.h"
 #include "script/host.h"
@@ -141,6 +143,11 @@ void DialogFlow::endWithFailure() {
                       .buttons = {Button::Ok},
                       .icon = Icon::Error});
   postCloseRequest();
+}
+
+std::string earlierInstallFolder() {
+  const std::string folder = nativePath(GetVariable("installdir"));
+  return folder.starts_with("/") ? resolvedPath(folder) : folder;
 }
 
 }  // namespace lumo
