@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/run_environment.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/sysroot.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo {

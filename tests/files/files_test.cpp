@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "app/run_environment.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
 
@@ -175,7 +175,7 @@ TEST(FileCommands, RMDirRaisesOnProtectedFoldersAndTheFoldersAboveThem) {
   environment.appData = home + "/.config";
   environment.programFiles = home + "/.local/share";
   environment.kernel = home + "/.local/share/LuMo";
-  environment.install = home + "/.local/share/Vexta";
+  const std::string install = home + "/.local/share/Vexta";
   environment.tempDir = dir / "tmp/";
   environment.system = dir / "root/usr/bin";
   for (const std::string& folder : {environment.desktop, environment.curDesktop, environment.smPrograms,
@@ -184,7 +184,7 @@ TEST(FileCommands, RMDirRaisesOnProtectedFoldersAndTheFoldersAboveThem) {
   writeFile(home + "/LumoClient.exe", "planted");
   writeFile(home + "/Vexta/LumoClient.exe", "x");
   writeFile(environment.kernel + "/LumoClient/cache/c", "c");
-  writeFile(environment.install + "/LumoClient.exe", "x");
+  writeFile(install + "/LumoClient.exe", "x");
   std::filesystem::create_directory_symlink(home, dir / "homelink");
 
   const std::string refused[] = {
@@ -214,11 +214,11 @@ TEST(FileCommands, RMDirRaisesOnProtectedFoldersAndTheFoldersAboveThem) {
 
   // The product's own folders stay removable, and a link named last loses
   // only the link.
-  for (const std::string& folder : {home + "/Vexta", environment.kernel, environment.install, dir / "homelink"})
+  for (const std::string& folder : {home + "/Vexta", environment.kernel, install, dir / "homelink"})
     runCommand("RMDir", folder);
   EXPECT_FALSE(pathExists(home + "/Vexta"));
   EXPECT_FALSE(pathExists(environment.kernel));
-  EXPECT_FALSE(pathExists(environment.install));
+  EXPECT_FALSE(pathExists(install));
   EXPECT_FALSE(pathExists(dir / "homelink"));
   EXPECT_EQ(readFile(home + "/LumoClient.exe"), "planted");
 }
