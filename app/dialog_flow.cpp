@@ -8,6 +8,8 @@
 
 #include "app/worker_threads.h"
 #include "platform/debug_channel.h"
+#include "platform/file_operations.h"
+#include "platform/paths.h"
 #include "script/dispatcher.h"
 #include "script/expansion.h"
 #include "script/host.h"
@@ -156,6 +158,11 @@ void DialogFlow::runWhileServing(std::string_view line) {
   // its own; a dialog that has ended stops serving and just waits.
   thread_.serveUntil([&done] { return done->load(); }, std::chrono::hours(1));
   runner.join();
+}
+
+std::string earlierInstallFolder() {
+  const std::string folder = nativePath(GetVariable("installdir"));
+  return folder.starts_with("/") ? resolvedPath(folder) : folder;
 }
 
 }  // namespace lumo

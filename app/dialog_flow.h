@@ -22,6 +22,12 @@ namespace lumo {
 // Caption of the platform's application message box.
 inline constexpr std::string_view kApplicationTitle = "Vexta影音安装程序";
 
+// The folder of an earlier installation that the variable `installdir`
+// names, as the file system reaches it: a damaged or planted value such as
+// "<home>/Vexta/.." or a link called Vexta must be judged by the folder it
+// leads to. A relative or empty text stays as it is.
+std::string earlierInstallFolder();
+
 class DialogFlow {
  public:
   DialogFlow(DialogThread& thread, DialogWindow& window, FlowTimings timings);

@@ -62,7 +62,7 @@ void InstallFlow::initialise() {
 
   // An earlier installation's folder is kept when it exists and is a Vexta
   // folder (either separator); otherwise the default folder.
-  const std::string installed = nativePath(GetVariable("installdir"));
+  const std::string installed = earlierInstallFolder();
   RunEnvironment& env = runEnvironment();
   folder_ = pathFileExists(installed) && installed.find("/Vexta") != std::string::npos ? installed
                                                                                        : env.programFiles + "/Vexta";
@@ -88,7 +88,7 @@ void InstallFlow::startInstallation(const std::string& folder) {
   installing_ = true;
   folder_ = folder;
   setInstallFolder(folder);
-  if (equalsIgnoreCase(folder, nativePath(GetVariable("installdir")))) SetVariable("replacesetup", "1");
+  if (equalsIgnoreCase(folder, earlierInstallFolder())) SetVariable("replacesetup", "1");
   wizard_.showInstallingPage();
   startSection(kExecInstall, std::move(install_));
 }

@@ -1,7 +1,6 @@
 #include "app/uninstall_flow.h"
 
 #include "platform/file_operations.h"
-#include "platform/paths.h"
 #include "script/dispatcher.h"
 #include "script/expansion.h"
 #include "script/host.h"
@@ -28,7 +27,7 @@ void UninstallFlow::initialise() {
   waitForSection(initWorker, timings_.uninstallInitWait);
 
   RunEnvironment& env = runEnvironment();
-  const std::string folder = nativePath(GetVariable("installdir"));
+  const std::string folder = earlierInstallFolder();
   setInstallFolder(folder);
   installed_ = pathFileExists(folder) && pathFileExists(folder + "/LumoClient.exe");
   if (!installed_) {

@@ -1,6 +1,7 @@
 // File-system commands: Delete, RMDir, MakeSurePath, Move, Copy, Exists,
-// ClearTmp. A malformed line and a missing source of Move or Copy throw;
-// every other failure of a file operation is silent and the script goes on.
+// ClearTmp. A malformed line, a Move or Copy that cannot complete and an
+// RMDir of a protected folder throw; every other failure of a file
+// operation is silent and the script goes on.
 // Paths are used as they arrive (not trimmed, relative to the current
 // folder), with "\" read as "/".
 #include <string>
@@ -9,41 +10,52 @@
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
+#include "platform/sysroot.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo {
 namespace {
 
-// The folder with "." and ".." resolved by the text alone, the way the path
-// is meant as written; empty for anything that is not absolute.
-std::string absoluteFolder(const std::string& text) {
-  if (text.empty() || text[0] != '/') return {};
-  std::vector<std::string> parts;
-  std::size_t start = 1;
-  while (start <= text.size()) {
-    std::size_t slash = text.find('/', start);
-    if (slash == std::string::npos) slash = text.size();
-    std::string part = text.substr(start, slash - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = slash + 1;
+constexpr char kProtectedFolderError[] = "[RMDir] Protected folder not removed: ";
+
+// Folders of the run that hold more than the product: the root, the user's
+// home, the desktops, the menus, the application data, the programs folder,
+// the temporary folder and the system folder. Removing one of them, or a
+// folder above one, would take the user's own things with it. The product's
+// own folders ($KERNEL, $INSTALL) are not among them.
+std::vector<std::string> protectedFolders() {
+  const RunEnvironment& environment = runEnvironment();
+  std::vector<std::string> folders;
+  for (const std::string& folder :
+       {std::string("/"), machinePath("/"), homeFolder(), environment.desktop, environment.curDesktop,
+        environment.smPrograms, environment.appData, environment.programFiles, environment.tempDir,
+        environment.system}) {
+    if (!folder.empty()) folders.push_back(resolvedPath(folder));
   }
-  std::string folder;
-  for (const std::string& part : parts) folder += "/" + part;
-  return folder;
+  return folders;
+}
+
+bool isProtectedFolder(const std::string& folder) {
+  const std::string below = folder == "/" ? folder : folder + "/";
+  for (const std::string& kept : protectedFolders()) {
+    if (kept == folder || kept.starts_with(below)) return true;
+  }
+  return false;
 }
 
 void Delete(const std::string& arguments) { deleteFile(nativePath(arguments)); }
 
-// The guard keeps the walk away from the root, from empty text and from
-// relative paths (which would depend on whatever the current folder is).
+// Empty text and relative paths (which would depend on whatever the current
+// folder is) are passed over. The guard compares the folder the walk would
+// really remove: "<home>/Vexta/.." is the home folder. A link named last is
+// only unlinked, so it is judged as itself and not by what it points to.
 void RMDir(const std::string& arguments) {
   debugOutput(arguments);
-  std::string folder = absoluteFolder(nativePath(arguments));
-  if (folder.empty()) return;
+  std::string text = nativePath(arguments);
+  if (text.empty() || text[0] != '/') return;
+  std::string folder = resolvedPath(text, false);
+  if (isProtectedFolder(folder)) throw ScriptError(kProtectedFolderError + arguments);
   removeTree(folder);
 }
 
@@ -55,24 +67,27 @@ void MakeSurePath(const std::string& arguments) {
 
 // There is no "move at the next start" on Linux: a busy file can be renamed
 // or replaced at once, so what still fails here (a read-only target, a
-// missing folder, no permission) would fail again at the next start. The
-// failure is traced and the script goes on.
+// missing folder, a full disk) would fail again at the next start. A move
+// that cannot complete raises its error; the target and the source are then
+// as they were.
 void Move(const std::string& arguments) {
   std::vector<std::string> fields = splitFields("Move", arguments, 2);
   std::string source = nativePath(fields[0]);
   std::string target = nativePath(fields[1]);
   if (!pathFileExists(source)) throw ScriptError("[Move] Source file or path not found: " + fields[0]);
-  // Deleting the target first would delete a source moved onto itself.
   if (isSameFile(source, target)) return;
-  deleteFile(target);
-  if (!moveFileNoReplace(source, target)) debugOutput("[Move] Can not move " + source + " to " + target);
+  if (!moveFile(source, target))
+    throw ScriptError("[Move] Can not move " + fields[0] + " to " + fields[1] + ": " + lastErrorText());
 }
 
+// A copy that cannot complete raises its error, so that a cut uninstaller
+// or an empty working script is never taken for a copy that worked.
 void Copy(const std::string& arguments) {
   std::vector<std::string> fields = splitFields("Copy", arguments, 2);
   std::string source = nativePath(fields[0]);
-  if (!copyFile(source, nativePath(fields[1])) && !pathFileExists(source))
-    throw ScriptError("[Copy] Source file or path not found: " + fields[0]);
+  if (copyFile(source, nativePath(fields[1]))) return;
+  if (!pathFileExists(source)) throw ScriptError("[Copy] Source file or path not found: " + fields[0]);
+  throw ScriptError("[Copy] Can not copy " + fields[0] + " to " + fields[1] + ": " + lastErrorText());
 }
 
 void Exists(const std::string& arguments) {

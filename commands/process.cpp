@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "script/run_environment.h"
+#include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo {
@@ -123,8 +124,11 @@ void WaitProcess(const std::string& arguments) {
 void CheckUse(const std::string& module) {
   const RunEnvironment& environment = runEnvironment();
   const std::string install = installFolder();
-  const std::string path = install + "/" + nativePath(module);
-  if (!fileExists(path)) return;
+  // Scripts are written for a file system that ignores case: "HOLDER.EXE"
+  // names the installed "holder.exe".
+  const std::optional<std::string> found = findIgnoringCase(install, nativePath(module));
+  if (!found) return;
+  const std::string& path = *found;
 
   std::vector<std::string> names;
   for (const RunningProcess& process : findProcessesUsingFile(path)) {

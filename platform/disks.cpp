@@ -116,6 +116,13 @@ std::optional<std::string> roomiestLocalDisk(const std::vector<MountEntry>& moun
       bestFree = *free;
     }
   }
+  // Windows always has its system drive. A chroot's table names only the
+  // host's mounts, and a container's root is an overlay: the root file
+  // system is still a disk the machine writes to.
+  if (!best) {
+    std::optional<std::uint64_t> free = probe.freeBytes("/");
+    if (free && *free > 0) best = "/";
+  }
   return best;
 }
 

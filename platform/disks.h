@@ -43,7 +43,10 @@ bool isLocalDisk(const MountEntry& mount, const DiskProbe& probe);
 
 // The mount point of the local disk with the most free bytes; on equal
 // space the one mounted first wins. A disk without free bytes is never
-// chosen. Nothing when there is no local disk with free space.
+// chosen. When no mount of the table qualifies (a chroot whose table names
+// only the host's mounts, a container whose root is an overlay), the root
+// file system "/" stands in as the system drive if it has free bytes.
+// Nothing when not even the root has free space.
 std::optional<std::string> roomiestLocalDisk(const std::vector<MountEntry>& mounts, const DiskProbe& probe);
 
 // The same for the mounts of this process (/proc/self/mounts).

@@ -10,8 +10,11 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <vector>
+
+#include "platform/text.h"
 
 namespace lumo {
 namespace {
@@ -77,6 +80,93 @@ void removeContents(int folder, dev_t device) {
   }
 }
 
+// The file a link at `path` names, or `path` itself.
+std::string linkTarget(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      std::string resolved(real);
+      std::free(real);
+      return resolved;
+    }
+  }
+  return path;
+}
+
+// The folder part of `path` ("." for a bare name), for flushing a rename.
+void flushFolderOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// Copies the open regular file `in` to a temporary file beside `target`,
+// flushes it and renames it to `target` (over an existing file when
+// `replace`). Whatever fails, `target` is untouched and no temporary file
+// stays; errno tells why.
+bool copyIntoPlace(int in, const struct stat& from, const std::string& target, bool replace) {
+  std::string temp = target + ".XXXXXX";
+  int out = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (out < 0) return false;
+  struct stat old;
+  if (replace && ::stat(target.c_str(), &old) == 0 && ::fchown(out, old.st_uid, old.st_gid) != 0) {
+    // Only root may give a file away; otherwise the new file is simply ours.
+  }
+  bool ok = copyBytes(in, out) && ::fchmod(out, from.st_mode & 0777) == 0 && ::fsync(out) == 0;
+  int error = errno;
+  if (::close(out) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok) {
+    ok = replace ? ::rename(temp.c_str(), target.c_str()) == 0
+                 : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
+    if (!ok && !replace && (errno == EINVAL || errno == ENOSYS)) {
+      // A file system without the no-replace flag: look first, then rename.
+      struct stat st;
+      if (::lstat(target.c_str(), &st) == 0)
+        errno = EEXIST;
+      else
+        ok = ::rename(temp.c_str(), target.c_str()) == 0;
+    }
+    error = errno;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    errno = error;
+    return false;
+  }
+  flushFolderOf(target);
+  return true;
+}
+
+// The move of a regular file to another file system: a whole, flushed copy
+// first, and only then the source goes.
+bool moveAcross(const std::string& source, const std::string& target, bool replace) {
+  struct stat st;
+  if (::lstat(source.c_str(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EXDEV;
+    return false;
+  }
+  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  bool copied = copyIntoPlace(in, st, target, replace);
+  int error = errno;
+  ::close(in);
+  if (!copied) {
+    errno = error;
+    return false;
+  }
+  // Like a move across volumes elsewhere: a source that cannot be deleted
+  // stays, and the move still counts as done.
+  ::unlink(source.c_str());
+  return true;
+}
+
 }  // namespace
 
 bool isReadOnlyFile(const std::string& path) {
@@ -127,54 +217,57 @@ bool moveFileNoReplace(const std::string& source, const std::string& target) {
   if (errno == EINVAL || errno == ENOSYS) {
     // A file system without the no-replace flag: look first, then rename.
     struct stat st;
-    if (::lstat(target.c_str(), &st) == 0) return false;
+    if (::lstat(target.c_str(), &st) == 0) {
+      errno = EEXIST;
+      return false;
+    }
     if (::rename(source.c_str(), target.c_str()) == 0) return true;
   }
   if (errno != EXDEV) return false;
+  return moveAcross(source, target, false);
+}
 
-  struct stat st;
-  if (::lstat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
-  if (out < 0) {
-    ::close(in);
+bool moveFile(const std::string& source, const std::string& target) {
+  struct stat from;
+  if (::lstat(source.c_str(), &from) != 0) return false;
+  if (isReadOnlyFile(target)) {
+    errno = EACCES;
     return false;
   }
-  bool copied = copyBytes(in, out) && ::fchmod(out, st.st_mode & 0777) == 0;
-  ::close(in);
-  if (::close(out) != 0) copied = false;
-  if (!copied) {
-    ::unlink(target.c_str());
-    return false;
+  if (S_ISDIR(from.st_mode)) {
+    // rename() would put a folder over an empty folder; a folder move never
+    // replaces anything but a file.
+    struct stat to;
+    if (::lstat(target.c_str(), &to) == 0 && !S_ISDIR(to.st_mode) && ::unlink(target.c_str()) != 0) return false;
+    return moveFileNoReplace(source, target);
   }
-  // Like a move across volumes elsewhere: a source that cannot be deleted
-  // stays, and the move still counts as done.
-  ::unlink(source.c_str());
-  return true;
+  if (::rename(source.c_str(), target.c_str()) == 0) return true;
+  if (errno != EXDEV) return false;
+  return moveAcross(source, target, true);
 }
 
 bool copyFile(const std::string& source, const std::string& target) {
   int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
+  std::string destination = linkTarget(target);
   struct stat from;
   struct stat to;
-  bool targetExists = ::stat(target.c_str(), &to) == 0;
-  // Copying a file onto itself would truncate it before reading a byte.
-  if (::fstat(in, &from) != 0 || !S_ISREG(from.st_mode) || (targetExists && hasNoWriteBit(to)) ||
-      (targetExists && to.st_dev == from.st_dev && to.st_ino == from.st_ino)) {
-    ::close(in);
-    return false;
+  bool targetExists = ::stat(destination.c_str(), &to) == 0;
+  bool ok = false;
+  if (::fstat(in, &from) != 0) {
+  } else if (!S_ISREG(from.st_mode)) {
+    errno = EISDIR;
+  } else if (targetExists && to.st_dev == from.st_dev && to.st_ino == from.st_ino) {
+    ok = true;  // already there, byte for byte
+  } else if (targetExists && hasNoWriteBit(to)) {
+    errno = EACCES;
+  } else {
+    ok = copyIntoPlace(in, from, destination, true);
   }
-  int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, from.st_mode & 0777);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
-  bool copied = copyBytes(in, out) && ::fchmod(out, from.st_mode & 0777) == 0;
+  int error = errno;
   ::close(in);
-  if (::close(out) != 0) copied = false;
-  return copied;
+  errno = error;
+  return ok;
 }
 
 bool isSameFile(const std::string& a, const std::string& b) {
@@ -200,6 +293,91 @@ std::optional<std::string> canonicalPath(const std::string& path) {
   std::free(resolved);
   return result;
 }
+
+std::string resolvedPath(const std::string& path, bool followLastLink) {
+  bool absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string> parts;
+  std::string last;
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    std::string part = path.substr(start, slash - start);
+    if (!part.empty()) last = part;
+    if (!part.empty() && part != ".") parts.push_back(part);
+    start = slash + 1;
+  }
+  // A link that is the last component stays itself: its folder is resolved
+  // and its name kept. "link/." and "link/.." lead through it.
+  std::optional<std::string> keptName;
+  if (!followLastLink && !parts.empty() && last != "." && last != "..") {
+    keptName = parts.back();
+    parts.pop_back();
+  }
+  // The longest leading part that exists is left to the kernel, which knows
+  // what ".." after a link means; the rest is resolved by its text.
+  std::string base;
+  std::size_t known = parts.size() + 1;
+  while (known-- > 0) {
+    std::string prefix = absolute ? "" : ".";
+    for (std::size_t i = 0; i < known; ++i) prefix.append("/").append(parts[i]);
+    if (prefix.empty()) prefix = "/";
+    if (std::optional<std::string> real = canonicalPath(prefix)) {
+      base = *real;
+      break;
+    }
+  }
+  if (known == static_cast<std::size_t>(-1)) {
+    base = "/";
+    known = 0;
+  }
+  auto append = [&base](const std::string& name) {
+    if (base != "/") base.push_back('/');
+    base.append(name);
+  };
+  for (std::size_t i = known; i < parts.size(); ++i) {
+    if (parts[i] == "..") {
+      std::size_t slash = base.rfind('/');
+      base.resize(slash == 0 ? 1 : slash);
+    } else {
+      append(parts[i]);
+    }
+  }
+  if (keptName) append(*keptName);
+  return base;
+}
+
+std::optional<std::string> findIgnoringCase(const std::string& folder, const std::string& relative) {
+  std::string path = folder;
+  for (std::size_t start = 0; start <= relative.size();) {
+    std::size_t slash = relative.find('/', start);
+    if (slash == std::string::npos) slash = relative.size();
+    std::string name = relative.substr(start, slash - start);
+    start = slash + 1;
+    if (name.empty() || name == ".") continue;
+    std::string exact = path + "/" + name;
+    struct stat st;
+    if (name == ".." || ::stat(exact.c_str(), &st) == 0) {
+      path = exact;
+      continue;
+    }
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return std::nullopt;
+    std::optional<std::string> match;
+    const std::string wanted = toLowerAscii(name);
+    while (const dirent* entry = ::readdir(dir)) {
+      std::string candidate = entry->d_name;
+      if (toLowerAscii(candidate) == wanted && (!match || candidate < *match)) match = candidate;
+    }
+    ::closedir(dir);
+    if (!match) return std::nullopt;
+    path += "/" + *match;
+  }
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return path;
+}
+
+std::string lastErrorText() { return std::strerror(errno); }
 
 ScopedCurrentFolder::ScopedCurrentFolder(const std::string& folder) {
   previous_ = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);

@@ -39,13 +39,26 @@ bool makeSurePathExists(const std::string& path);
 void removeTree(const std::string& folder);
 
 // Renames `source` to `target`, which must not exist; across file systems a
-// file is copied and the source deleted. Folders move only within one file
-// system.
+// file is copied whole (see moveFile) and only then is the source deleted.
+// Folders move only within one file system.
 bool moveFileNoReplace(const std::string& source, const std::string& target);
 
-// Copies the bytes and the permission bits of the regular file `source` over
-// `target` (created or replaced in place). Fails when `target` is read-only,
-// a folder, or a running program.
+// Moves `source` to `target`, replacing a file there in one step. Across
+// file systems the file is copied into place as copyFile does and the
+// source is deleted only once the copy is whole and flushed; a source that
+// cannot be deleted then stays and the move still counts as done. Folders
+// move only within one file system and never onto something that exists.
+// A read-only target is refused. False (errno set) when `target` was not
+// replaced; the source and the old target are then as they were.
+bool moveFile(const std::string& source, const std::string& target);
+
+// Copies the bytes and the permission bits of the regular file `source` to
+// `target` without ever leaving a cut file there: the bytes go to a
+// temporary file beside `target`, are flushed and renamed over it, so
+// `target` holds the old file or the whole new one. A link at `target` is
+// followed (the file it names is replaced). Fails when `target` is
+// read-only or a folder, or the copy does not fit (errno set, nothing
+// changed); a copy onto the file itself succeeds without a write.
 bool copyFile(const std::string& source, const std::string& target);
 
 // True when both names lead to one and the same file (not merely to two
@@ -57,6 +70,24 @@ mode_t currentUmask();
 
 // The canonical path (links resolved), or nothing when it cannot be resolved.
 std::optional<std::string> canonicalPath(const std::string& path);
+
+// The path the kernel reaches through `path`: repeated "/", "." and ".."
+// resolved and every symbolic link on the way followed, the last component
+// included unless `followLastLink` is false. The part that does not exist
+// (yet) is resolved by its text alone. A relative path is taken from the
+// current folder.
+std::string resolvedPath(const std::string& path, bool followLastLink = true);
+
+// `relative` below `folder` as it is on disk. Scripts are written for a
+// file system that ignores case: a component that does not exist with its
+// exact name is matched against the listing of its folder without regard
+// to ASCII case (the lowest such name when several differ only in case).
+// Nothing when some component has no match at all.
+std::optional<std::string> findIgnoringCase(const std::string& folder, const std::string& relative);
+
+// The text of the error the last failed operation of this thread left in
+// errno ("No space left on device").
+std::string lastErrorText();
 
 // Makes `folder` the process's current folder for the object's lifetime and
 // restores the previous one afterwards (even when that one has been renamed).

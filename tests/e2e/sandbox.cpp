@@ -101,9 +101,11 @@ bool containsProductWord(const std::string& text) {
 }
 
 // Files that may stay after any run: logs, the machine identity, the
-// registry store's own files, the desktop's cache of the applications folder.
+// registry store's own files, the desktop's cache of the applications folder,
+// the machine-wide instance lock.
 bool allowedAlways(const std::string& entry) {
   if (entry.ends_with("LumoInstaller.log")) return true;
+  if (entry == "F sys/run/Mutex_LumoInstaller.lock") return true;
   if (entry == "F sys/usr/share/applications/mimeinfo.cache") return true;
   if (entry == "F sys/var/lib/LuMo/LumoClient/InstallConfig.ini") return true;
   if (entry.starts_with("F home/.config/lumo/registry/") || entry.starts_with("F sys/var/lib/lumo/registry/"))
@@ -119,7 +121,7 @@ bool standardFolder(const std::string& entry) {
       "D home/.config/",          "D home/.config/autostart/",  "D home/.local/",      "D home/.local/share/",
       "D home/.local/share/applications/", "D home/Desktop/",   "D sys/usr/",          "D sys/usr/share/",
       "D sys/usr/share/applications/",     "D sys/opt/",         "D sys/var/",          "D sys/var/lib/",
-      "D sys/etc/",               "D sys/etc/skel/",             "D sys/etc/skel/Desktop/",
+      "D sys/etc/",               "D sys/etc/skel/",             "D sys/etc/skel/Desktop/", "D sys/run/",
       // the product family's folders, shared with its other programs
       "D home/.config/Lumo/",     "D sys/var/lib/LuMo/"};
   return folders.count(entry) > 0;

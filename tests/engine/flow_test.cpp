@@ -203,11 +203,16 @@ TEST(InstallFlow, AnEarlierVextaFolderIsKeptWhenItExists) {
   TempDir dir;
   std::filesystem::create_directories(dir / "Apps/Vexta");
   std::filesystem::create_directories(dir / "Apps/Other");
+  std::filesystem::create_directory_symlink(dir / "Apps/Other", dir / "VextaLink");
   const struct {
     std::string installdir, folder, replace;
   } cases[] = {
       {dir / "Apps/Vexta", dir / "Apps/Vexta", "1"},
       {replaceAll(dir / "Apps/Vexta", "/", "\\"), dir / "Apps/Vexta", "1"},  // either separator
+      {dir / "Apps//./Vexta/", dir / "Apps/Vexta", "1"},
+      // The rule judges the folder the text leads to, not the text.
+      {dir / "Apps/Vexta/..", dir / "programs/Vexta", "0"},
+      {dir / "VextaLink", dir / "programs/Vexta", "0"},
       {dir / "Apps/Other", dir / "programs/Vexta", "0"},
       {dir / "Gone/Vexta", dir / "programs/Vexta", "0"},
       {"", dir / "programs/Vexta", "0"},
@@ -370,6 +375,23 @@ TEST(UninstallFlow, WithoutAnInstallationNothingIsRemoved) {
     EXPECT_EQ(outcome.lines, std::vector<std::string>{"uinit"});
     EXPECT_EQ(outcome.questions, std::vector<std::string>{"uninstall.not-installed: 您未安装或已经卸载了Vexta影音！"});
     EXPECT_EQ(bannersIn(outcome.log), std::vector<std::string>{"ExecUnInstallInit"});
+  }
+}
+
+// An installdir that leads to the user's home, which holds a LumoClient.exe:
+// RMDir refuses, the uninstallation runs on to its end, and the home stays.
+TEST(UninstallFlow, AFolderThatLeadsToTheHomeIsNeverRemoved) {
+  TempDir dir;
+  test::ScopedEnv home("HOME", dir / "home");
+  test::writeFile(dir / "home/LumoClient.exe", "");
+  test::writeFile(dir / "home/Vexta/LumoClient.exe", "");
+  for (const std::string& installdir : {dir / "home", dir / "home/Vexta/..", dir / "home//Vexta/./../"}) {
+    std::string script = std::string(kFlowVars) + "installdir=" + installdir +
+                         "\n[uninstall]\n#Record remove $INSTALL\n#RMDir $INSTALL\n#Notify 卸载完成|100\n";
+    Outcome outcome = runDialog(dir, false, script);
+    EXPECT_EQ(outcome.status, kExitOk);
+    EXPECT_EQ(outcome.lines, std::vector<std::string>{"remove " + dir / "home"}) << installdir;
+    EXPECT_TRUE(test::pathExists(dir / "home/Vexta/LumoClient.exe"));
   }
 }
 

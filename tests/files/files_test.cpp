@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
 
@@ -24,6 +28,43 @@ std::string withBackslashes(std::string path) {
   for (char& c : path)
     if (c == '/') c = '\\';
   return path;
+}
+
+// A small file system seen by this test process alone (a private mount
+// namespace), so that a full disk can be had without filling a real one.
+// Needs root and a system that lets it mount; mounted() says whether it did.
+class SmallFileSystem {
+ public:
+  SmallFileSystem(const std::string& folder, const std::string& size) : folder_(folder) {
+    std::filesystem::create_directories(folder);
+    mounted_ = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+               ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+               ::mount("lumo-test", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
+
+// Keeps the run environment of the process as it was before the test.
+class SavedRunEnvironment {
+ public:
+  SavedRunEnvironment() : saved_(runEnvironment()) {}
+  ~SavedRunEnvironment() { runEnvironment() = saved_; }
+
+ private:
+  RunEnvironment saved_;
+};
+
+std::set<std::string> namesIn(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+  return names;
 }
 
 TEST(FileCommands, MalformedLinesThrowTheirTexts) {
@@ -119,6 +160,69 @@ TEST(FileCommands, RMDirRefusesEmptyAndRelativeFoldersAndIgnoresMissingOnes) {
   EXPECT_TRUE(pathExists(dir.path()));
 }
 
+// An uninstall folder read from a damaged or planted registry value must not
+// take the user's own folders with it, however the path is spelled.
+TEST(FileCommands, RMDirRaisesOnProtectedFoldersAndTheFoldersAboveThem) {
+  TempDir dir;
+  const std::string home = dir / "home";
+  test::ScopedEnv homeVariable("HOME", home);
+  test::ScopedEnv sysroot("LUMO_SYSROOT", dir / "root");
+  SavedRunEnvironment saved;
+  RunEnvironment& environment = runEnvironment();
+  environment.desktop = dir / "root/etc/skel/Desktop";
+  environment.curDesktop = home + "/Desktop";
+  environment.smPrograms = home + "/.local/share/applications";
+  environment.appData = home + "/.config";
+  environment.programFiles = home + "/.local/share";
+  environment.kernel = home + "/.local/share/LuMo";
+  const std::string install = home + "/.local/share/Vexta";
+  environment.tempDir = dir / "tmp/";
+  environment.system = dir / "root/usr/bin";
+  for (const std::string& folder : {environment.desktop, environment.curDesktop, environment.smPrograms,
+                                    environment.appData, environment.tempDir, environment.system})
+    writeFile(folder + "/keep", "k");
+  writeFile(home + "/LumoClient.exe", "planted");
+  writeFile(home + "/Vexta/LumoClient.exe", "x");
+  writeFile(environment.kernel + "/LumoClient/cache/c", "c");
+  writeFile(install + "/LumoClient.exe", "x");
+  std::filesystem::create_directory_symlink(home, dir / "homelink");
+
+  const std::string refused[] = {
+      home,
+      home + "/Vexta/..",
+      withBackslashes(home) + "\\\\Vexta\\.\\..\\",
+      home + "//",
+      dir / "homelink/.",
+      dir / "homelink/Vexta/..",
+      dir / "missing/../home",
+      "/",
+      dir.path(),
+      dir / "root",
+      home + "/.local",
+      environment.curDesktop,
+      environment.tempDir,
+      environment.system + "/.",
+      environment.appData,
+      environment.smPrograms,
+      environment.programFiles,
+  };
+  for (const std::string& folder : refused)
+    EXPECT_EQ(commandError("RMDir", folder), "[RMDir] Protected folder not removed: " + folder);
+  EXPECT_EQ(readFile(home + "/LumoClient.exe"), "planted");
+  EXPECT_TRUE(pathExists(home + "/Vexta/LumoClient.exe"));
+  EXPECT_TRUE(pathExists(environment.tempDir + "keep"));
+
+  // The product's own folders stay removable, and a link named last loses
+  // only the link.
+  for (const std::string& folder : {home + "/Vexta", environment.kernel, install, dir / "homelink"})
+    runCommand("RMDir", folder);
+  EXPECT_FALSE(pathExists(home + "/Vexta"));
+  EXPECT_FALSE(pathExists(environment.kernel));
+  EXPECT_FALSE(pathExists(install));
+  EXPECT_FALSE(pathExists(dir / "homelink"));
+  EXPECT_EQ(readFile(home + "/LumoClient.exe"), "planted");
+}
+
 TEST(FileCommands, MakeSurePathCreatesTheLastComponentWithOrWithoutTrailingSeparator) {
   TempDir dir;
   for (std::string ending : {"", "\\", "/"}) {
@@ -147,18 +251,21 @@ TEST(FileCommands, MoveReplacesTheTargetKeepsAFileMovedOntoItselfAndMovesFolders
   EXPECT_EQ(readFile(dir / "moved/inner.txt"), "i");
 }
 
-TEST(FileCommands, MoveThatCannotMoveLeavesBothFilesAndGoesOn) {
+TEST(FileCommands, MoveThatCannotMoveLeavesBothFilesAndRaises) {
   TempDir dir;
   writeFile(dir / "source.txt", "source");
   writeFile(dir / "locked.txt", "locked");
   makeReadOnly(dir / "locked.txt");
-  runCommand("Move", dir / "source.txt|" + dir / "locked.txt");
-  runCommand("Move", dir / "source.txt|" + dir / "missing/folder/x.txt");
+  EXPECT_EQ(commandError("Move", dir / "source.txt|" + dir / "locked.txt"),
+            "[Move] Can not move " + dir / "source.txt" + " to " + dir / "locked.txt" + ": Permission denied");
+  EXPECT_EQ(commandError("Move", dir / "source.txt|" + dir / "missing/folder/x.txt"),
+            "[Move] Can not move " + dir / "source.txt" + " to " + dir / "missing/folder/x.txt" +
+                ": No such file or directory");
   EXPECT_EQ(readFile(dir / "source.txt"), "source");
   EXPECT_EQ(readFile(dir / "locked.txt"), "locked");
 }
 
-TEST(FileCommands, CopyCopiesBytesAndPermissionsAndFailsQuietlyOtherwise) {
+TEST(FileCommands, CopyCopiesBytesAndPermissionsAndRaisesWhenItCannot) {
   TempDir dir;
   writeFile(dir / "Lumo@$#.exe", std::string(200000, 'z'));
   ::chmod((dir / "Lumo@$#.exe").c_str(), 0755);
@@ -170,12 +277,43 @@ TEST(FileCommands, CopyCopiesBytesAndPermissionsAndFailsQuietlyOtherwise) {
 
   writeFile(dir / "locked.txt", "locked");
   makeReadOnly(dir / "locked.txt");
-  runCommand("Copy", dir / "copy.exe|" + dir / "locked.txt");
-  runCommand("Copy", dir / "copy.exe|" + dir / "no/folder/x.exe");
+  EXPECT_EQ(commandError("Copy", dir / "copy.exe|" + dir / "locked.txt"),
+            "[Copy] Can not copy " + dir / "copy.exe" + " to " + dir / "locked.txt" + ": Permission denied");
+  EXPECT_NE(commandError("Copy", dir / "copy.exe|" + dir / "no/folder/x.exe"), "(no error)");
+  // The running installer copied onto itself: the bytes are already there.
   runCommand("Copy", dir / "copy.exe|" + dir / "copy.exe");
   EXPECT_EQ(readFile(dir / "locked.txt"), "locked");
   EXPECT_FALSE(pathExists(dir / "no"));
   EXPECT_EQ(readFile(dir / "copy.exe"), std::string(200000, 'z'));
+}
+
+// A full disk: the uninstaller copied into a per-user folder, the data file
+// moved to another file system.
+TEST(FileCommands, CopyAndMoveThatDoNotFitRaiseAndLeaveTheTargetAsItWas) {
+  TempDir dir;
+  SmallFileSystem full(dir / "full", "64k");
+  if (!full.mounted()) GTEST_SKIP() << "this process cannot mount a small file system";
+  writeFile(dir / "LumoInstaller", std::string(1 << 20, 'u'));
+  writeFile(dir / "LumoCore.dat", std::string(1 << 20, 'c'));
+  writeFile(dir / "full/install.ini", "old script");
+  writeFile(dir / "full/LumoCore.dat", "old core");
+
+  EXPECT_EQ(commandError("Copy", dir / "LumoInstaller|" + dir / "full/install.ini"),
+            "[Copy] Can not copy " + dir / "LumoInstaller" + " to " + dir / "full/install.ini" +
+                ": No space left on device");
+  EXPECT_EQ(commandError("Move", dir / "LumoCore.dat|" + dir / "full/LumoCore.dat"),
+            "[Move] Can not move " + dir / "LumoCore.dat" + " to " + dir / "full/LumoCore.dat" +
+                ": No space left on device");
+  EXPECT_EQ(readFile(dir / "full/install.ini"), "old script");
+  EXPECT_EQ(readFile(dir / "full/LumoCore.dat"), "old core");
+  EXPECT_EQ(readFile(dir / "LumoCore.dat"), std::string(1 << 20, 'c'));
+  EXPECT_EQ(namesIn(dir / "full"), (std::set<std::string>{"install.ini", "LumoCore.dat"}));
+
+  // What fits moves across, and only then does the source go.
+  writeFile(dir / "LumoKernel.dat", "kernel");
+  runCommand("Move", dir / "LumoKernel.dat|" + dir / "full/LumoCore.dat");
+  EXPECT_EQ(readFile(dir / "full/LumoCore.dat"), "kernel");
+  EXPECT_FALSE(pathExists(dir / "LumoKernel.dat"));
 }
 
 TEST(FileCommands, ExistsStoresOneOrZeroAndKeepsThePathAsWritten) {

@@ -287,6 +287,30 @@ TEST(StartupRun, ASecondInstanceEndsAtOnce) {
   EXPECT_TRUE(pathExists(sandbox.path("dist/LumoInstaller.log")));
 }
 
+// Two root installers from two sessions, each with a runtime folder of its
+// own: the second still ends at once.
+TEST(StartupRun, ASecondMachineWideRunFromAnotherSessionEndsAtOnce) {
+  if (::geteuid() != 0) GTEST_SKIP() << "machine-wide runs are root's";
+  Sandbox sandbox;
+  std::string program = sandbox.place(buildPath("LumoInstaller"), "dist");
+  writeFile(sandbox.path("dist/install.ini"), gbkCrlf(kQuickScript));
+  std::string lockPath;
+  {
+    ScopedEnv root("LUMO_SYSROOT", sandbox.path("root"));
+    lockPath = machineInstanceLockPath(kInstanceLockName);
+  }
+  EXPECT_EQ(lockPath, sandbox.path("root/run/Mutex_LumoInstaller.lock"));
+  fs::create_directories(sandbox.path("root/run"));
+  int fd = ::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  auto result = sandbox.run(program, {"/s"});
+  ::close(fd);
+  EXPECT_EQ(result.exitCode, kExitOk);
+  EXPECT_NE(result.err.find("已经存在一个安装实例，请稍后再执行操作！"), std::string::npos) << result.err;
+  EXPECT_FALSE(pathExists(sandbox.path("dist/LumoInstaller.log")));
+}
+
 TEST(StartupRun, NoScriptAnywhereIsReportedOnStderr) {
   Sandbox sandbox;
   std::string bare = sandbox.place(buildPath("lumo-installer-program"), "bare");

@@ -325,6 +325,21 @@ TEST_F(CheckUse, FindsProgramsRunningFromTheInstallFolder) {
   EXPECT_EQ(waitForProcess(holderNumber_, 0), WaitResult::TimedOut) << "only the user of the module ends";
 }
 
+// Scripts are written for a file system that ignores case; a file that
+// exists with the exact name is still the one meant.
+TEST_F(CheckUse, FindsTheModuleWhateverTheCaseOfItsName) {
+  host_.answers["checkuse.in-use"] = Button::TryAgain;
+  for (const char* written : {"DATA.DLL", "data.dll", ".\\dATa.Dll"}) {
+    host_.asked.clear();
+    runCommand("CheckUse", written);
+    EXPECT_EQ(host_.asked.size(), 1u) << written;
+  }
+  host_.asked.clear();
+  test::writeFile(dir_ / "install/DATA.DLL", "another module, used by nobody");
+  runCommand("CheckUse", "DATA.DLL");
+  EXPECT_TRUE(host_.asked.empty());
+}
+
 TEST_F(CheckUse, StaysQuietForModulesOutsideTheInstallFolderOrUnused) {
   test::writeFile(dir_ / "install/unused.dll", "module");
   runCommand("CheckUse", "missing.dll");

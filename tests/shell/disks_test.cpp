@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <filesystem>
 #include <map>
 
 #include "platform/disks.h"
@@ -11,20 +11,18 @@
 namespace lumo {
 namespace {
 
-using test::readFile;
 using test::TempDir;
 
-TEST(GetMaxDisk, StoresAMountPointOfThisMachine) {
+// Whatever the machine's mount table holds (a chroot's names only the
+// host's mounts), the command stores a folder of this machine.
+TEST(GetMaxDisk, StoresAFolderOfThisMachine) {
   TempDir dir;
   test::useWorkingScript(dir / "lumo_install.ini", "[var]\nmaxdisk=unset\n");
   findHandler("GetMaxDisk")("ignored->maxdisk");
   std::string drive = GetVariable("maxdisk");
-  ASSERT_NE(drive, "unset");  // every machine that runs the tests has a disk
-  std::vector<MountEntry> mounts = parseMounts(readFile("/proc/self/mounts"));
+  ASSERT_NE(drive, "unset");  // the root file system stands in for a missing disk
   // The root file system is stored as the empty text: "@maxdisk\cache" is then "/cache".
-  std::string mountPoint = drive.empty() ? "/" : drive;
-  EXPECT_TRUE(std::any_of(mounts.begin(), mounts.end(), [&](const MountEntry& m) { return m.mountPoint == mountPoint; }))
-      << drive;
+  EXPECT_TRUE(std::filesystem::is_directory(drive.empty() ? "/" : drive)) << drive;
   EXPECT_FALSE(drive.ends_with("/"));
 }
 
@@ -50,6 +48,7 @@ TEST(GetMaxDisk, ChoosesTheRoomiestLocalDisk) {
     const char* name;
     std::vector<Mount> mounts;
     std::optional<std::string> expected;
+    std::optional<std::uint64_t> rootFree = std::nullopt;  // free bytes of "/", which no table line names
   } cases[] = {
       {"the only disk", {{"/dev/sda1", "a", "ext4", 10}}, "a"},
       {"more free space wins", {{"/dev/sda1", "a", "ext4", 10}, {"/dev/sdb1", "b", "xfs", 20}}, "b"},
@@ -72,6 +71,10 @@ TEST(GetMaxDisk, ChoosesTheRoomiestLocalDisk) {
        {{"/dev/sda9", "c", "ext4", std::nullopt}, {"/dev/sda1", "a", "ext4", 1}}, "a"},
       {"a file bound into place is no disk", {{"/dev/sda1", "a/x", "ext4", 99}}, std::nullopt},
       {"no disk at all", {{"proc", "a", "proc", 0}}, std::nullopt},
+      {"a chroot's table names only the host's mounts: the root file system stands in",
+       {{"/dev/sda1", "host/boot", "ext4", 100}, {"proc", "a", "proc", 0}}, "/", 30},
+      {"a disk of the table wins over the root", {{"/dev/sda1", "a", "ext4", 1}}, "a", 30},
+      {"not even the root has free space", {{"proc", "a", "proc", 0}}, std::nullopt, 0},
   };
   for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h", "i", "with blank"})
     test::writeFile((dir / name) + "/x", "");
@@ -82,6 +85,7 @@ TEST(GetMaxDisk, ChoosesTheRoomiestLocalDisk) {
       table += m.source + " " + (dir / m.point) + " " + m.type + " " + m.options + " 0 0\n";
       if (m.free) freeSpace[dir / replaceAll(m.point, "\\040", " ")] = *m.free;
     }
+    if (c.rootFree) freeSpace["/"] = *c.rootFree;
     DiskProbe probe;
     probe.freeBytes = [&](const std::string& mountPoint) -> std::optional<std::uint64_t> {
       auto found = freeSpace.find(mountPoint);
@@ -90,7 +94,7 @@ TEST(GetMaxDisk, ChoosesTheRoomiestLocalDisk) {
     };
     probe.removable = [](const std::string& device) { return device == "/dev/sdz1"; };
     std::optional<std::string> expected;
-    if (c.expected) expected = dir / *c.expected;
+    if (c.expected) expected = *c.expected == "/" ? "/" : dir / *c.expected;
     EXPECT_EQ(roomiestLocalDisk(parseMounts(table), probe), expected) << c.name;
   }
 }
