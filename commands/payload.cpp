@@ -297,7 +297,7 @@ void Out(const std::string& arguments) {
   ::close(archiveFd);
 }
 
-const CommandRegistration registrations[] = {{"Out", Out}};
+const CommandRegistration registrations[] = {{"Out", Out, {.paths = pathFields(0)}}};
 
 }  // namespace
 
