@@ -216,5 +216,34 @@ TEST(ScriptLint, ArgumentRulesAgreeWithTheHandlers) {
   runEnvironment() = saved;
 }
 
+// The packer is where a script meets its installer: an error must leave no
+// installer behind, a warning must not stop one.
+TEST(ScriptLint, PackingRefusesAScriptWithErrorsAndPrintsWarnings) {
+  struct Case {
+    const char* what;
+    Script script;
+    int status;
+    bool written;
+    const char* printed;
+  };
+  const Case cases[] = {
+      {"error", {.installinit = "#Notify a\n"}, 1, false, "install.ini:7: error: Notify takes 2 fields"},
+      {"warning", {.installinit = "#Kill a\nKill b\n"}, 0, true, "install.ini:8: warning: looks like a command"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::string script = writeScript(dir, c.script.text());
+    ProcessResult packed = runProgram({buildPath("lumo-pack"), buildPath("lumo-installer-program"), "-o",
+                                       dir / "LumoInstaller", "--set", "INI:800=" + script});
+    EXPECT_EQ(packed.exitCode, c.status) << c.what << packed.err;
+    EXPECT_EQ(pathExists(dir / "LumoInstaller"), c.written) << c.what;
+    EXPECT_NE(packed.err.find(c.printed), std::string::npos) << c.what << packed.err;
+
+    ProcessResult linted = runProgram({buildPath("lumo-pack"), "lint", "--json", script});
+    EXPECT_EQ(linted.exitCode, c.status) << c.what << linted.out;
+    EXPECT_NE(linted.out.find(c.status ? "\"errors\":1" : "\"warnings\":1"), std::string::npos) << linted.out;
+  }
+}
+
 }  // namespace
 }  // namespace lumo::test
