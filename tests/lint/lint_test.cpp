@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/run_environment.h"
+#include "lint.h"
 #include "platform/text.h"
 #include "script/handler_registry.h"
+#include "script/run_environment.h"
 #include "support/test_support.h"
-#include "tools/lumo-pack/lint.h"
 
 namespace lumo::test {
 namespace {
@@ -172,7 +172,6 @@ TEST(ScriptLint, ArgumentRulesAgreeWithTheHandlers) {
   environment.kernel = dir / "kernel";
   environment.tempDir = dir / "temp/";
   environment.system.clear();
-  environment.install = dir / "install";
   writeFile(dir / "kernel/LumoClient/.keep", "");
   writeFile(dir / "temp/.keep", "");
   useWorkingScript(dir / "working.ini", "[var]\n");

@@ -1,4 +1,4 @@
-#include "tools/lumo-pack/lint.h"
+#include "lint.h"
 
 #include <algorithm>
 #include <cctype>

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "lint.h"
 #include "platform/atomic_file.h"
 #include "platform/resource_bundle.h"
-#include "tools/lumo-pack/lint.h"
 
 namespace {
 
