@@ -71,7 +71,7 @@ void MakeSurePath(const std::string& arguments) {
 // that cannot complete raises its error; the target and the source are then
 // as they were.
 void Move(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("Move", arguments, 2);
+  std::vector<std::string> fields = splitFields("Move", arguments);
   std::string source = nativePath(fields[0]);
   std::string target = nativePath(fields[1]);
   if (!pathFileExists(source)) throw ScriptError("[Move] Source file or path not found: " + fields[0]);
@@ -83,7 +83,7 @@ void Move(const std::string& arguments) {
 // A copy that cannot complete raises its error, so that a cut uninstaller
 // or an empty working script is never taken for a copy that worked.
 void Copy(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("Copy", arguments, 2);
+  std::vector<std::string> fields = splitFields("Copy", arguments);
   std::string source = nativePath(fields[0]);
   if (copyFile(source, nativePath(fields[1]))) return;
   if (!pathFileExists(source)) throw ScriptError("[Copy] Source file or path not found: " + fields[0]);
@@ -99,8 +99,13 @@ void Exists(const std::string& arguments) {
 void ClearTmp(const std::string&) {}
 
 const CommandRegistration registrations[] = {
-    {"Delete", Delete}, {"RMDir", RMDir},   {"MakeSurePath", MakeSurePath}, {"Move", Move},
-    {"Copy", Copy},     {"Exists", Exists}, {"ClearTmp", ClearTmp},
+    {"Delete", Delete, {.paths = pathFields(0)}},
+    {"RMDir", RMDir, {.paths = pathFields(0)}},
+    {"MakeSurePath", MakeSurePath, {.paths = pathFields(0)}},
+    {"Move", Move, {.fields = 2, .paths = pathFields(0, 1)}},
+    {"Copy", Copy, {.fields = 2, .paths = pathFields(0, 1)}},
+    {"Exists", Exists, {.fields = 1, .output = Output::Required, .paths = pathFields(0)}},
+    {"ClearTmp", ClearTmp, {.paths = pathFields(0)}},
 };
 
 }  // namespace

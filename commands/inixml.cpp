@@ -55,7 +55,7 @@ void ReadIni(const std::string& arguments) {
 }
 
 void WriteIni(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("WriteIni", arguments, 4);
+  std::vector<std::string> fields = splitFields("WriteIni", arguments);
   // A missing folder or a read-only file makes the write fail; the script
   // goes on without a word, and the old file stays whole.
   std::string path = nativePath(fields[0]);
@@ -105,7 +105,7 @@ std::string replaceXmlElementLines(std::string_view content, std::string_view ta
 }
 
 void WriteXml(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("WriteXml", arguments, 3);
+  std::vector<std::string> fields = splitFields("WriteXml", arguments);
   std::string path = nativePath(fields[0]);
   // The file must exist and be writable in place: a read-only file is left
   // alone even though the folder would allow replacing it.
@@ -125,9 +125,9 @@ void WriteXml(const std::string& arguments) {
 }
 
 const CommandRegistration registrations[] = {
-    {"ReadIni", ReadIni},
-    {"WriteIni", WriteIni},
-    {"WriteXml", WriteXml},
+    {"ReadIni", ReadIni, {.fields = 3, .output = Output::Required, .paths = pathFields(0)}},
+    {"WriteIni", WriteIni, {.fields = 4, .paths = pathFields(0)}},
+    {"WriteXml", WriteXml, {.fields = 3, .paths = pathFields(0)}},
 };
 
 }  // namespace

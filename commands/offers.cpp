@@ -186,7 +186,7 @@ void DownloadAndInstall(const std::string& arguments) {
   std::string text(trim(arguments));
   if (text.empty()) return;  // a place GetSoft left empty
 
-  std::vector<std::string> fields = splitFields("DownloadAndInstall", text, 7);
+  std::vector<std::string> fields = splitFields("DownloadAndInstall", text);
   const std::string& name = fields[0];
   const std::string& shortName = fields[1];
   const std::string& description = fields[2];
@@ -221,7 +221,10 @@ void DownloadAndInstall(const std::string& arguments) {
   SendLog("install|installOk|" + shortName + "|1");
 }
 
-const CommandRegistration registrations[] = {{"GetSoft", GetSoft}, {"DownloadAndInstall", DownloadAndInstall}};
+const CommandRegistration registrations[] = {
+    {"GetSoft", GetSoft, {.paths = pathFields(0)}},
+    {"DownloadAndInstall", DownloadAndInstall, {.fields = 7, .mayBeEmpty = true}},
+};
 
 }  // namespace
 }  // namespace lumo::commands

@@ -455,7 +455,7 @@ void Out(const std::string& arguments) {
   closeScratchFile(archiveFd);
 }
 
-const CommandRegistration registrations[] = {{"Out", Out}};
+const CommandRegistration registrations[] = {{"Out", Out, {.paths = pathFields(0)}}};
 
 }  // namespace
 

@@ -74,7 +74,7 @@ void Run(const std::string& arguments) {
     fieldText = arguments.substr(0, arrow);
     variable = arguments.substr(arrow + 2);
   }
-  std::vector<std::string> fields = splitFields("Run", fieldText, 4);
+  std::vector<std::string> fields = splitFields("Run", fieldText);
   const std::string& exe = fields[0];
   const RunEnvironment& environment = runEnvironment();
 
@@ -104,7 +104,7 @@ void Run(const std::string& arguments) {
 
 // NUMBER|INTERVAL|COUNT
 void WaitProcess(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("WaitProcess", arguments, 3);
+  std::vector<std::string> fields = splitFields("WaitProcess", arguments);
   const int number = readInteger(fields[0]);
   const int interval = readInteger(fields[1]);
   const int count = readInteger(fields[2]);
@@ -163,9 +163,9 @@ void CheckUse(const std::string& module) {
 
 const CommandRegistration registrations[] = {
     {"Kill", Kill},
-    {"Run", Run},
-    {"WaitProcess", WaitProcess},
-    {"CheckUse", CheckUse},
+    {"Run", Run, {.fields = 4, .output = Output::Optional, .paths = pathFields(0)}},
+    {"WaitProcess", WaitProcess, {.fields = 3}},
+    {"CheckUse", CheckUse, {.paths = pathFields(0)}},
 };
 
 }  // namespace

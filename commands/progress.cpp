@@ -12,7 +12,7 @@ namespace lumo {
 namespace {
 
 void Notify(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("Notify", arguments, 2);
+  std::vector<std::string> fields = splitFields("Notify", arguments);
   int percent = std::clamp(readDecimal(fields[1]), 0, 100);
   host().progress(fields[0], percent);
 }
@@ -26,7 +26,7 @@ void SleepMiliSeconds(const std::string& arguments) {
 }
 
 const CommandRegistration registrations[] = {
-    {"Notify", Notify},
+    {"Notify", Notify, {.fields = 2}},
     {"NotifyOK", NotifyOK},
     {"SleepMiliSeconds", SleepMiliSeconds},
 };

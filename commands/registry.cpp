@@ -104,7 +104,7 @@ void ReadReg(const std::string& arguments) {
 }
 
 void WriteReg(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("WriteReg", arguments, 4);
+  std::vector<std::string> fields = lumo::splitFields("WriteReg", arguments);
   RegistryRoot root = rootFromName(fields[0]);
   RegistryKey key;
   if (lumo::openKey(root, fields[1], key) != RegistryStatus::Ok) {
@@ -115,7 +115,7 @@ void WriteReg(const std::string& arguments) {
 }
 
 void DeleteReg(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("DeleteReg", arguments, 2);
+  std::vector<std::string> fields = lumo::splitFields("DeleteReg", arguments);
   if (fields[1].empty()) return;  // never the root itself
   RegistryKey root;
   RegistryStatus status = lumo::openKey(rootFromName(fields[0]), "", root);
@@ -124,7 +124,7 @@ void DeleteReg(const std::string& arguments) {
 }
 
 void DeleteRegValue(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("DeleteRegValue", arguments, 3);
+  std::vector<std::string> fields = lumo::splitFields("DeleteRegValue", arguments);
   if (fields[1].empty() || fields[2].empty()) return;
   RegistryKey key;
   RegistryStatus status = lumo::openKey(rootFromName(fields[0]), fields[1], key);
@@ -133,10 +133,10 @@ void DeleteRegValue(const std::string& arguments) {
 }
 
 const lumo::CommandRegistration registrations[] = {
-    {"ReadReg", ReadReg},
-    {"WriteReg", WriteReg},
-    {"DeleteReg", DeleteReg},
-    {"DeleteRegValue", DeleteRegValue},
+    {"ReadReg", ReadReg, {.fields = 3, .output = lumo::Output::Required}},
+    {"WriteReg", WriteReg, {.fields = 4}},
+    {"DeleteReg", DeleteReg, {.fields = 2}},
+    {"DeleteRegValue", DeleteRegValue, {.fields = 3}},
 };
 
 }  // namespace

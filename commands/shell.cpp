@@ -79,7 +79,7 @@ std::string fileStem(const std::string& path) {
 }
 
 void CreateShortCut(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("CreateShortCut", arguments, 4);
+  std::vector<std::string> fields = splitFields("CreateShortCut", arguments);
   const std::string& target = fields[1];
   if (!pathExists(nativePath(target)) && !isWebAddress(target) && target.find('-') == std::string::npos)
     throw ScriptError(std::string(kLinkTargetNotFound) + arguments);
@@ -148,11 +148,11 @@ void GetMaxDisk(const std::string& arguments) {
 }
 
 const CommandRegistration registrations[] = {
-    {"CreateShortCut", CreateShortCut},
-    {"PinTaskBar", PinTaskBar},
-    {"RegDLL", RegDLL},
-    {"UnRegDLL", UnRegDLL},
-    {"GetMaxDisk", GetMaxDisk},
+    {"CreateShortCut", CreateShortCut, {.fields = 4, .paths = pathFields(0, 1, 2)}},
+    {"PinTaskBar", PinTaskBar, {.paths = pathFields(0)}},
+    {"RegDLL", RegDLL, {.paths = pathFields(0)}},
+    {"UnRegDLL", UnRegDLL, {.paths = pathFields(0)}},
+    {"GetMaxDisk", GetMaxDisk, {.output = Output::Required}},
 };
 
 }  // namespace

@@ -50,7 +50,7 @@ void SendLog(const std::string& arguments) {
     if (extension.find('=') != std::string::npos) suffix = "&" + extension;
   }
 
-  std::vector<std::string> fields = splitFields("SendLog", text, 4);
+  std::vector<std::string> fields = splitFields("SendLog", text);
   const std::string& method = fields[0];
   const std::string& result = fields[1];
   std::string extend = fields[2];
@@ -73,7 +73,7 @@ void SendLog(const std::string& arguments) {
 }
 
 void OpenUrl(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("OpenUrl", arguments, 2);
+  std::vector<std::string> fields = splitFields("OpenUrl", arguments);
   const std::string& address = fields[0];
   const std::string& mode = fields[1];
   if (address.find("http://") == std::string::npos) throw ScriptError(kInvalidUrl + address);
@@ -91,7 +91,10 @@ void OpenUrl(const std::string& arguments) {
 }
 
 namespace {
-const CommandRegistration registrations[] = {{"SendLog", SendLog}, {"OpenUrl", OpenUrl}};
+const CommandRegistration registrations[] = {
+    {"SendLog", SendLog, {.fields = 4, .extension = '+'}},
+    {"OpenUrl", OpenUrl, {.fields = 2}},
+};
 }  // namespace
 
 }  // namespace lumo::commands

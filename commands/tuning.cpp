@@ -74,7 +74,7 @@ void Compatibility(const std::string& arguments) {
 }
 
 void FireWallAllow(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("FireWallAllow", arguments, 2);
+  std::vector<std::string> fields = lumo::splitFields("FireWallAllow", arguments);
   const std::string program = lumo::nativePath(fields[0]);
   const std::string& name = fields[1];
   // A machine-wide permission, as a firewall rule is; a failure to record it
@@ -90,8 +90,8 @@ void FireWallAllow(const std::string& arguments) {
 
 const lumo::CommandRegistration registrations[] = {
     {"MaxConnection", MaxConnection},
-    {"Compatibility", Compatibility},
-    {"FireWallAllow", FireWallAllow},
+    {"Compatibility", Compatibility, {.paths = lumo::pathFields(0)}},
+    {"FireWallAllow", FireWallAllow, {.fields = 2, .paths = lumo::pathFields(0)}},
 };
 
 }  // namespace

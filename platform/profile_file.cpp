@@ -392,6 +392,33 @@ std::optional<std::string> ProfileFile::read(std::string_view section, std::stri
   return unquote(pos.value);
 }
 
+std::vector<ProfileEntry> ProfileFile::entries(std::string_view section) const {
+  std::vector<ProfileEntry> found;
+  LockedFile file(path_, LockedFile::Mode::Read);
+  std::string content;
+  if (!file.ok() || !file.readAll(content)) return found;
+  const std::string_view text = content;
+  const TextEncoding encoding = storedEncoding(content, encoding_);
+  bool inSection = false;
+  int number = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    Line line = lineAt(text, at);
+    at = line.next;
+    ++number;
+    std::string_view raw = text.substr(line.begin, line.end - line.begin);
+    if (line.begin == 0 && encoding == TextEncoding::Utf8 && raw.starts_with("\xEF\xBB\xBF")) raw.remove_prefix(3);
+    ParsedLine parsed = parseLine(raw, encoding, inSection);
+    if (parsed.kind == ParsedLine::Section) {
+      if (inSection) break;  // the first matching section is the one that counts
+      inSection = equalsIgnoreCase(parsed.name, trim(section));
+      continue;
+    }
+    if (inSection && parsed.kind == ParsedLine::Entry)
+      found.push_back({number, parsed.name, unquote(std::string(trim(decodeText(parsed.value, encoding))))});
+  }
+  return found;
+}
+
 bool ProfileFile::write(std::string_view section, std::string_view key, std::string_view value) {
   LockedFile file(path_, LockedFile::Mode::Write);
   std::string content;

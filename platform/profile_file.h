@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumo {
 
@@ -47,6 +48,12 @@ inline constexpr int kGroupedFlushIntervalMs = 100;
 // for a process about to end with _exit. A normal exit does it by itself.
 void flushProfileFiles();
 
+struct ProfileEntry {
+  int line = 0;  // counted from 1
+  std::string key;
+  std::string value;  // as read() gives it
+};
+
 class ProfileFile {
  public:
   ProfileFile(std::string path, TextEncoding encoding, Durability durability = Durability::EveryWrite);
@@ -57,6 +64,11 @@ class ProfileFile {
   // or the key is missing. The value is trimmed; one pair of enclosing
   // double or single quotes is removed, as the Windows functions do.
   std::optional<std::string> read(std::string_view section, std::string_view key) const;
+
+  // Every entry of the section, in file order, as read() sees them (only the
+  // first of two entries with one key is ever read). Empty when the file or
+  // the section is missing.
+  std::vector<ProfileEntry> entries(std::string_view section) const;
 
   // Writes key=value into the section, adding the section at the end of the
   // file or the key after the section's last entry when they are missing.

@@ -37,6 +37,8 @@ std::string withoutAll(std::string_view text, std::string_view characters) {
 
 }  // namespace
 
+bool isConditionVerb(std::string_view verb) { return verb.find("IfThen") != std::string_view::npos; }
+
 std::string sectionBanner(std::string_view name) {
   return "\r\nLumoShellParser::" + std::string(name) + "  " + std::string(29, '-') + "\r\n";
 }
@@ -92,7 +94,7 @@ bool IfThen(CommandRecord& record) {
 
 void RunSection(SectionList& list) {
   for (auto& record : list) {
-    if (record->verb.find("IfThen") != std::string::npos) {
+    if (isConditionVerb(record->verb)) {
       if (IfThen(*record)) {
         const std::string& target = record->arguments;
         if (!target.starts_with('#')) throw ScriptError("[IfThen] Arguments must be command: " + target);

@@ -18,6 +18,10 @@ inline constexpr std::string_view kExecInstallFailed = "ExecInstallFailed";
 inline constexpr std::string_view kExecUnInstallInit = "ExecUnInstallInit";
 inline constexpr std::string_view kExecUninstall = "ExecUninstall";
 
+// Whether a line is a condition: RunSection evaluates every line whose verb
+// contains "IfThen" itself instead of calling a handler.
+bool isConditionVerb(std::string_view verb);
+
 // "\r\nLumoShellParser::" + name + "  " + 29 dashes + "\r\n"
 std::string sectionBanner(std::string_view name);
 

@@ -1,5 +1,6 @@
 #include "script/expansion.h"
 
+#include <iterator>
 #include <string_view>
 
 #include "script/run_environment.h"
@@ -9,19 +10,15 @@
 namespace lumo {
 namespace {
 
-// Replaces every occurrence of each macro, one macro after the other. The
-// order matters: "$INSTALL" is a prefix of "$INSTALLER".
+// Replaces every occurrence of each macro, one macro after the other.
 void replaceMacros(std::string& text) {
   const RunEnvironment& env = runEnvironment();
   const std::string install = installFolder();
-  const std::pair<std::string_view, const std::string*> macros[] = {
-      {"$INSTALLER", &env.installer}, {"$INSTALL", &install},           {"$KERNEL", &env.kernel},
-      {"$DESKTOP", &env.desktop},     {"$SYSTEM", &env.system},         {"$SMPROGRAMS", &env.smPrograms},
-      {"$APPDATA", &env.appData},     {"$INIPATH", &env.iniPath},       {"$CURPATH", &env.curPath},
-      {"$CURDESKTOP", &env.curDesktop},
-  };
-  for (const auto& [macro, folder] : macros) {
-    if (text.find(macro) != std::string::npos) text = replaceAll(text, macro, *folder);
+  const std::string* folders[] = {&env.installer, &install,     &env.kernel,  &env.desktop, &env.system,
+                                  &env.smPrograms, &env.appData, &env.iniPath, &env.curPath, &env.curDesktop};
+  static_assert(std::size(folders) == std::size(kFolderMacros));
+  for (std::size_t i = 0; i < std::size(kFolderMacros); ++i) {
+    if (text.find(kFolderMacros[i]) != std::string::npos) text = replaceAll(text, kFolderMacros[i], *folders[i]);
   }
 }
 
@@ -29,18 +26,24 @@ void replaceMacros(std::string& text) {
 // is searched again, so a reference inside a value is expanded in turn.
 // Returns false when the budget of replacements runs out.
 bool replaceVariables(std::string& text, int& budget) {
-  for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@')) {
+  while (std::optional<VariableReference> reference = findVariableReference(text)) {
     if (budget-- == 0) return false;
-    std::size_t end = text.find_first_of("\\;'|", at);
-    if (end == std::string::npos) end = text.size();
-    std::string_view reference = trim(std::string_view(text).substr(at, end - at));
-    std::string value = GetVariable(reference.substr(1));
-    text = text.substr(0, at) + value + text.substr(end);
+    std::string value = GetVariable(reference->name);
+    text = text.substr(0, reference->begin) + value + text.substr(reference->end);
   }
   return true;
 }
 
 }  // namespace
+
+std::optional<VariableReference> findVariableReference(std::string_view text, std::size_t from) {
+  std::size_t at = text.find('@', from);
+  if (at == std::string_view::npos) return std::nullopt;
+  std::size_t end = text.find_first_of("\\;'|", at);
+  if (end == std::string_view::npos) end = text.size();
+  std::string_view reference = trim(text.substr(at, end - at));
+  return VariableReference{at, end, reference.substr(1)};
+}
 
 bool Expand(std::string& text) {
   const std::string original = text;

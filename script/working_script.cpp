@@ -27,20 +27,16 @@ void SetVariable(std::string_view name, std::string_view value) { workingScript(
 bool IsWorkingScript(const std::string& path) { return sameFile(path, runEnvironment().iniPath); }
 
 void ResetRunVariables() {
-  static constexpr std::pair<std::string_view, std::string_view> kResets[] = {
-      {"autorun", "1"},     {"installdir", ""},   {"realversion", ""},  {"rmuserdata", "0"},
-      {"softname1", ""},    {"softname2", ""},    {"softname3", ""},    {"softcheck1", "0"},
-      {"softcheck2", "0"},  {"softcheck3", "0"},  {"softurl1", ""},     {"softurl2", ""},
-      {"softurl3", ""},     {"accpath", ""},      {"replacesetup", "0"}, {"maxdisk", ""},
-      {"macaddr", ""},
-  };
-  for (const auto& [name, value] : kResets) SetVariable(name, value);
+  for (const auto& [name, value] : kRunVariables) SetVariable(name, value);
+}
+
+CommandLineParts commandLineParts(std::string_view text) {
+  std::size_t blank = text.find(' ');
+  return {trim(text.substr(0, blank)), blank == std::string_view::npos ? std::string_view() : trim(text.substr(blank + 1))};
 }
 
 std::unique_ptr<CommandRecord> Parse(std::string_view text) {
-  std::size_t blank = text.find(' ');
-  std::string_view verb = trim(text.substr(0, blank));
-  std::string_view arguments = blank == std::string_view::npos ? std::string_view() : trim(text.substr(blank + 1));
+  auto [verb, arguments] = commandLineParts(text);
   Handler handler = findHandler(verb);
   if (!handler) return nullptr;
   auto record = std::make_unique<CommandRecord>();
@@ -50,24 +46,43 @@ std::unique_ptr<CommandRecord> Parse(std::string_view text) {
   return record;
 }
 
+std::optional<SectionText> readSectionText(std::string_view script, std::string_view header) {
+  std::optional<SectionText> section;
+  int number = 0;
+  // Lines end at LF; the CR of a CR LF end is white space and trimmed away.
+  for (std::size_t at = 0; at < script.size();) {
+    std::size_t lf = script.find('\n', at);
+    std::string_view raw = script.substr(at, lf == std::string_view::npos ? std::string_view::npos : lf - at);
+    at = lf == std::string_view::npos ? script.size() : lf + 1;
+    ++number;
+    std::string text = gbkToUtf8(raw);
+    if (!section) {
+      // Only a header at the start of a line (after white space) opens the
+      // section; a comment that merely mentions it does not.
+      if (trimStart(text).starts_with(header)) section = SectionText{.header = number};
+      continue;
+    }
+    std::string_view line = trim(text);
+    if (line.empty() || line.front() == ';') continue;
+    if (line.front() != '#') {
+      section->end = ScriptLine{number, std::string(line)};
+      break;
+    }
+    section->commands.push_back(ScriptLine{number, std::string(line.substr(1))});
+  }
+  return section;
+}
+
 void ReadSection(std::string_view header, SectionList& list) {
   // Writes replace the script by rename, so one read sees one whole version.
   std::ifstream file(runEnvironment().iniPath, std::ios::binary);
   if (!file) return;
-  std::string line;
-  bool inSection = false;
-  while (std::getline(file, line)) {
-    std::string text = gbkToUtf8(line);
-    if (!inSection) {
-      // Only a header at the start of a line (after white space) opens the
-      // section; a comment that merely mentions it does not.
-      inSection = trimStart(text).starts_with(header);
-      continue;
-    }
-    std::string_view command = trim(text);
-    if (command.empty() || command.front() == ';') continue;
-    if (command.front() != '#') break;
-    if (auto record = Parse(command.substr(1))) list.push_back(std::move(record));
+  std::ostringstream content;
+  content << file.rdbuf();
+  std::optional<SectionText> section = readSectionText(content.str(), header);
+  if (!section) return;
+  for (const ScriptLine& line : section->commands) {
+    if (auto record = Parse(line.text)) list.push_back(std::move(record));
   }
 }
 

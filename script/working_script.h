@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "script/handler_registry.h"
@@ -30,6 +31,15 @@ void SetVariable(std::string_view name, std::string_view value);
 // keep it so.
 bool IsWorkingScript(const std::string& path);
 
+// The variables that must never carry over from an earlier run, in the
+// order they are written at start-up, with the values written.
+inline constexpr std::pair<std::string_view, std::string_view> kRunVariables[] = {
+    {"autorun", "1"},     {"installdir", ""},   {"realversion", ""},   {"rmuserdata", "0"}, {"softname1", ""},
+    {"softname2", ""},    {"softname3", ""},    {"softcheck1", "0"},   {"softcheck2", "0"}, {"softcheck3", "0"},
+    {"softurl1", ""},     {"softurl2", ""},     {"softurl3", ""},      {"accpath", ""},     {"replacesetup", "0"},
+    {"maxdisk", ""},      {"macaddr", ""},
+};
+
 // Clears the variables that must never carry over from an earlier run.
 void ResetRunVariables();
 
@@ -42,9 +52,36 @@ struct CommandRecord {
 
 using SectionList = std::vector<std::unique_ptr<CommandRecord>>;
 
+// A command line (without its "#") cut into its verb and argument text, both
+// trimmed: the verb ends at the first blank.
+struct CommandLineParts {
+  std::string_view verb;
+  std::string_view arguments;
+};
+CommandLineParts commandLineParts(std::string_view text);
+
 // Turns a command line (without its "#") into a record, or nothing when the
 // verb names no handler.
 std::unique_ptr<CommandRecord> Parse(std::string_view text);
+
+// A line of script text, decoded from GBK and trimmed; numbers count from 1.
+struct ScriptLine {
+  int number = 0;
+  std::string text;
+};
+
+// The lines of one command section as the engine reads them.
+struct SectionText {
+  int header = 0;                  // the line that opened the section
+  std::vector<ScriptLine> commands{};  // command lines without their "#"
+  std::optional<ScriptLine> end{};     // the line that ended it, if not the end of the file
+};
+
+// Finds the section whose header (for example "[install]") starts a line of
+// the GBK script text and reads its command lines: blank lines and comments
+// (";") are skipped, the first other line ends the section. Nothing when no
+// line opens it.
+std::optional<SectionText> readSectionText(std::string_view script, std::string_view header);
 
 // Appends a record for every known command line of the section whose header
 // (for example "[install]") starts a line of the working script.

@@ -3,12 +3,14 @@
 //   lumo-pack --list INSTALLER
 //   lumo-pack --verify INSTALLER
 //   lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...]
+//   lumo-pack lint [--json] SCRIPT...
 //
 // OUT is the program of BASE with the resources of BASE, each --set adding
 // or replacing one. OUT is written beside itself under a temporary name and
 // renamed into place, so a failed run never leaves a half-written installer.
 // The payload (DATA 900) that goes into OUT is unpacked in full first by the
 // installer's decoder; one that does not unpack soundly is refused.
+// A script given as INI 800 is linted first: an error refuses the installer.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "lint.h"
 #include "platform/atomic_file.h"
 #include "platform/resource_bundle.h"
 #include "payload_proof.h"
@@ -31,12 +34,14 @@ namespace {
 constexpr const char* kUsage =
     "usage: lumo-pack --list INSTALLER\n"
     "       lumo-pack --verify INSTALLER\n"
-    "       lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...]   (TYPE: INI, DATA, PNG, ICON)\n";
+    "       lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...]   (TYPE: INI, DATA, PNG, ICON)\n"
+    "       lumo-pack lint [--json] SCRIPT...\n";
 constexpr const char* kTypes[] = {"INI", "DATA", "PNG", "ICON"};
 constexpr std::size_t kBlock = 1 << 20;
 // The payload that Out unpacks; other DATA resources are plain bytes.
 constexpr const char* kPayloadType = "DATA";
 constexpr std::uint32_t kPayloadId = 900;
+constexpr std::uint32_t kScriptId = 800;
 
 struct PackError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -148,11 +153,24 @@ std::pair<std::uint64_t, std::uint32_t> copyBytes(int in, std::uint64_t offset, 
   return {done, crc};
 }
 
+// The installer would meet a fault of its script only on a user's machine;
+// refusing to pack it is the last moment it can be found.
+void lintEmbeddedScripts(const std::vector<Replacement>& sets) {
+  for (const Replacement& set : sets) {
+    if (set.type != "INI" || set.id != kScriptId) continue;
+    std::vector<lumo::LintFinding> findings = lumo::lintScript(set.file);
+    for (const lumo::LintFinding& finding : findings) std::fprintf(stderr, "%s\n", lumo::formatFinding(finding).c_str());
+    if (lumo::hasErrors(findings))
+      throw PackError(set.file + ": " + lumo::formatCount(findings) + "; no installer written");
+  }
+}
+
 int pack(const std::string& basePath, const std::string& outPath, const std::vector<Replacement>& sets) {
   for (std::size_t i = 0; i < sets.size(); ++i)
     for (std::size_t j = i + 1; j < sets.size(); ++j)
       if (sets[i].type == sets[j].type && sets[i].id == sets[j].id)
         throw PackError("resource " + sets[i].type + ":" + std::to_string(sets[i].id) + " is set twice");
+  lintEmbeddedScripts(sets);
 
   lumo::ResourceBundle base = openSound(basePath);
   Fd baseFd(::open(basePath.c_str(), O_RDONLY | O_CLOEXEC));
@@ -235,6 +253,7 @@ int main(int argc, char** argv) {
   try {
     if (args.size() == 2 && args[0] == "--list") return list(args[1]);
     if (args.size() == 2 && args[0] == "--verify") return verify(args[1]);
+    if (!args.empty() && args[0] == "lint") return lumo::lintMain({args.begin() + 1, args.end()});
     std::string base, out;
     std::vector<Replacement> sets;
     for (std::size_t i = 0; i < args.size(); ++i) {
