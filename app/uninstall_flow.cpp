@@ -42,6 +42,7 @@ void UninstallFlow::initialise() {
     dialog_.endDialog();
     return;
   }
+  title_ = "Vexta影音" + GetVariable("app_version") + "卸载程序";
   if (env.silent) startUninstallation(false);
   initialised();
 }
