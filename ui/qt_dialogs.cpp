@@ -26,6 +26,7 @@
 #include "ui/message_boxes.h"
 #include "ui/qt_dialog_thread.h"
 #include "ui/skin.h"
+#include "ui/uninstall_dialog.h"
 
 namespace lumo::ui {
 namespace {
@@ -98,7 +99,25 @@ class FirstFrameWatch final : public QObject {
   QElapsedTimer clock_;
 };
 
+// A mode shown by the dialog base alone: the window, its face and its flow.
 template <typename Window, typename Flow>
+class BaseMode {
+ public:
+  BaseMode(QtDialogThread& thread, const FlowTimings& timings) : face_(dialog_, thread), flow_(thread, face_, timings) {
+    QObject::connect(&dialog_, &CLumoDialog::closeRequested, [this] { flow_.onCloseRequest(); });
+  }
+  void open() { dialog_.show(); }
+  CLumoDialog& dialog() { return dialog_; }
+  Window& face() { return face_; }
+  Flow& flow() { return flow_; }
+
+ private:
+  CLumoDialog dialog_;
+  BaseFace<Window> face_;
+  Flow flow_;
+};
+
+template <typename Mode>
 int runWindowed(const FlowTimings& timings) {
   if (std::string why = missingDisplay(); !why.empty()) {
     std::fprintf(stderr, kNoDisplayText, why.c_str());
@@ -108,29 +127,26 @@ int runWindowed(const FlowTimings& timings) {
   if (!windowSystem) windowSystem = std::make_unique<WindowSystem>();
 
   auto thread = std::make_unique<QtDialogThread>();
-  auto dialog = std::make_unique<CLumoDialog>();
-  auto face = std::make_unique<BaseFace<Window>>(*dialog, *thread);
-  auto flow = std::make_unique<Flow>(*thread, *face, timings);
-  CLumoDialog* owner = dialog.get();
-  auto host = std::make_unique<DialogHost>(*thread, *flow, *face, [owner](const Question& question) {
+  auto mode = std::make_unique<Mode>(*thread, timings);
+  CLumoDialog* owner = &mode->dialog();
+  auto host = std::make_unique<DialogHost>(*thread, mode->flow(), mode->face(), [owner](const Question& question) {
     return messageBoxes().ask(question, owner->isVisible() ? owner : nullptr);
   });
-  QObject::connect(owner, &CLumoDialog::closeRequested, [&flow] { flow->onCloseRequest(); });
   // The window shows once the init section is over (or its wait ran out).
   FirstFrameWatch firstFrame;
   owner->installEventFilter(&firstFrame);
-  thread->setOpening([owner, &firstFrame] {
+  thread->setOpening([opened = mode.get(), &firstFrame] {
     firstFrame.start();
-    owner->show();
+    opened->open();
   });
   setHost(host.get());
 
-  const int status = runDialogFlow(*thread, *flow);
-  dialog->hide();
+  const int status = runDialogFlow(*thread, mode->flow());
+  owner->hide();
   if (runningWorkers() > 0) {
     // A worker outlived the wait and may still reach its dialog; everything
     // stays until the process ends, which is about to happen.
-    (void)host.release(), (void)flow.release(), (void)face.release(), (void)dialog.release(), (void)thread.release();
+    (void)host.release(), (void)mode.release(), (void)thread.release();
   } else {
     setHost(nullptr);
   }
@@ -152,12 +168,12 @@ std::string missingDisplay() {
 
 int QtDialogs::runInstallWizard() {
   if (runEnvironment().silent) return silent_.runInstallWizard();
-  return runWindowed<InstallWindow, InstallFlow>(timings_);
+  return runWindowed<BaseMode<InstallWindow, InstallFlow>>(timings_);
 }
 
 int QtDialogs::runUninstallDialog() {
   if (runEnvironment().silent) return silent_.runUninstallDialog();
-  return runWindowed<UninstallWindow, UninstallFlow>(timings_);
+  return runWindowed<CDlgUnInstall>(timings_);
 }
 
 }  // namespace lumo::ui
