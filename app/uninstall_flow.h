@@ -28,6 +28,7 @@ class UninstallFlow final : public DialogFlow {
   UninstallWindow& dialog_;
   SectionList uninstall_;
   std::string title_;
+  std::string feedbackLine_;
   bool installed_ = false;
   bool removing_ = false;
   bool removed_ = false;

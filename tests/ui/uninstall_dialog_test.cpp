@@ -20,7 +20,9 @@ using test::TestSkin;
 
 constexpr const char* kFeedback =
     "http://www.example.com/pc/player/feedback/index.html?entry=uninstall&version=1.4.136.6|ie";
-constexpr const char* kRemoves = "[uninstall]\n#Record remove @rmuserdata\n#Notify 卸载完成|100\n";
+// As the default script does, the section deletes the working script after
+// it has reported the removal.
+constexpr const char* kRemoves = "[uninstall]\n#Record remove @rmuserdata\n#Notify 卸载完成|100\n#Delete $INIPATH\n";
 // Ends without the text of msg_removed: the removal never completes.
 constexpr const char* kNeverDone = "[uninstall]\n#Record remove @rmuserdata\n#Notify 卸载中|100\n";
 
@@ -198,6 +200,7 @@ TEST(CDlgUnInstall, AfterTheRemovalOkAndCloseOpenTheFeedbackPageOnce) {
     Uninstallation run(kRemoves);
     run.click(run.dialog().uninstallButton());
     ASSERT_TRUE(run.removed()) << c.how;
+    ASSERT_TRUE(run.serveUntil([] { return runningWorkers() == 0; })) << "the working script is gone";
     c.close(run);
     EXPECT_TRUE(run.serveUntil([&] { return run.ended(); })) << c.how;
     EXPECT_EQ(openedPages(), std::vector<std::string>{kFeedback}) << c.how;
