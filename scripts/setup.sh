@@ -11,6 +11,7 @@ packages=(
   7zip
   desktop-file-utils xdg-utils fonts-wqy-microhei
   xvfb xauth x11-utils
+  xdotool
 )
 
 missing=()
