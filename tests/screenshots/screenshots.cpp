@@ -15,6 +15,7 @@
 #include "ui/lumo_dialog.h"
 #include "ui/message_boxes.h"
 #include "ui/skin.h"
+#include "ui/uninstall_dialog.h"
 
 namespace {
 
@@ -32,6 +33,27 @@ const Face kFaces[] = {
        dialog.setProgressBarVisible(true);
        dialog.statusLabel().setText(QStringLiteral("正在为您安装Vexta影音，请稍候"));
        dialog.showProgress(42);
+     }},
+};
+
+// The uninstall dialog's faces, as its flow brings them about.
+struct UninstallFace {
+  const char* name;
+  std::function<void(lumo::UninstallWindow&)> prepare;
+};
+
+const UninstallFace kUninstallFaces[] = {
+    {"uninstall-confirm", [](lumo::UninstallWindow&) {}},
+    {"uninstall-removing",
+     [](lumo::UninstallWindow& face) {
+       face.showProgressPage();
+       face.setProgress(42, "");
+     }},
+    {"uninstall-removed",
+     [](lumo::UninstallWindow& face) {
+       face.showProgressPage();
+       face.setProgress(100, "");
+       face.showRemovedPage();
      }},
 };
 
@@ -74,6 +96,13 @@ int main(int argc, char** argv) {
   for (const Face& face : kFaces) {
     CLumoDialog dialog;
     face.prepare(dialog);
+    dialog.show();
+    ok = save(shaped(dialog), out + "/" + face.name + ".png") && ok;
+  }
+  for (const UninstallFace& face : kUninstallFaces) {
+    lumo::ui::QtDialogThread thread;
+    lumo::ui::CDlgUnInstall dialog(thread);
+    face.prepare(dialog.face());
     dialog.show();
     ok = save(shaped(dialog), out + "/" + face.name + ".png") && ok;
   }
