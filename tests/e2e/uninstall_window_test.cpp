@@ -26,7 +26,9 @@ uninstaller=$1 gone=$2
 # Xvfb picks a free display itself, so parallel runs never race for one.
 Xvfb -displayfd 5 -screen 0 800x600x24 -nolisten tcp 5>display 2>xvfb.log & xvfb=$!
 trap 'kill $pid $xvfb 2>/dev/null' EXIT
-for i in $(seq 100); do [ -s display ] && break; sleep 0.1; done
+# A loaded machine can take seconds to start it.
+for i in $(seq 300); do [ -s display ] && break; sleep 0.1; done
+[ -s display ] || { echo "no X server"; cat xvfb.log; exit 1; }
 export DISPLAY=:$(cat display)
 "$uninstaller" -uinst & pid=$!
 wid=
