@@ -11,8 +11,9 @@ namespace {
 
 constexpr std::string_view kNotInstalledText = "您未安装或已经卸载了Vexta影音！";
 
-constexpr std::string_view kFeedbackLine =
-    "OpenUrl http://www.example.com/pc/player/feedback/index.html?entry=uninstall&version=@app_version|ie";
+// The product's version follows "version=".
+constexpr std::string_view kFeedbackAddress =
+    "http://www.example.com/pc/player/feedback/index.html?entry=uninstall&version=";
 
 }  // namespace
 
@@ -41,6 +42,7 @@ void UninstallFlow::initialise() {
     dialog_.endDialog();
     return;
   }
+  title_ = "Vexta影音" + GetVariable("app_version") + "卸载程序";
   if (env.silent) startUninstallation(false);
   initialised();
 }
@@ -56,6 +58,10 @@ void UninstallFlow::startUninstallation(bool removeUserData) {
 }
 
 void UninstallFlow::onUninstallComplete() {
+  // [uninstall] may delete the working script after it has reported the
+  // removal (the default script does), long before the user closes the
+  // dialog: the version for the feedback page is read while it is there.
+  if (!removed_) feedbackLine_ = "OpenUrl " + std::string(kFeedbackAddress) + GetVariable("app_version") + "|ie";
   removed_ = true;
   completed_ = true;
   dialog_.showRemovedPage();
@@ -69,7 +75,7 @@ void UninstallFlow::onCloseRequest(bool cancelButton) {
   }
   dialog_.hide();
   if (removed_) {
-    RunCommandLine(kFeedbackLine);
+    RunCommandLine(feedbackLine_);
   } else {
     cancelled_ = !removing_;
     RunCommandLine(cancelButton ? "SendLog uninstall|canceled||+sysbtn=0" : "SendLog uninstall|canceled||+sysbtn=1");

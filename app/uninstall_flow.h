@@ -1,6 +1,8 @@
 // The uninstall dialog's side of the run: [uninstallinit], [uninstall].
 #pragma once
 
+#include <string>
+
 #include "app/dialog_flow.h"
 
 namespace lumo {
@@ -17,12 +19,16 @@ class UninstallFlow final : public DialogFlow {
   void onCloseRequest() override { onCloseRequest(false); }
 
   bool installed() const { return installed_; }
+  // The window's title, from the script's app_version (after initialise()).
+  const std::string& title() const { return title_; }
 
  private:
   void onUninstallComplete() override;
 
   UninstallWindow& dialog_;
   SectionList uninstall_;
+  std::string title_;
+  std::string feedbackLine_;
   bool installed_ = false;
   bool removing_ = false;
   bool removed_ = false;

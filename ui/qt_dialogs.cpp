@@ -21,12 +21,12 @@
 #include "app/worker_threads.h"
 #include "platform/debug_channel.h"
 #include "platform/resource_bundle.h"
-#include "ui/base_face.h"
 #include "ui/install_wizard.h"
 #include "ui/lumo_dialog.h"
 #include "ui/message_boxes.h"
 #include "ui/qt_dialog_thread.h"
 #include "ui/skin.h"
+#include "ui/uninstall_dialog.h"
 
 namespace lumo::ui {
 namespace {
@@ -99,24 +99,6 @@ class FirstFrameWatch final : public QObject {
   QElapsedTimer clock_;
 };
 
-// A mode shown by the dialog base alone: the window, its face and its flow.
-template <typename Window, typename Flow>
-class BaseMode {
- public:
-  BaseMode(QtDialogThread& thread, const FlowTimings& timings) : face_(dialog_, thread), flow_(thread, face_, timings) {
-    QObject::connect(&dialog_, &CLumoDialog::closeRequested, [this] { flow_.onCloseRequest(); });
-  }
-  void open() { dialog_.show(); }
-  CLumoDialog& dialog() { return dialog_; }
-  Window& face() { return face_; }
-  Flow& flow() { return flow_; }
-
- private:
-  CLumoDialog dialog_;
-  BaseFace<Window> face_;
-  Flow flow_;
-};
-
 template <typename Mode>
 int runWindowed(const FlowTimings& timings) {
   if (std::string why = missingDisplay(); !why.empty()) {
@@ -173,7 +155,7 @@ int QtDialogs::runInstallWizard() {
 
 int QtDialogs::runUninstallDialog() {
   if (runEnvironment().silent) return silent_.runUninstallDialog();
-  return runWindowed<BaseMode<UninstallWindow, UninstallFlow>>(timings_);
+  return runWindowed<CDlgUnInstall>(timings_);
 }
 
 }  // namespace lumo::ui

@@ -16,6 +16,7 @@
 #include "ui/lumo_dialog.h"
 #include "ui/message_boxes.h"
 #include "ui/skin.h"
+#include "ui/uninstall_dialog.h"
 
 namespace {
 
@@ -33,6 +34,27 @@ const Face kFaces[] = {
        dialog.setProgressBarVisible(true);
        dialog.statusLabel().setText(QStringLiteral("正在为您安装Vexta影音，请稍候"));
        dialog.showProgress(42);
+     }},
+};
+
+// The uninstall dialog's faces, as its flow brings them about.
+struct UninstallFace {
+  const char* name;
+  std::function<void(lumo::UninstallWindow&)> prepare;
+};
+
+const UninstallFace kUninstallFaces[] = {
+    {"uninstall-confirm", [](lumo::UninstallWindow&) {}},
+    {"uninstall-removing",
+     [](lumo::UninstallWindow& face) {
+       face.showProgressPage();
+       face.setProgress(42, "");
+     }},
+    {"uninstall-removed",
+     [](lumo::UninstallWindow& face) {
+       face.showProgressPage();
+       face.setProgress(100, "");
+       face.showRemovedPage();
      }},
 };
 
@@ -81,6 +103,13 @@ int main(int argc, char** argv) {
   ok = saveInstallWizardFaces([&](QWidget& window, const QString& name) {
          return save(shaped(window), out + "/" + name + ".png");
        }) && ok;
+  for (const UninstallFace& face : kUninstallFaces) {
+    lumo::ui::QtDialogThread thread;
+    lumo::ui::CDlgUnInstall dialog(thread);
+    face.prepare(dialog.face());
+    dialog.show();
+    ok = save(shaped(dialog), out + "/" + face.name + ".png") && ok;
+  }
   std::unique_ptr<QMessageBox> box(lumo::ui::makeMessageBox(
       lumo::Question{.id = "install.failed",
                      .text = "抱歉! Vexta影音安装过程中遇到问题并且无法修复，安装即将退出！\n"

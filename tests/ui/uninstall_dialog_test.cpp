@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <QScreen>
+#include <QTest>
+#include <mutex>
+
+#include "../engine/engine_test_support.h"
+#include "app/dialog_host.h"
+#include "app/worker_threads.h"
+#include "script/handler_registry.h"
+#include "script/working_script.h"
+#include "ui/uninstall_dialog.h"
+#include "ui_test_support.h"
+
+namespace lumo::ui {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TestSkin;
+
+constexpr const char* kFeedback =
+    "http://www.example.com/pc/player/feedback/index.html?entry=uninstall&version=1.4.136.6|ie";
+// As the default script does, the section deletes the working script after
+// it has reported the removal.
+constexpr const char* kRemoves = "[uninstall]\n#Record remove @rmuserdata\n#Notify 卸载完成|100\n#Delete $INIPATH\n";
+// Ends without the text of msg_removed: the removal never completes.
+constexpr const char* kNeverDone = "[uninstall]\n#Record remove @rmuserdata\n#Notify 卸载中|100\n";
+
+std::mutex openedMutex;
+std::vector<std::string> opened;
+
+void OpenUrlRecorder(const std::string& arguments) {
+  std::lock_guard lock(openedMutex);
+  opened.push_back(arguments);
+}
+
+std::vector<std::string> openedPages() {
+  std::lock_guard lock(openedMutex);
+  return opened;
+}
+
+FlowTimings quick() {
+  FlowTimings timings;
+  timings.uninstallStartPause = 10ms;
+  timings.workerExitWait = 3000ms;
+  return timings;
+}
+
+// One windowed uninstallation, in process: the dialog after its
+// initialisation, shown unless the flow has ended it.
+class Uninstallation {
+ public:
+  explicit Uninstallation(const std::string& sections, bool installed = true)
+      : run_(dir_, false, std::string(test::kFlowVars) + "rmuserdata=unset\ninstalldir=" + dir_ / "opt/Vexta" + "\n" +
+                              sections) {
+    if (installed) test::writeFile(dir_ / "opt/Vexta/LumoClient.exe", "");
+    std::filesystem::create_directories(dir_ / "opt/Vexta");
+    runEnvironment().silent = false;
+    registerHandler("OpenUrl", OpenUrlRecorder);
+    opened.clear();
+    dialog_ = std::make_unique<CDlgUnInstall>(thread_, quick());
+    host_ = std::make_unique<DialogHost>(thread_, dialog_->flow(), dialog_->face(), [this](const Question& question) {
+      questions.push_back(question.id + ": " + question.text);
+      return question.silentAnswer;
+    });
+    setHost(host_.get());
+    // As the dialog thread runs a dialog: the flow's initialisation, then the
+    // window opens unless the dialog has ended.
+    dialog_->flow().initialise();
+    if (!thread_.ended()) dialog_->open();
+  }
+  ~Uninstallation() {
+    waitForWorkers(3000ms);
+    setHost(nullptr);
+  }
+
+  CDlgUnInstall& dialog() { return *dialog_; }
+  bool ended() const { return thread_.ended(); }
+  // Serves the dialog thread until `done` holds or the dialog ends.
+  bool serveUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms) {
+    return thread_.serveUntil(done, limit);
+  }
+  bool removed() {
+    return serveUntil([this] { return !dialog_->okButton().isHidden(); });
+  }
+  void click(QWidget& widget) { QTest::mouseClick(&widget, Qt::LeftButton); }
+
+  std::vector<std::string> questions;
+
+ private:
+  test::TempDir dir_;
+  test::ScopedRun run_;
+  QtDialogThread thread_;
+  std::unique_ptr<CDlgUnInstall> dialog_;
+  std::unique_ptr<DialogHost> host_;
+};
+
+TEST(CDlgUnInstall, EachFaceShowsItsControlsInTheirPlaces) {
+  TestSkin skin;
+  Uninstallation run(kRemoves);
+  CDlgUnInstall& dialog = run.dialog();
+  struct Control {
+    const char* name;
+    QWidget* widget;
+    QPoint place;
+    bool confirm, removing, removed;
+  };
+  const Control controls[] = {
+      {"question", &dialog.questionLabel(), {74, 192}, true, false, false},
+      {"clear-user-data box", &dialog.clearUserDataBox(), {74, 221}, true, false, false},
+      {"uninstall", &dialog.uninstallButton(), {292, 311}, true, false, false},
+      {"cancel", &dialog.cancelButton(), {409, 311}, true, false, false},
+      {"progress bar", &dialog.progressBar(), {50, 230}, false, true, false},
+      {"status", &dialog.statusLabel(), {135, 205}, false, true, false},
+      {"success", &dialog.removedLabel(), {155, 241}, false, false, true},
+      {"OK", &dialog.okButton(), {214, 297}, false, false, true},
+  };
+  auto expectFace = [&](const char* face, bool Control::*shown, bool closeEnabled) {
+    for (const Control& control : controls) {
+      EXPECT_EQ(!control.widget->isHidden(), control.*shown) << control.name << " on the " << face << " face";
+      EXPECT_EQ(control.widget->pos(), control.place) << control.name;
+    }
+    EXPECT_EQ(dialog.closeButton().isEnabled(), closeEnabled) << face;
+  };
+
+  expectFace("confirm", &Control::confirm, true);
+  EXPECT_FALSE(dialog.clearUserDataBox().checkedFlag());
+  EXPECT_EQ(dialog.windowTitle().toStdString(), "Vexta影音1.4.136.6卸载程序");
+  EXPECT_EQ(dialog.geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
+
+  run.click(dialog.uninstallButton());
+  expectFace("removing", &Control::removing, false);
+  EXPECT_EQ(dialog.statusLabel().text().toStdString(), "正在为您卸载Vexta影音，请稍候");
+
+  ASSERT_TRUE(run.removed());
+  expectFace("removed", &Control::removed, true);
+  EXPECT_EQ(dialog.removedLabel().text().toStdString(), "Vexta影音已成功从您的计算机中卸载。");
+}
+
+TEST(CDlgUnInstall, TheBoxDecidesRmuserdataOnlyWhenTheRemovalStarts) {
+  struct Case {
+    int clicks;
+    std::initializer_list<int> missingImages;
+    const char* rmuserdata;
+  };
+  for (const Case& c : {Case{0, {}, "0"}, Case{1, {}, "1"}, Case{2, {}, "0"}, Case{1, {1043}, "0"}}) {
+    TestSkin skin(c.missingImages);
+    Uninstallation run(kRemoves);
+    for (int i = 0; i < c.clicks; ++i) run.click(run.dialog().clearUserDataBox());
+    EXPECT_EQ(GetVariable("rmuserdata"), "unset") << "toggling the box writes nothing";
+    run.click(run.dialog().uninstallButton());
+    ASSERT_TRUE(run.removed());
+    EXPECT_EQ(test::recordedLines(), std::vector<std::string>{std::string("remove ") + c.rmuserdata})
+        << c.clicks << " clicks";
+  }
+}
+
+TEST(CDlgUnInstall, ClosingBeforeTheRemovalReportsWhichWayItWasClosed) {
+  struct Case {
+    const char* how;
+    std::function<void(Uninstallation&)> close;
+    const char* report;
+  };
+  const Case cases[] = {
+      {"cancel button", [](Uninstallation& run) { run.click(run.dialog().cancelButton()); },
+       "uninstall|canceled||+sysbtn=0"},
+      {"close button", [](Uninstallation& run) { run.click(run.dialog().closeButton()); },
+       "uninstall|canceled||+sysbtn=1"},
+      {"system", [](Uninstallation& run) { run.dialog().close(); }, "uninstall|canceled||+sysbtn=1"},
+  };
+  for (const Case& c : cases) {
+    TestSkin skin;
+    Uninstallation run(kRemoves);
+    c.close(run);
+    EXPECT_TRUE(run.serveUntil([&] { return run.ended(); })) << c.how;
+    EXPECT_FALSE(run.dialog().isVisible()) << c.how;
+    EXPECT_EQ(test::sentReports(), std::vector<std::string>{c.report}) << c.how;
+    EXPECT_TRUE(test::recordedLines().empty()) << c.how << ": nothing was removed";
+    EXPECT_TRUE(openedPages().empty()) << c.how;
+    EXPECT_EQ(run.dialog().flow().exitStatus(), kExitOk) << c.how;
+  }
+}
+
+TEST(CDlgUnInstall, AfterTheRemovalOkAndCloseOpenTheFeedbackPageOnce) {
+  struct Case {
+    const char* how;
+    std::function<void(Uninstallation&)> close;
+  };
+  const Case cases[] = {
+      {"OK button, pressed twice",
+       [](Uninstallation& run) {
+         run.click(run.dialog().okButton());
+         run.click(run.dialog().okButton());
+       }},
+      {"close button", [](Uninstallation& run) { run.click(run.dialog().closeButton()); }},
+      {"system", [](Uninstallation& run) { run.dialog().close(); }},
+  };
+  for (const Case& c : cases) {
+    TestSkin skin;
+    Uninstallation run(kRemoves);
+    run.click(run.dialog().uninstallButton());
+    ASSERT_TRUE(run.removed()) << c.how;
+    ASSERT_TRUE(run.serveUntil([] { return runningWorkers() == 0; })) << "the working script is gone";
+    c.close(run);
+    EXPECT_TRUE(run.serveUntil([&] { return run.ended(); })) << c.how;
+    EXPECT_EQ(openedPages(), std::vector<std::string>{kFeedback}) << c.how;
+    EXPECT_TRUE(test::sentReports().empty()) << c.how;
+    EXPECT_EQ(run.dialog().flow().exitStatus(), kExitOk) << c.how;
+  }
+}
+
+TEST(CDlgUnInstall, ARemovalThatNeverCompletesEndsOnlyByASystemClose) {
+  TestSkin skin;
+  Uninstallation run(kNeverDone);
+  run.click(run.dialog().clearUserDataBox());
+  run.click(run.dialog().uninstallButton());
+  ASSERT_TRUE(run.serveUntil([] { return test::recordedLines().size() == 1 && runningWorkers() == 0; }));
+  run.click(run.dialog().closeButton());  // disabled
+  EXPECT_FALSE(run.serveUntil([&] { return run.ended(); }, 200ms)) << "still removing";
+  EXPECT_FALSE(run.dialog().progressBar().isHidden());
+  EXPECT_TRUE(run.dialog().okButton().isHidden());
+
+  run.dialog().close();
+  EXPECT_TRUE(run.ended());
+  EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"remove 1"});
+  EXPECT_EQ(test::sentReports(), std::vector<std::string>{"uninstall|canceled||+sysbtn=1"});
+  EXPECT_TRUE(openedPages().empty());
+  EXPECT_EQ(run.dialog().flow().exitStatus(), kExitIncomplete);
+}
+
+TEST(CDlgUnInstall, AFolderWithoutTheProgramEndsTheDialogBeforeItShows) {
+  TestSkin skin;
+  Uninstallation run(kRemoves, false);
+  EXPECT_TRUE(run.ended());
+  EXPECT_FALSE(run.dialog().isVisible());
+  EXPECT_EQ(run.questions, std::vector<std::string>{"uninstall.not-installed: 您未安装或已经卸载了Vexta影音！"});
+  EXPECT_TRUE(test::recordedLines().empty());
+  EXPECT_TRUE(test::sentReports().empty());
+}
+
+}  // namespace
+}  // namespace lumo::ui

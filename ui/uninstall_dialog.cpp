@@ -1,0 +1,146 @@
+#include "ui/uninstall_dialog.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "platform/desktop_entry.h"
+#include "script/run_environment.h"
+#include "ui/skin.h"
+
+namespace lumo::ui {
+namespace {
+
+constexpr const char* kQuestion = "您确认要卸载 Vexta影音 及其全部组件吗？";
+constexpr const char* kRemoved = "Vexta影音已成功从您的计算机中卸载。";
+constexpr const char* kClearUserData = "同时清除 您的使用设置、最近观看记录、本地播放缓存";
+constexpr const char* kRemoving = "正在为您卸载Vexta影音，请稍候";
+
+constexpr QSize kButton(112, 40);
+// The buttons' right edges: the cancel button ends 19 pixels from the right,
+// the uninstall button 5 pixels left of the cancel button.
+constexpr int kCancelRight = 521;
+constexpr int kUninstallRight = 516;
+constexpr int kButtonTop = 311;
+constexpr int kOkBottom = 337;
+constexpr QRect kClearUserDataRect(74, 221, 340, 14);
+// The two labels keep their template sizes (dialog units at 96 dpi).
+constexpr QRect kQuestionRect(74, 192, 287, 21);
+constexpr QRect kRemovedRect(155, 241, 266, 23);
+
+QString text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+CPngButton* makeButton(int id, int normal, int hover, QPoint place, QWidget* parent) {
+  auto* button = new CPngButton(id, kButton, parent);
+  button->loadImage(CPngButton::Normal, normal);
+  button->loadImage(CPngButton::Hover, hover);
+  button->loadImage(CPngButton::Disabled, normal);
+  button->move(place);
+  return button;
+}
+
+}  // namespace
+
+// What the flow sees of the dialog.
+class CDlgUnInstall::Face final : public UninstallWindow {
+ public:
+  Face(CDlgUnInstall& dialog, QtDialogThread& thread) : dialog_(dialog), thread_(thread) {}
+
+  void hide() override { dialog_.hide(); }
+  bool isHidden() const override { return !dialog_.isVisible(); }
+  void endDialog() override {
+    dialog_.hide();
+    thread_.quit();
+  }
+  void setProgress(int position, const std::string&) override { dialog_.showProgress(position); }
+  void associationsChanged() override { refreshDesktopDatabase(runEnvironment().smPrograms); }
+  void showProgressPage() override { dialog_.showProgressPage(); }
+  void showRemovedPage() override { dialog_.showRemovedPage(); }
+
+ private:
+  CDlgUnInstall& dialog_;
+  QtDialogThread& thread_;
+};
+
+CDlgUnInstall::CDlgUnInstall(QtDialogThread& thread, FlowTimings timings)
+    : face_(std::make_unique<Face>(*this, thread)), flow_(std::make_unique<UninstallFlow>(thread, *face_, timings)) {
+  cancel_ = makeButton(kCancelId, skin::kCancelNormal, skin::kCancelHover, {kCancelRight - kButton.width(), kButtonTop},
+                       this);
+  uninstall_ = makeButton(kUninstallId, skin::kUninstallNormal, skin::kUninstallHover,
+                          {kUninstallRight - kButton.width() - cancel_->width(), kButtonTop}, this);
+  ok_ = makeButton(kOkId, skin::kOkNormal, skin::kOkHover, {(kWidth - kButton.width()) / 2, kOkBottom - kButton.height()},
+                   this);
+  ok_->hide();
+
+  clearUserData_ = new CPngButton(kClearUserDataId, kClearUserDataRect.size(), this);
+  clearUserData_->loadImage(CPngButton::Normal, skin::kBoxNormal);
+  clearUserData_->loadImage(CPngButton::Hover, skin::kBoxHover);
+  clearUserData_->loadImage(CPngButton::Disabled, skin::kBoxNormal);
+  clearUserData_->loadImage(CPngButton::Checked, skin::kBoxChecked);
+  clearUserData_->loadImage(CPngButton::CheckedHover, skin::kBoxCheckedHover);
+  clearUserData_->loadImage(CPngButton::CheckedDisabled, skin::kBoxChecked);
+  clearUserData_->setCaption(text(kClearUserData));
+  clearUserData_->move(kClearUserDataRect.topLeft());
+
+  question_ = new CColorLabel(this, text(kQuestion));
+  question_->setGeometry(kQuestionRect);
+  removed_ = new CColorLabel(this, text(kRemoved));
+  removed_->setGeometry(kRemovedRect);
+  removed_->hide();
+
+  statusLabel().setText(text(kRemoving));
+  statusLabel().hide();
+  // Visible from the start, empty until the first progress message.
+  percentageLabel().clear();
+  percentageLabel().show();
+
+  // The flow's answer to a close request may hide and end the dialog: the
+  // click is over by the time it runs.
+  connect(uninstall_, &QAbstractButton::clicked, this,
+          [this] { flow_->startUninstallation(clearUserData_->checkedFlag()); });
+  connect(cancel_, &QAbstractButton::clicked, this,
+          [this, &thread] { thread.post([flow = flow_.get()] { flow->onCloseRequest(true); }); });
+  connect(ok_, &QAbstractButton::clicked, this,
+          [this, &thread] { thread.post([flow = flow_.get()] { flow->onCloseRequest(false); }); });
+  connect(clearUserData_, &QAbstractButton::clicked, this, [this] { onClearUserData(); });
+  connect(this, &CLumoDialog::closeRequested, this, [this] { flow_->onCloseRequest(false); });
+}
+
+CDlgUnInstall::~CDlgUnInstall() = default;
+
+UninstallWindow& CDlgUnInstall::face() { return *face_; }
+
+void CDlgUnInstall::open() {
+  // The taskbar shows the title; the surface has no title bar.
+  setWindowTitle(QString::fromStdString(flow_->title()));
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  show();
+}
+
+void CDlgUnInstall::onClearUserData() {
+  // Only the box changes here: the flow reads it when the removal starts.
+  if (clearUserData_->hasCheckedImages()) clearUserData_->setCheckedFlag(!clearUserData_->checkedFlag());
+}
+
+void CDlgUnInstall::showProgressPage() {
+  uninstall_->hide();
+  cancel_->hide();
+  closeButton().setEnabled(false);
+  setProgressBarVisible(true);
+  statusLabel().show();
+  clearUserData_->hide();
+  question_->hide();
+  update();
+}
+
+void CDlgUnInstall::showRemovedPage() {
+  setProgressBarVisible(false);
+  statusLabel().hide();
+  removed_->show();
+  ok_->show();
+  closeButton().setEnabled(true);
+  update();
+}
+
+}  // namespace lumo::ui
