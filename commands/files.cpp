@@ -19,18 +19,7 @@ namespace {
 std::string absoluteFolder(const std::string& text) {
   if (text.empty() || text[0] != '/') return {};
   std::vector<std::string> parts;
-  std::size_t start = 1;
-  while (start <= text.size()) {
-    std::size_t slash = text.find('/', start);
-    if (slash == std::string::npos) slash = text.size();
-    std::string part = text.substr(start, slash - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = slash + 1;
-  }
+  resolvePathComponents(text, parts);
   std::string folder;
   for (const std::string& part : parts) folder += "/" + part;
   return folder;

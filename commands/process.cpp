@@ -1,14 +1,14 @@
 // Process commands: Kill, Run, WaitProcess, CheckUse.
 #include <algorithm>
-#include <climits>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "script/run_environment.h"
+#include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "script/decimal.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo {
@@ -31,30 +31,6 @@ std::string inUseText(const std::string& file, const std::string& programs) {
 }
 
 std::string inUseError(const std::string& file) { return "文件" + file + " 被占用，无法写入！"; }
-
-// A decimal integer as the C runtime reads one: leading white space, an
-// optional sign, digits up to the first non-digit; no digits give 0. Values
-// beyond the range of int are held at its ends.
-int readInteger(std::string_view text) {
-  text = trimStart(text);
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  long long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') break;
-    value = std::min(value * 10 + (c - '0'), static_cast<long long>(INT_MAX) + 1);
-  }
-  if (negative) value = -value;
-  return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
-}
-
-bool fileExists(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::exists(path, error);
-}
 
 // Ends every process whose executable name matches the argument text. No
 // report when nothing matched or a process could not be ended. The installer
@@ -86,10 +62,10 @@ void Run(const std::string& arguments) {
   const std::string program = nativePath(exe);
   // The system folder only decides whether to go on; the start looks the
   // program up itself.
-  if (!fileExists(program) && (environment.system.empty() || !fileExists(environment.system + "/" + program)))
+  if (!pathFileExists(program) && (environment.system.empty() || !pathFileExists(environment.system + "/" + program)))
     throw ScriptError("[Run] Source executable not found: " + exe);
 
-  const int wait = std::max(readInteger(fields[2]), 0);
+  const int wait = std::max(readDecimal(fields[2]), 0);
   const std::string parameters(trim(fields[1]));
   const bool show = fields[3] == "show";
 
@@ -104,9 +80,9 @@ void Run(const std::string& arguments) {
 // NUMBER|INTERVAL|COUNT
 void WaitProcess(const std::string& arguments) {
   std::vector<std::string> fields = splitFields("WaitProcess", arguments, 3);
-  const int number = readInteger(fields[0]);
-  const int interval = readInteger(fields[1]);
-  const int count = readInteger(fields[2]);
+  const int number = readDecimal(fields[0]);
+  const int interval = readDecimal(fields[1]);
+  const int count = readDecimal(fields[2]);
   // A period above ten seconds skips the wait altogether; so does a negative
   // one, which would otherwise mean waiting for ever.
   if (fields[0].empty() || count < 1 || number < 1 || interval > kLongestWaitPeriod || interval < 0) return;
@@ -124,7 +100,7 @@ void CheckUse(const std::string& module) {
   const RunEnvironment& environment = runEnvironment();
   const std::string install = installFolder();
   const std::string path = install + "/" + nativePath(module);
-  if (!fileExists(path)) return;
+  if (!pathFileExists(path)) return;
 
   std::vector<std::string> names;
   for (const RunningProcess& process : findProcessesUsingFile(path)) {

@@ -18,6 +18,7 @@
 
 #include "platform/debug_channel.h"
 #include "platform/registry_store.h"
+#include "platform/text.h"
 #include "script/script_engine.h"
 
 namespace {
@@ -76,16 +77,7 @@ std::string readBufferText(const std::string& bytes) {
   bool cut = text.size() > kReadBufferBytes - 1;
   if (cut) text = text.substr(0, kReadBufferBytes - 1);
   text = text.substr(0, text.find('\0'));
-  if (cut && text.size() == kReadBufferBytes - 1) {
-    // Drop a trailing sequence that the cut left incomplete.
-    std::size_t start = text.size();
-    while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) --start;
-    if (start > 0) {
-      auto lead = static_cast<unsigned char>(text[start - 1]);
-      std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-      if (length > 1 && text.size() - (start - 1) < length) text = text.substr(0, start - 1);
-    }
-  }
+  if (cut && text.size() == kReadBufferBytes - 1) text = lumo::withoutCutCharacter(text);
   return std::string(text);
 }
 

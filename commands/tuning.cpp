@@ -6,16 +6,15 @@
 // made the key, nobody reads the value. Linux has no per-program firewall,
 // so FireWallAllow records the permission in the store instead (see README,
 // "Registry store").
-#include <sys/stat.h>
-
-#include <climits>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "platform/debug_channel.h"
+#include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/registry_store.h"
+#include "script/decimal.h"
 #include "script/script_engine.h"
 
 namespace {
@@ -35,29 +34,10 @@ constexpr std::uint32_t kMinimumConnections = 10;
 // (named by the program's path), holding the rule's name.
 constexpr const char* kFirewallKey = "SOFTWARE\\Lumo\\Firewall\\AllowedPrograms";
 
-// The number at the start of the text, as the wide-character atoi reads it:
-// white space, an optional sign, digits up to the first other character;
-// no number gives 0, a number out of range gives INT_MAX or INT_MIN.
-int leadingInteger(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long number = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    number = number * 10 + (text[i] - '0');
-    if (number > static_cast<long long>(INT_MAX) + 1) break;
-  }
-  if (negative) number = -number;
-  if (number > INT_MAX) return INT_MAX;
-  if (number < INT_MIN) return INT_MIN;
-  return static_cast<int>(number);
-}
-
 void MaxConnection(const std::string& arguments) {
   // Compared unsigned: a negative number is a large limit, written as its
   // 32-bit pattern.
-  auto limit = static_cast<std::uint32_t>(leadingInteger(arguments));
+  auto limit = static_cast<std::uint32_t>(lumo::readDecimal(arguments));
   if (limit < kMinimumConnections) return;
   RegistryKey key;
   if (lumo::openKey(RegistryRoot::CurrentUser, kMaxConnectionKey, key) != RegistryStatus::Ok) return;
@@ -66,8 +46,7 @@ void MaxConnection(const std::string& arguments) {
 
 void Compatibility(const std::string& arguments) {
   std::string program = lumo::nativePath(arguments);
-  struct stat info {};
-  if (program.empty() || ::stat(program.c_str(), &info) != 0) return;
+  if (!lumo::pathFileExists(program)) return;
   RegistryKey key;
   if (lumo::openKey(RegistryRoot::CurrentUser, kCompatibilityKey, key) != RegistryStatus::Ok) return;
   lumo::setDword(key, program, 1);

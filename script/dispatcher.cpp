@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::string_view kInvalidLine = "Invalid command or argument: ";
 constexpr std::string_view kCommandFailedText = "执行安装命令时出错：\n";
-constexpr std::string_view kCommandFailedCaption = "Vexta影音安装程序";
 
 // IfThen lines are evaluated by RunSection itself. The verb is registered
 // only so that sections accept its lines; reaching this handler means an
@@ -115,7 +114,7 @@ void SectionThreadProc(SectionList& list) {
     Log(message + "\r\n");
     host().ask(Question{.id = "script.command-failed",
                         .text = std::string(kCommandFailedText) + message,
-                        .caption = std::string(kCommandFailedCaption),
+                        .caption = std::string(kInstallerCaption),
                         .buttons = {Button::Ok},
                         .defaultButton = Button::Ok,
                         .silentAnswer = Button::Ok,
