@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "script/run_environment.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 #include "script/working_script.h"
 
 namespace lumo {
