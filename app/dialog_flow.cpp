@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "app/worker_threads.h"
+#include "commands/statistics.h"
 #include "platform/debug_channel.h"
 #include "script/dispatcher.h"
-#include "script/expansion.h"
 #include "script/host.h"
 #include "script/run_environment.h"
 
@@ -134,7 +134,7 @@ void DialogFlow::failureEnding() {
 void DialogFlow::endWithFailure() {
   failureFlow_ = true;
   window_.hide();
-  RunCommandLine("SendLog install|failed||");
+  commands::sendReport("install", "failed");
   host().ask(Question{.id = "install.failed",
                       .text = std::string(kFailureText) + runEnvironment().logPath,
                       .caption = std::string(kFailureCaption),

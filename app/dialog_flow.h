@@ -19,9 +19,6 @@
 
 namespace lumo {
 
-// Caption of the platform's application message box.
-inline constexpr std::string_view kApplicationTitle = "Vexta影音安装程序";
-
 class DialogFlow {
  public:
   DialogFlow(DialogThread& thread, DialogWindow& window, FlowTimings timings);

@@ -1,12 +1,13 @@
 #include "app/install_flow.h"
 
+#include "commands/process.h"
+#include "commands/statistics.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "script/decimal.h"
 #include "script/dispatcher.h"
 #include "script/execution_log.h"
-#include "script/expansion.h"
 #include "script/host.h"
 #include "script/run_environment.h"
 #include "script/script_error.h"
@@ -18,7 +19,8 @@ constexpr std::string_view kConfirmExitText = "您确定要退出 Vexta影音 �
 constexpr std::string_view kConfirmExitCaption = "退出安装";
 constexpr std::string_view kRunFailedText = "暂时无法启动Vexta影音：";
 
-constexpr std::string_view kRunProductLine = "Run $INSTALL\\LumoClient.exe||0|show";
+// The product's program in the install folder, as the script names it.
+constexpr std::string_view kProductProgram = "\\LumoClient.exe";
 
 // The next "."-ended component of a version text, read as a number.
 int nextComponent(std::string_view& text) {
@@ -114,7 +116,7 @@ void InstallFlow::onInstallComplete() {
   wizard_.associationsChanged();
   if (GetVariable("autorun") == "1") {
     // The script starts the product itself.
-    RunCommandLine("SendLog install|complete||+setuprun=1");
+    commands::sendReport("install", "complete", "setuprun=1");
     wizard_.hide();
     return;
   }
@@ -124,15 +126,15 @@ void InstallFlow::onInstallComplete() {
 
 void InstallFlow::runProduct() {
   try {
-    auto record = Parse(kRunProductLine);
-    if (!record) throw ScriptError("[Run] not available");
-    Execute(*record);
-    RunCommandLine("SendLog install|complete||+setuprun=2");
+    const std::string program = installFolder() + std::string(kProductProgram);
+    logCommandLine("Run", program + "||0|show");
+    commands::runProgram(program, "", 0, true);
+    commands::sendReport("install", "complete", "setuprun=2");
     productLaunched_ = true;
   } catch (const ScriptError& error) {
     host().ask(Question{.id = "install.run-failed",
                         .text = std::string(kRunFailedText) + error.what(),
-                        .caption = std::string(kApplicationTitle),
+                        .caption = std::string(kInstallerCaption),
                         .buttons = {Button::Ok},
                         .icon = Icon::Warning});
   } catch (...) {
@@ -156,7 +158,7 @@ void InstallFlow::onCloseRequest() {
                                         .silentAnswer = Button::Yes,
                                         .icon = Icon::Information});
     if (answer != Button::Yes) return;
-    RunCommandLine("SendLog install|canceled||");
+    commands::sendReport("install", "canceled");
     cancelled_ = true;
     wizard_.endDialog();
     return;
@@ -166,7 +168,7 @@ void InstallFlow::onCloseRequest() {
   // while the worker that sent the last message is still finishing, and
   // neither is repeated. The end of the run waits for the workers instead.
   wizard_.removeNotifyIcon();
-  if (finishedPage_ && !productLaunched_) RunCommandLine("SendLog install|complete||+setuprun=0");
+  if (finishedPage_ && !productLaunched_) commands::sendReport("install", "complete", "setuprun=0");
   wizard_.endDialog();
 }
 

@@ -7,12 +7,13 @@
 #include <string_view>
 #include <vector>
 
-#include "script/run_environment.h"
+#include "commands/process.h"
 #include "commands/statistics.h"
 #include "platform/http_client.h"
 #include "platform/paths.h"
 #include "platform/registry_store.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo::commands {
@@ -152,12 +153,6 @@ std::string installerFileName(std::string_view address) {
   return name == "." || name == ".." ? std::string() : name;
 }
 
-void callRun(const std::string& arguments) {
-  Handler run = findHandler("Run");
-  if (!run) throw ScriptError("[DownloadAndInstall] The Run command is missing: " + arguments);
-  run(arguments);
-}
-
 void DownloadAndInstall(const std::string& arguments) {
   std::string text(trim(arguments));
   if (text.empty()) return;  // a place GetSoft left empty
@@ -193,7 +188,7 @@ void DownloadAndInstall(const std::string& arguments) {
   // as if the download had left nothing there.
   std::error_code error;
   if (!downloaded && fs::exists(fs::symlink_status(localPath, error))) throw ScriptError(kRunNotFound + localPath);
-  callRun(localPath + "|-s|2000|hide");
+  runProgram(localPath, "-s", 2000, false);
   SendLog("install|installOk|" + shortName + "|1");
 }
 

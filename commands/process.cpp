@@ -1,4 +1,6 @@
 // Process commands: Kill, Run, WaitProcess, CheckUse.
+#include "commands/process.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -41,21 +43,16 @@ void Kill(const std::string& name) {
   }
 }
 
-// EXE|PARAMETERS|WAIT|SHOW[->variable]
-void Run(const std::string& arguments) {
-  std::string fieldText = arguments;
-  std::optional<std::string> variable;
-  if (std::size_t arrow = arguments.find("->"); arrow != std::string::npos) {
-    fieldText = arguments.substr(0, arrow);
-    variable = arguments.substr(arrow + 2);
-  }
-  std::vector<std::string> fields = splitFields("Run", fieldText, 4);
-  const std::string& exe = fields[0];
-  const RunEnvironment& environment = runEnvironment();
+}  // namespace
 
+namespace commands {
+
+std::optional<long> runProgram(const std::string& exe, const std::string& parameters, int waitMilliseconds,
+                               bool show) {
+  const RunEnvironment& environment = runEnvironment();
   if (environment.silent) {
     for (std::string_view client : kClientNames) {
-      if (exe.find(client) != std::string::npos) return;
+      if (exe.find(client) != std::string::npos) return std::nullopt;
     }
   }
 
@@ -65,16 +62,30 @@ void Run(const std::string& arguments) {
   if (!pathFileExists(program) && (environment.system.empty() || !pathFileExists(environment.system + "/" + program)))
     throw ScriptError("[Run] Source executable not found: " + exe);
 
-  const int wait = std::max(readDecimal(fields[2]), 0);
-  const std::string parameters(trim(fields[1]));
-  const bool show = fields[3] == "show";
-
   // A program that cannot be started is not reported; its number is 0.
   long number = 0;
   if (std::optional<StartPlan> plan = planStart(program, parameters, environment.system))
     number = startProcess(*plan, show);
-  if (variable) SetVariable(*variable, std::to_string(number));
-  if (number != 0 && wait > 0) waitForProcess(number, wait);
+  if (number != 0 && waitMilliseconds > 0) waitForProcess(number, waitMilliseconds);
+  return number;
+}
+
+}  // namespace commands
+
+namespace {
+
+// EXE|PARAMETERS|WAIT|SHOW[->variable]
+void Run(const std::string& arguments) {
+  std::string fieldText = arguments;
+  std::optional<std::string> variable;
+  if (std::size_t arrow = arguments.find("->"); arrow != std::string::npos) {
+    fieldText = arguments.substr(0, arrow);
+    variable = arguments.substr(arrow + 2);
+  }
+  std::vector<std::string> fields = splitFields("Run", fieldText, 4);
+  std::optional<long> number = commands::runProgram(fields[0], std::string(trim(fields[1])),
+                                                    std::max(readDecimal(fields[2]), 0), fields[3] == "show");
+  if (number && variable) SetVariable(*variable, std::to_string(*number));
 }
 
 // NUMBER|INTERVAL|COUNT

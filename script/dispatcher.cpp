@@ -2,12 +2,12 @@
 
 #include <exception>
 
-#include "script/run_environment.h"
 #include "platform/debug_channel.h"
 #include "script/execution_log.h"
 #include "script/expansion.h"
 #include "script/handler_registry.h"
 #include "script/host.h"
+#include "script/run_environment.h"
 #include "script/script_error.h"
 
 namespace lumo {
@@ -48,7 +48,7 @@ void Execute(CommandRecord& record) {
   // refers to itself) comes back unexpanded and is an invalid line, even
   // for Copy.
   const bool expanded = Expand(record.arguments);
-  Log(record.verb + " " + record.arguments + "\r\n");
+  logCommandLine(record.verb, record.arguments);
   const bool leftovers = record.verb != "Copy" && record.arguments.find_first_of("@$#") != std::string::npos;
   if (!expanded || leftovers) {
     if (installMode) throw ScriptError(std::string(kInvalidLine) + record.arguments);
