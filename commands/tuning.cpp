@@ -17,11 +17,8 @@
 #include "script/decimal.h"
 #include "script/script_engine.h"
 
+namespace lumo {
 namespace {
-
-using lumo::RegistryKey;
-using lumo::RegistryRoot;
-using lumo::RegistryStatus;
 
 constexpr const char* kMaxConnectionKey =
     "SOFTWARE\\Microsoft\\Internet Explorer\\MAIN\\FeatureControl\\FEATURE_MAXCONNECTIONSPER1_0SERVER";
@@ -37,40 +34,41 @@ constexpr const char* kFirewallKey = "SOFTWARE\\Lumo\\Firewall\\AllowedPrograms"
 void MaxConnection(const std::string& arguments) {
   // Compared unsigned: a negative number is a large limit, written as its
   // 32-bit pattern.
-  auto limit = static_cast<std::uint32_t>(lumo::readDecimal(arguments));
+  auto limit = static_cast<std::uint32_t>(readDecimal(arguments));
   if (limit < kMinimumConnections) return;
   RegistryKey key;
-  if (lumo::openKey(RegistryRoot::CurrentUser, kMaxConnectionKey, key) != RegistryStatus::Ok) return;
-  lumo::setDword(key, kMaxConnectionValue, limit);
+  if (openKey(RegistryRoot::CurrentUser, kMaxConnectionKey, key) != RegistryStatus::Ok) return;
+  setDword(key, kMaxConnectionValue, limit);
 }
 
 void Compatibility(const std::string& arguments) {
-  std::string program = lumo::nativePath(arguments);
-  if (!lumo::pathFileExists(program)) return;
+  std::string program = nativePath(arguments);
+  if (!pathFileExists(program)) return;
   RegistryKey key;
-  if (lumo::openKey(RegistryRoot::CurrentUser, kCompatibilityKey, key) != RegistryStatus::Ok) return;
-  lumo::setDword(key, program, 1);
+  if (openKey(RegistryRoot::CurrentUser, kCompatibilityKey, key) != RegistryStatus::Ok) return;
+  setDword(key, program, 1);
 }
 
 void FireWallAllow(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("FireWallAllow", arguments, 2);
-  const std::string program = lumo::nativePath(fields[0]);
+  std::vector<std::string> fields = splitFields("FireWallAllow", arguments, 2);
+  const std::string program = nativePath(fields[0]);
   const std::string& name = fields[1];
   // A machine-wide permission, as a firewall rule is; a failure to record it
   // is as silent as a failing firewall tool would be.
   RegistryKey key;
-  RegistryStatus status = lumo::createKey(RegistryRoot::LocalMachine, kFirewallKey, key);
-  if (status == RegistryStatus::Ok) status = lumo::setString(key, program, name);
-  lumo::debugOutput("[FireWallAllow] no per-program firewall on this system; permission \"" + name + "\" for " +
+  RegistryStatus status = createKey(RegistryRoot::LocalMachine, kFirewallKey, key);
+  if (status == RegistryStatus::Ok) status = setString(key, program, name);
+  debugOutput("[FireWallAllow] no per-program firewall on this system; permission \"" + name + "\" for " +
                     program + (status == RegistryStatus::Ok ? " recorded under HKEY_LOCAL_MACHINE\\" +
                                                                   std::string(kFirewallKey)
-                                                            : " not recorded: " + lumo::lastRegistryError()));
+                                                            : " not recorded: " + lastRegistryError()));
 }
 
-const lumo::CommandRegistration registrations[] = {
+const CommandRegistration registrations[] = {
     {"MaxConnection", MaxConnection},
     {"Compatibility", Compatibility},
     {"FireWallAllow", FireWallAllow},
 };
 
 }  // namespace
+}  // namespace lumo
