@@ -7,11 +7,11 @@
 #include <utility>
 
 #include "app/worker_threads.h"
+#include "commands/statistics.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "script/dispatcher.h"
-#include "script/expansion.h"
 #include "script/host.h"
 #include "script/run_environment.h"
 
@@ -138,7 +138,7 @@ void DialogFlow::failureEnding() {
 void DialogFlow::endWithFailure() {
   failureFlow_ = true;
   window_.hide();
-  runWhileServing("SendLog install|failed||");
+  runWhileServing([] { commands::sendReport("install", "failed"); });
   host().ask(Question{.id = "install.failed",
                       .text = std::string(kFailureText) + runEnvironment().logPath,
                       .caption = std::string(kFailureCaption),
@@ -147,10 +147,10 @@ void DialogFlow::endWithFailure() {
   postCloseRequest();
 }
 
-void DialogFlow::runWhileServing(std::string_view line) {
+void DialogFlow::runWhileServing(const std::function<void()>& work) {
   auto done = std::make_shared<std::atomic<bool>>(false);
-  std::thread runner([this, text = std::string(line), done] {
-    RunCommandLine(text);
+  std::thread runner([this, &work, done] {
+    work();
     done->store(true);
     thread_.post([] {});  // wakes the dialog thread to look again
   });

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -18,9 +19,6 @@
 #include "script/working_script.h"
 
 namespace lumo {
-
-// Caption of the platform's application message box.
-inline constexpr std::string_view kApplicationTitle = "Vexta影音安装程序";
 
 // The folder of an earlier installation that the variable `installdir`
 // names, as the file system reaches it: a damaged or planted value such as
@@ -64,11 +62,10 @@ class DialogFlow {
   // Returns whether it has ended.
   bool waitForSection(int worker, std::chrono::milliseconds limit);
   void postCloseRequest();
-  // Runs a fixed command line (a report, an address to open) on a helper
-  // thread while the dialog thread goes on serving, and returns once it has
-  // run: a report waits for the network, and the window must keep answering
-  // meanwhile.
-  void runWhileServing(std::string_view line);
+  // Runs `work` (a report, an address to open) on a helper thread while the
+  // dialog thread goes on serving, and returns once it has run: a report
+  // waits for the network, and the window must keep answering meanwhile.
+  void runWhileServing(const std::function<void()>& work);
   // Hides the window, reports the failure, shows the final failure box with
   // the log path and closes.
   void endWithFailure();

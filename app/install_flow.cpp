@@ -1,5 +1,7 @@
 #include "app/install_flow.h"
 
+#include "commands/process.h"
+#include "commands/statistics.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -7,7 +9,6 @@
 #include "script/decimal.h"
 #include "script/dispatcher.h"
 #include "script/execution_log.h"
-#include "script/expansion.h"
 #include "script/host.h"
 #include "script/run_environment.h"
 #include "script/script_error.h"
@@ -19,10 +20,10 @@ constexpr std::string_view kConfirmExitText = "您确定要退出 Vexta影音 �
 constexpr std::string_view kConfirmExitCaption = "退出安装";
 constexpr std::string_view kRunFailedText = "暂时无法启动Vexta影音：";
 
-constexpr std::string_view kCancelledReport = "SendLog install|canceled||";
 constexpr std::string_view kOpenLicenseLine = "OpenUrl @license_url|ie";
 
-constexpr std::string_view kRunProductLine = "Run $INSTALL\\LumoClient.exe||0|show";
+// The product's program in the install folder, as the script names it.
+constexpr std::string_view kProductProgram = "\\LumoClient.exe";
 
 // The next "."-ended component of a version text, read as a number.
 int nextComponent(std::string_view& text) {
@@ -127,7 +128,7 @@ void InstallFlow::onInstallComplete() {
   wizard_.associationsChanged();
   if (GetVariable("autorun") == "1") {
     // The script starts the product itself.
-    runWhileServing("SendLog install|complete||+setuprun=1");
+    runWhileServing([] { commands::sendReport("install", "complete", "setuprun=1"); });
     wizard_.hide();
     return;
   }
@@ -141,15 +142,15 @@ void InstallFlow::runProduct() {
   if (ending_) return;
   ending_ = true;
   try {
-    auto record = Parse(kRunProductLine);
-    if (!record) throw ScriptError("[Run] not available");
-    Execute(*record);
-    runWhileServing("SendLog install|complete||+setuprun=2");
+    const std::string program = installFolder() + std::string(kProductProgram);
+    logCommandLine("Run", program + "||0|show");
+    commands::runProgram(program, "", 0, true);
+    runWhileServing([] { commands::sendReport("install", "complete", "setuprun=2"); });
     productLaunched_ = true;
   } catch (const ScriptError& error) {
     host().ask(Question{.id = "install.run-failed",
                         .text = std::string(kRunFailedText) + error.what(),
-                        .caption = std::string(kApplicationTitle),
+                        .caption = std::string(kInstallerCaption),
                         .buttons = {Button::Ok},
                         .icon = Icon::Warning});
   } catch (...) {
@@ -164,7 +165,9 @@ void InstallFlow::chooseOffer(int number, bool on) {
   SetVariable("softcheck" + std::to_string(number), on ? "1" : "0");
 }
 
-void InstallFlow::openLicense() { runWhileServing(kOpenLicenseLine); }
+void InstallFlow::openLicense() {
+  runWhileServing([] { RunCommandLine(kOpenLicenseLine); });
+}
 
 void InstallFlow::openInstalledProduct() {
   if (ending_) return;
@@ -174,7 +177,7 @@ void InstallFlow::openInstalledProduct() {
   if (!product.ends_with('/')) product += '/';
   product += "LumoClient.exe";
   if (auto plan = planStart(product, "", runEnvironment().system)) startProcess(*plan, true);
-  runWhileServing(kCancelledReport);
+  runWhileServing([] { commands::sendReport("install", "canceled"); });
   cancelled_ = true;
   wizard_.endDialog();
 }
@@ -199,7 +202,7 @@ void InstallFlow::onCloseRequest() {
                                         .icon = Icon::Information});
     if (answer != Button::Yes) return;
     ending_ = true;
-    runWhileServing(kCancelledReport);
+    runWhileServing([] { commands::sendReport("install", "canceled"); });
     cancelled_ = true;
     wizard_.endDialog();
     return;
@@ -210,7 +213,7 @@ void InstallFlow::onCloseRequest() {
   // neither is repeated. The end of the run waits for the workers instead.
   ending_ = true;
   wizard_.removeNotifyIcon();
-  if (finishedPage_ && !productLaunched_) runWhileServing("SendLog install|complete||+setuprun=0");
+  if (finishedPage_ && !productLaunched_) runWhileServing([] { commands::sendReport("install", "complete", "setuprun=0"); });
   wizard_.endDialog();
 }
 

@@ -1,21 +1,17 @@
 #include "app/startup.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstring>
 
 #include "app/dialog_contract.h"
 #include "app/exit_status.h"
 #include "platform/atomic_file.h"
 #include "platform/debug_channel.h"
+#include "platform/file_operations.h"
 #include "platform/instance_lock.h"
 #include "platform/resource_bundle.h"
 #include "platform/known_folders.h"
+#include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/profile_file.h"
 #include "platform/sysroot.h"
 #include "platform/text.h"
@@ -29,37 +25,6 @@ constexpr std::uint32_t kScriptId = 800;
 constexpr std::string_view kScriptFileName = "install.ini";
 constexpr std::string_view kTemporaryScriptName = "lumo_install.ini";
 constexpr std::string_view kLogFileName = "LumoInstaller.log";
-
-std::string thisProgramPath() {
-  char buffer[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
-}
-
-bool fileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-// Writes the embedded script to a fresh file. The old copy is deleted first
-// and the new one created exclusively, so a link planted in a shared
-// temporary folder is never followed. A copy that cannot be written whole is
-// removed again.
-bool writeFreshFile(const std::string& path, const std::string& bytes) {
-  ::unlink(path.c_str());
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    debugOutput("cannot create " + path + ": " + std::strerror(errno));
-    return false;
-  }
-  bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok) {
-    debugOutput("cannot write " + path);
-    ::unlink(path.c_str());
-  }
-  return ok;
-}
 
 int reportNoScript() {
   Question question;
@@ -145,7 +110,7 @@ int startUp(const std::vector<std::string>& arguments) {
   environment.silent = switches.silent;
 
   environment.logPath = environment.curPath + std::string(kLogFileName);
-  if (!fileExists(environment.iniPath)) {
+  if (!pathFileExists(environment.iniPath)) {
     std::optional<std::string> script = ResourceBundle::ofThisProgram().load(kScriptType, kScriptId);
     if (!script) {
       if (!ResourceBundle::ofThisProgram().error().empty()) debugOutput(ResourceBundle::ofThisProgram().error());
@@ -155,8 +120,9 @@ int startUp(const std::vector<std::string>& arguments) {
     // Without a copy there is no script to run. Going on would run empty
     // sections and let the first variable write create a stray install.ini
     // beside the program, which every later start would then take for the
-    // real script.
-    if (!writeFreshFile(copy, *script)) return reportNoScript();
+    // real script. The temporary folder is shared, so the copy is made
+    // fresh and never through a link somebody planted there.
+    if (!createFreshFile(copy, *script)) return reportNoScript();
     environment.iniPath = copy;
     environment.logPath = environment.installMode ? environment.kernel + "/LumoClient/" + std::string(kLogFileName)
                                                   : environment.tempDir + std::string(kLogFileName);
@@ -175,7 +141,7 @@ void endProcess(int status) {
   flushProfileFiles();
   closeExecutionLog();
   std::fflush(nullptr);
-  ::_exit(status);
+  exitProcessNow(status);
 }
 
 }  // namespace lumo

@@ -14,7 +14,6 @@ inline constexpr std::string_view kInstanceLockName = "Mutex_LumoInstaller";
 inline constexpr std::string_view kSecondInstanceText = "已经存在一个安装实例，请稍后再执行操作！";
 inline constexpr std::string_view kNoScriptText = "找不到安装配置文件！";
 inline constexpr std::string_view kDamagedText = "安装程序已损坏，请重新下载安装程序。";
-inline constexpr std::string_view kInstallerCaption = "Vexta影音安装程序";
 inline constexpr std::string_view kSystemName = "linux";
 inline constexpr std::string_view kInterfaceFont = "微软雅黑";
 

@@ -1,8 +1,8 @@
 #include "app/uninstall_flow.h"
 
+#include "commands/statistics.h"
 #include "platform/file_operations.h"
 #include "script/dispatcher.h"
-#include "script/expansion.h"
 #include "script/host.h"
 #include "script/run_environment.h"
 
@@ -35,7 +35,7 @@ void UninstallFlow::initialise() {
     // Shown in silent runs too: nothing is removed and nobody would know why.
     host().ask(Question{.id = "uninstall.not-installed",
                         .text = std::string(kNotInstalledText),
-                        .caption = std::string(kApplicationTitle),
+                        .caption = std::string(kInstallerCaption),
                         .buttons = {Button::Ok},
                         .icon = Icon::Warning});
     cancelled_ = true;
@@ -78,7 +78,7 @@ void UninstallFlow::onCloseRequest(bool cancelButton) {
     RunCommandLine(feedbackLine_);
   } else {
     cancelled_ = !removing_;
-    RunCommandLine(cancelButton ? "SendLog uninstall|canceled||+sysbtn=0" : "SendLog uninstall|canceled||+sysbtn=1");
+    commands::sendReport("uninstall", "canceled", cancelButton ? "sysbtn=0" : "sysbtn=1");
   }
   dialog_.endDialog();
 }

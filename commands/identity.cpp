@@ -4,36 +4,25 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "script/run_environment.h"
+#include "commands/registry.h"
 #include "platform/debug_channel.h"
 #include "platform/profile_file.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
-namespace lumo {
+namespace lumo::commands {
 namespace {
 
-constexpr const char* kReadRegistry =
-    "HKEY_CURRENT_USER|Software\\Microsoft\\Windows\\CurrentVersion\\Imee\\Address|MacAddr->macaddr";
-constexpr const char* kWriteRegistry =
-    "HKEY_CURRENT_USER|Software\\Microsoft\\Windows\\CurrentVersion\\Imee\\Address|MacAddr|";
+constexpr const char* kRegistryRoot = "HKEY_CURRENT_USER";
+constexpr const char* kRegistryKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Imee\\Address";
+constexpr const char* kRegistryValue = "MacAddr";
+// The variable that receives the registry value on the way.
+constexpr const char* kVariable = "macaddr";
 constexpr const char* kFileSection = "Install";
 constexpr const char* kFileKey = "ID";
 // The file is read with a buffer of 260 characters.
 constexpr std::size_t kFileValueLength = 259;
-
-// The registry commands are reached through the verb registry, called with
-// their argument text as a script line would give it (but without a line in
-// the execution log). A failing registry leaves the other store in charge.
-void callRegistryCommand(const char* verb, const std::string& arguments) {
-  Handler handler = findHandler(verb);
-  if (!handler) return;
-  try {
-    handler(arguments);
-  } catch (const ScriptError& error) {
-    debugOutput(std::string("Machine identity: ") + error.what());
-  }
-}
 
 std::string newIdentifier() {
   if (auto guid = createGuid()) return guidIdentifier(*guid);
@@ -67,8 +56,11 @@ std::string fallbackIdentifier(std::uint32_t seconds, std::uint32_t ticks, unsig
 }
 
 std::string GetMachineId() {
-  callRegistryCommand("ReadReg", kReadRegistry);
-  std::string identifier(trim(GetVariable("macaddr")));
+  // No line in the execution log: the identity is no command of the script.
+  // A failing registry leaves the other store in charge.
+  if (std::optional<std::string> stored = readRegistryText(kRegistryRoot, kRegistryKey, kRegistryValue))
+    SetVariable(kVariable, *stored);
+  std::string identifier(trim(GetVariable(kVariable)));
 
   bool writeRegistry = false;
   ProfileFile file(identityFilePath(), TextEncoding::Utf8);
@@ -84,10 +76,15 @@ std::string GetMachineId() {
   file.write(kFileSection, kFileKey, identifier);
 
   if (writeRegistry) {
-    callRegistryCommand("WriteReg", kWriteRegistry + identifier);
+    // A failing registry leaves the file in charge; the report still goes.
+    try {
+      writeRegistryText(kRegistryRoot, kRegistryKey, kRegistryValue, identifier);
+    } catch (const ScriptError& error) {
+      debugOutput(std::string("Machine identity: ") + error.what());
+    }
     debugOutput("Write Mac Address " + identifier + " To Registry!");
   }
   return identifier;
 }
 
-}  // namespace lumo
+}  // namespace lumo::commands

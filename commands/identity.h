@@ -12,7 +12,7 @@
 
 #include "platform/machine_ids.h"
 
-namespace lumo {
+namespace lumo::commands {
 
 // The machine identifier: the stored one, or a new one that is stored.
 std::string GetMachineId();
@@ -27,4 +27,4 @@ std::string guidIdentifier(const Guid& guid);
 std::string fallbackIdentifier(std::uint32_t seconds, std::uint32_t ticks, unsigned random,
                                const std::optional<HardwareAddress>& adapter);
 
-}  // namespace lumo
+}  // namespace lumo::commands

@@ -3,16 +3,12 @@
 // plain text. The working script is GBK, as every other path that touches it
 // takes it; other INI files keep the encoding they have (UTF-8 when new), XML
 // files are UTF-8.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 #include <string_view>
 
 #include "platform/atomic_file.h"
 #include "platform/debug_channel.h"
+#include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/profile_file.h"
 #include "platform/text.h"
@@ -23,15 +19,6 @@ namespace {
 
 constexpr std::string_view kIniNotFound = "[ReadIni] Source ini file not found: ";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
-bool pathExists(const std::string& path) {
-  struct stat info{};
-  return ::stat(path.c_str(), &info) == 0;
-}
-
-// A file without any write bit is read-only for everybody, root included,
-// as the read-only attribute is on Windows.
-bool isReadOnly(const struct stat& info) { return (info.st_mode & 0222) == 0; }
 
 // Scripts read and write their own working script ($INIPATH) with these
 // verbs; it must stay GBK for the variable store and the section reader.
@@ -46,7 +33,7 @@ void ReadIni(const std::string& arguments) {
   if (fields.size() != 3) throwArgumentCount("ReadIni", 3, output.variable);
   const std::string& file = fields[0];
   std::string path = nativePath(file);
-  if (!pathExists(path)) {
+  if (!pathFileExists(path)) {
     debugOutput(std::string(kIniNotFound) + file);
     return;
   }
@@ -59,20 +46,8 @@ void WriteIni(const std::string& arguments) {
   // A missing folder or a read-only file makes the write fail; the script
   // goes on without a word, and the old file stays whole.
   std::string path = nativePath(fields[0]);
-  struct stat info{};
-  if (::stat(path.c_str(), &info) == 0 && isReadOnly(info)) return;
+  if (isReadOnlyFile(canonicalPath(path).value_or(path))) return;
   ProfileFile(path, iniEncoding(path)).write(fields[1], fields[2], fields[3]);
-}
-
-bool readWhole(int fd, std::string& out) {
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
 }
 
 // Every line holding both "<TAG>" and "</TAG>" becomes exactly
@@ -109,19 +84,14 @@ void WriteXml(const std::string& arguments) {
   std::string path = nativePath(fields[0]);
   // The file must exist and be writable in place: a read-only file is left
   // alone even though the folder would allow replacing it.
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return;
-  struct stat info{};
-  std::string content;
-  bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && !isReadOnly(info) && readWhole(fd, content);
-  ::close(fd);
-  if (!readable) return;
+  std::optional<RewritableFile> file = readRewritableFile(path);
+  if (!file) return;
   std::string updated = IsWorkingScript(path)
-                            ? replaceXmlElementLines(content, utf8ToGbk(fields[1]), utf8ToGbk(fields[2]))
-                            : replaceXmlElementLines(content, fields[1], fields[2]);
-  if (updated == content) return;
+                            ? replaceXmlElementLines(file->content, utf8ToGbk(fields[1]), utf8ToGbk(fields[2]))
+                            : replaceXmlElementLines(file->content, fields[1], fields[2]);
+  if (updated == file->content) return;
   // Written whole and renamed into place, so a crash never leaves half a file.
-  replaceFileAtomically(path, updated, info.st_mode & 07777);
+  replaceFileAtomically(path, updated, file->mode);
 }
 
 const CommandRegistration registrations[] = {

@@ -7,12 +7,13 @@
 #include <string_view>
 #include <vector>
 
-#include "script/run_environment.h"
+#include "commands/process.h"
 #include "commands/statistics.h"
 #include "platform/http_client.h"
 #include "platform/paths.h"
 #include "platform/registry_store.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo::commands {
@@ -44,30 +45,7 @@ std::string readUtf8(const std::string& path, bool& ok) {
   std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   std::string_view in(bytes);
   if (in.starts_with("\xEF\xBB\xBF")) in.remove_prefix(3);
-
-  std::string out;
-  out.reserve(in.size());
-  for (std::size_t i = 0; i < in.size();) {
-    auto c = static_cast<unsigned char>(in[i]);
-    std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-    bool valid = length > 0 && i + length <= in.size();
-    for (std::size_t k = 1; valid && k < length; ++k) valid = (static_cast<unsigned char>(in[i + k]) & 0xC0) == 0x80;
-    if (valid && length > 1) {
-      // Refuse overlong forms, surrogates and values past U+10FFFF.
-      unsigned cp = c & (0xFF >> (length + 1));
-      for (std::size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(in[i + k]) & 0x3F);
-      static constexpr unsigned kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-      valid = cp >= kMinimum[length] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
-    }
-    if (valid) {
-      out.append(in.substr(i, length));
-      i += length;
-    } else {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    }
-  }
-  return out;
+  return toValidUtf8(in);
 }
 
 // Drops `units` UTF-16 units from the front of valid UTF-8 text (never more
@@ -75,8 +53,7 @@ std::string readUtf8(const std::string& path, bool& ok) {
 void dropUnits(std::string_view& text, std::size_t units) {
   std::size_t i = 0;
   while (units > 0 && i < text.size()) {
-    auto c = static_cast<unsigned char>(text[i]);
-    std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
+    std::size_t length = utf8SequenceLength(static_cast<unsigned char>(text[i]));
     units -= std::min<std::size_t>(units, length == 4 ? 2 : 1);
     i += std::min(length, text.size() - i);
   }
@@ -176,12 +153,6 @@ std::string installerFileName(std::string_view address) {
   return name == "." || name == ".." ? std::string() : name;
 }
 
-void callRun(const std::string& arguments) {
-  Handler run = findHandler("Run");
-  if (!run) throw ScriptError("[DownloadAndInstall] The Run command is missing: " + arguments);
-  run(arguments);
-}
-
 void DownloadAndInstall(const std::string& arguments) {
   std::string text(trim(arguments));
   if (text.empty()) return;  // a place GetSoft left empty
@@ -217,7 +188,7 @@ void DownloadAndInstall(const std::string& arguments) {
   // as if the download had left nothing there.
   std::error_code error;
   if (!downloaded && fs::exists(fs::symlink_status(localPath, error))) throw ScriptError(kRunNotFound + localPath);
-  callRun(localPath + "|-s|2000|hide");
+  runProgram(localPath, "-s", 2000, false);
   SendLog("install|installOk|" + shortName + "|1");
 }
 

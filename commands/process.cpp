@@ -1,7 +1,7 @@
 // Process commands: Kill, Run, WaitProcess, CheckUse.
+#include "commands/process.h"
+
 #include <algorithm>
-#include <climits>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "script/decimal.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 
@@ -33,30 +34,6 @@ std::string inUseText(const std::string& file, const std::string& programs) {
 
 std::string inUseError(const std::string& file) { return "文件" + file + " 被占用，无法写入！"; }
 
-// A decimal integer as the C runtime reads one: leading white space, an
-// optional sign, digits up to the first non-digit; no digits give 0. Values
-// beyond the range of int are held at its ends.
-int readInteger(std::string_view text) {
-  text = trimStart(text);
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  long long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') break;
-    value = std::min(value * 10 + (c - '0'), static_cast<long long>(INT_MAX) + 1);
-  }
-  if (negative) value = -value;
-  return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
-}
-
-bool fileExists(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::exists(path, error);
-}
-
 // Ends every process whose executable name matches the argument text. No
 // report when nothing matched or a process could not be ended. The installer
 // never ends itself this way.
@@ -65,6 +42,37 @@ void Kill(const std::string& name) {
     if (executableNameMatches(process.name, name)) terminateProcess(process.pid, name);
   }
 }
+
+}  // namespace
+
+namespace commands {
+
+std::optional<long> runProgram(const std::string& exe, const std::string& parameters, int waitMilliseconds,
+                               bool show) {
+  const RunEnvironment& environment = runEnvironment();
+  if (environment.silent) {
+    for (std::string_view client : kClientNames) {
+      if (exe.find(client) != std::string::npos) return std::nullopt;
+    }
+  }
+
+  const std::string program = nativePath(exe);
+  // The system folder only decides whether to go on; the start looks the
+  // program up itself.
+  if (!pathFileExists(program) && (environment.system.empty() || !pathFileExists(environment.system + "/" + program)))
+    throw ScriptError("[Run] Source executable not found: " + exe);
+
+  // A program that cannot be started is not reported; its number is 0.
+  long number = 0;
+  if (std::optional<StartPlan> plan = planStart(program, parameters, environment.system))
+    number = startProcess(*plan, show);
+  if (number != 0 && waitMilliseconds > 0) waitForProcess(number, waitMilliseconds);
+  return number;
+}
+
+}  // namespace commands
+
+namespace {
 
 // EXE|PARAMETERS|WAIT|SHOW[->variable]
 void Run(const std::string& arguments) {
@@ -75,39 +83,17 @@ void Run(const std::string& arguments) {
     variable = arguments.substr(arrow + 2);
   }
   std::vector<std::string> fields = splitFields("Run", fieldText);
-  const std::string& exe = fields[0];
-  const RunEnvironment& environment = runEnvironment();
-
-  if (environment.silent) {
-    for (std::string_view client : kClientNames) {
-      if (exe.find(client) != std::string::npos) return;
-    }
-  }
-
-  const std::string program = nativePath(exe);
-  // The system folder only decides whether to go on; the start looks the
-  // program up itself.
-  if (!fileExists(program) && (environment.system.empty() || !fileExists(environment.system + "/" + program)))
-    throw ScriptError("[Run] Source executable not found: " + exe);
-
-  const int wait = std::max(readInteger(fields[2]), 0);
-  const std::string parameters(trim(fields[1]));
-  const bool show = fields[3] == "show";
-
-  // A program that cannot be started is not reported; its number is 0.
-  long number = 0;
-  if (std::optional<StartPlan> plan = planStart(program, parameters, environment.system))
-    number = startProcess(*plan, show);
-  if (variable) SetVariable(*variable, std::to_string(number));
-  if (number != 0 && wait > 0) waitForProcess(number, wait);
+  std::optional<long> number = commands::runProgram(fields[0], std::string(trim(fields[1])),
+                                                    std::max(readDecimal(fields[2]), 0), fields[3] == "show");
+  if (number && variable) SetVariable(*variable, std::to_string(*number));
 }
 
 // NUMBER|INTERVAL|COUNT
 void WaitProcess(const std::string& arguments) {
   std::vector<std::string> fields = splitFields("WaitProcess", arguments);
-  const int number = readInteger(fields[0]);
-  const int interval = readInteger(fields[1]);
-  const int count = readInteger(fields[2]);
+  const int number = readDecimal(fields[0]);
+  const int interval = readDecimal(fields[1]);
+  const int count = readDecimal(fields[2]);
   // A period above ten seconds skips the wait altogether; so does a negative
   // one, which would otherwise mean waiting for ever.
   if (fields[0].empty() || count < 1 || number < 1 || interval > kLongestWaitPeriod || interval < 0) return;

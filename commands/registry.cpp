@@ -12,12 +12,15 @@
 // on: they run in the rollback and the uninstallation, which must not stop
 // half way. Missing keys and values, and paths the store can not hold, are
 // silent.
+#include "commands/registry.h"
+
 #include <cstdio>
 #include <string>
 #include <string_view>
 
 #include "platform/debug_channel.h"
 #include "platform/registry_store.h"
+#include "platform/text.h"
 #include "script/script_engine.h"
 
 namespace {
@@ -76,42 +79,50 @@ std::string readBufferText(const std::string& bytes) {
   bool cut = text.size() > kReadBufferBytes - 1;
   if (cut) text = text.substr(0, kReadBufferBytes - 1);
   text = text.substr(0, text.find('\0'));
-  if (cut && text.size() == kReadBufferBytes - 1) {
-    // Drop a trailing sequence that the cut left incomplete.
-    std::size_t start = text.size();
-    while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) --start;
-    if (start > 0) {
-      auto lead = static_cast<unsigned char>(text[start - 1]);
-      std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-      if (length > 1 && text.size() - (start - 1) < length) text = text.substr(0, start - 1);
-    }
-  }
+  if (cut && text.size() == kReadBufferBytes - 1) text = lumo::withoutCutCharacter(text);
   return std::string(text);
 }
+
+}  // namespace
+
+namespace lumo::commands {
+
+std::optional<std::string> readRegistryText(std::string_view root, const std::string& key, const std::string& name) {
+  RegistryKey opened;
+  if (traced("ReadReg", lumo::openKey(rootFromName(root), key, opened)) != RegistryStatus::Ok) return std::nullopt;
+  // The result of the query is not looked at: a missing value leaves the
+  // buffer empty and the text is empty.
+  lumo::RegistryValue value;
+  lumo::queryValue(opened, name, value);
+  return readBufferText(value.bytes);
+}
+
+void writeRegistryText(std::string_view root, const std::string& key, const std::string& name,
+                       const std::string& text) {
+  RegistryRoot rootKey = rootFromName(root);
+  RegistryKey opened;
+  if (lumo::openKey(rootKey, key, opened) != RegistryStatus::Ok) {
+    if (RegistryStatus status = lumo::createKey(rootKey, key, opened); status != RegistryStatus::Ok)
+      return throwIfStoreFailed("WriteReg", status);
+  }
+  throwIfStoreFailed("WriteReg", lumo::setString(opened, name, text));
+}
+
+}  // namespace lumo::commands
+
+namespace {
 
 void ReadReg(const std::string& arguments) {
   lumo::OutputArguments output = lumo::splitOutput("ReadReg", arguments);
   std::vector<std::string> fields = lumo::SplitArguments(output.input);
   if (fields.size() != 3) throw lumo::ScriptError("[ReadReg] Invalid arguments (nArg!=3):" + output.variable);
-
-  RegistryKey key;
-  if (traced("ReadReg", lumo::openKey(rootFromName(fields[0]), fields[1], key)) != RegistryStatus::Ok) return;
-  // The result of the query is not looked at: a missing value leaves the
-  // buffer empty and the variable becomes the empty text.
-  lumo::RegistryValue value;
-  lumo::queryValue(key, fields[2], value);
-  lumo::SetVariable(output.variable, readBufferText(value.bytes));
+  if (auto text = lumo::commands::readRegistryText(fields[0], fields[1], fields[2]))
+    lumo::SetVariable(output.variable, *text);
 }
 
 void WriteReg(const std::string& arguments) {
   std::vector<std::string> fields = lumo::splitFields("WriteReg", arguments);
-  RegistryRoot root = rootFromName(fields[0]);
-  RegistryKey key;
-  if (lumo::openKey(root, fields[1], key) != RegistryStatus::Ok) {
-    if (RegistryStatus status = lumo::createKey(root, fields[1], key); status != RegistryStatus::Ok)
-      return throwIfStoreFailed("WriteReg", status);
-  }
-  throwIfStoreFailed("WriteReg", lumo::setString(key, fields[2], fields[3]));
+  lumo::commands::writeRegistryText(fields[0], fields[1], fields[2], fields[3]);
 }
 
 void DeleteReg(const std::string& arguments) {

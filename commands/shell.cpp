@@ -1,9 +1,6 @@
 // CreateShortCut, PinTaskBar, RegDLL, UnRegDLL and GetMaxDisk: the product
 // in the desktop's menus and on its desktop, its components registered, and
 // the disk for its cache.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <string>
 #include <string_view>
 
@@ -11,6 +8,7 @@
 #include "platform/desktop_entry.h"
 #include "platform/desktop_favourites.h"
 #include "platform/disks.h"
+#include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/shared_module.h"
@@ -25,20 +23,6 @@ constexpr std::string_view kPinLinkMissing = "[PinTaskBar] Source link not exist
 constexpr std::string_view kPinNotOffered = "[PinTaskBar] The desktop offers no taskbar to pin to: ";
 constexpr std::string_view kPinFailed = "[PinTaskBar] Pinning failed: ";
 constexpr std::string_view kModuleNotFound = "[RegDLL] Source file not found:";
-
-bool pathExists(const std::string& path) {
-  struct stat info{};
-  return ::stat(path.c_str(), &info) == 0;
-}
-
-bool isProgramFile(const std::string& path) {
-  struct stat info{};
-  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
-
-bool isExecutableFile(const std::string& path) {
-  return isProgramFile(path) && ::access(path.c_str(), X_OK) == 0;
-}
 
 bool isWebAddress(std::string_view target) {
   return target.find("http://") != std::string_view::npos || target.find("https://") != std::string_view::npos;
@@ -57,11 +41,12 @@ struct LinkTarget {
 // count. Web addresses carry no arguments and are never cut.
 LinkTarget splitLinkTarget(std::string_view target) {
   std::size_t first = target.find('-');
-  if (first == std::string_view::npos || isWebAddress(target) || pathExists(nativePath(target)))
+  if (first == std::string_view::npos || isWebAddress(target) || pathFileExists(nativePath(target)))
     return {std::string(target), ""};
   std::size_t cut = first;
   for (std::size_t dash = first; dash != std::string_view::npos; dash = target.find('-', dash + 1)) {
-    if (isProgramFile(nativePath(trim(target.substr(0, dash))))) {
+    const std::string program = nativePath(trim(target.substr(0, dash)));
+    if (pathFileExists(program) && !isFolder(program)) {
       cut = dash;
       break;
     }
@@ -81,7 +66,7 @@ std::string fileStem(const std::string& path) {
 void CreateShortCut(const std::string& arguments) {
   std::vector<std::string> fields = splitFields("CreateShortCut", arguments);
   const std::string& target = fields[1];
-  if (!pathExists(nativePath(target)) && !isWebAddress(target) && target.find('-') == std::string::npos)
+  if (!pathFileExists(nativePath(target)) && !isWebAddress(target) && target.find('-') == std::string::npos)
     throw ScriptError(std::string(kLinkTargetNotFound) + arguments);
 
   std::string linkPath = desktopEntryPath(nativePath(fields[0]));
@@ -94,7 +79,7 @@ void CreateShortCut(const std::string& arguments) {
     entry.url = std::string(trim(link.path));
   } else {
     std::string program = nativePath(link.path);
-    if (!link.arguments.empty() || isExecutableFile(program) || !pathExists(program)) {
+    if (!link.arguments.empty() || isExecutableFile(program) || !pathFileExists(program)) {
       entry.program = program;
       entry.arguments = splitCommandLine(link.arguments);
     } else {
@@ -109,7 +94,7 @@ void CreateShortCut(const std::string& arguments) {
 
 void PinTaskBar(const std::string& arguments) {
   std::string link = desktopEntryPath(nativePath(arguments));
-  if (!pathExists(link)) {
+  if (!pathFileExists(link)) {
     debugOutput(std::string(kPinLinkMissing) + arguments);
     return;
   }
@@ -125,13 +110,13 @@ void PinTaskBar(const std::string& arguments) {
 
 void RegDLL(const std::string& arguments) {
   std::string module = nativePath(arguments);
-  if (!pathExists(module)) throw ScriptError(std::string(kModuleNotFound) + arguments);
+  if (!pathFileExists(module)) throw ScriptError(std::string(kModuleNotFound) + arguments);
   callModuleEntry(module, "DllRegisterServer");
 }
 
 void UnRegDLL(const std::string& arguments) {
   std::string module = nativePath(arguments);
-  if (!pathExists(module)) return;
+  if (!pathFileExists(module)) return;
   callModuleEntry(module, "DllUnregisterServer");
 }
 

@@ -5,10 +5,10 @@
 #include <cstdlib>
 
 #include "commands/identity.h"
-#include "script/run_environment.h"
 #include "platform/debug_channel.h"
 #include "platform/http_client.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo::commands {
@@ -37,6 +37,26 @@ std::string statisticsEndpoint() {
   std::string endpoint = configured && *configured ? configured : kEndpoint;
   while (endpoint.ends_with('/')) endpoint.pop_back();
   return endpoint;
+}
+
+void sendReport(std::string_view method, std::string_view result, std::string_view extension) {
+  std::string arguments = std::string(method) + "|" + std::string(result) + "||";
+  if (!extension.empty()) arguments += "+" + std::string(extension);
+  logCommandLine("SendLog", arguments);
+  // Through the verb's registered handler, as the script's line would go, so
+  // that a run without a network (a test of the flows) can put its own there.
+  Handler handler = findHandler("SendLog");
+  if (!handler) return;
+  try {
+    handler(arguments);
+  } catch (const ScriptError& error) {
+    // As for a dialog's command line: logged while installing, only traced
+    // while uninstalling.
+    if (runEnvironment().installMode)
+      Log(std::string(error.what()) + "\r\n");
+    else
+      debugOutput("SendLog: " + std::string(error.what()) + " (ignored while uninstalling)\n");
+  }
 }
 
 void SendLog(const std::string& arguments) {

@@ -6,23 +6,19 @@
 // made the key, nobody reads the value. Linux has no per-program firewall,
 // so FireWallAllow records the permission in the store instead (see README,
 // "Registry store").
-#include <sys/stat.h>
-
-#include <climits>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "platform/debug_channel.h"
+#include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/registry_store.h"
+#include "script/decimal.h"
 #include "script/script_engine.h"
 
+namespace lumo {
 namespace {
-
-using lumo::RegistryKey;
-using lumo::RegistryRoot;
-using lumo::RegistryStatus;
 
 constexpr const char* kMaxConnectionKey =
     "SOFTWARE\\Microsoft\\Internet Explorer\\MAIN\\FeatureControl\\FEATURE_MAXCONNECTIONSPER1_0SERVER";
@@ -35,63 +31,44 @@ constexpr std::uint32_t kMinimumConnections = 10;
 // (named by the program's path), holding the rule's name.
 constexpr const char* kFirewallKey = "SOFTWARE\\Lumo\\Firewall\\AllowedPrograms";
 
-// The number at the start of the text, as the wide-character atoi reads it:
-// white space, an optional sign, digits up to the first other character;
-// no number gives 0, a number out of range gives INT_MAX or INT_MIN.
-int leadingInteger(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long number = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    number = number * 10 + (text[i] - '0');
-    if (number > static_cast<long long>(INT_MAX) + 1) break;
-  }
-  if (negative) number = -number;
-  if (number > INT_MAX) return INT_MAX;
-  if (number < INT_MIN) return INT_MIN;
-  return static_cast<int>(number);
-}
-
 void MaxConnection(const std::string& arguments) {
   // Compared unsigned: a negative number is a large limit, written as its
   // 32-bit pattern.
-  auto limit = static_cast<std::uint32_t>(leadingInteger(arguments));
+  auto limit = static_cast<std::uint32_t>(readDecimal(arguments));
   if (limit < kMinimumConnections) return;
   RegistryKey key;
-  if (lumo::openKey(RegistryRoot::CurrentUser, kMaxConnectionKey, key) != RegistryStatus::Ok) return;
-  lumo::setDword(key, kMaxConnectionValue, limit);
+  if (openKey(RegistryRoot::CurrentUser, kMaxConnectionKey, key) != RegistryStatus::Ok) return;
+  setDword(key, kMaxConnectionValue, limit);
 }
 
 void Compatibility(const std::string& arguments) {
-  std::string program = lumo::nativePath(arguments);
-  struct stat info {};
-  if (program.empty() || ::stat(program.c_str(), &info) != 0) return;
+  std::string program = nativePath(arguments);
+  if (!pathFileExists(program)) return;
   RegistryKey key;
-  if (lumo::openKey(RegistryRoot::CurrentUser, kCompatibilityKey, key) != RegistryStatus::Ok) return;
-  lumo::setDword(key, program, 1);
+  if (openKey(RegistryRoot::CurrentUser, kCompatibilityKey, key) != RegistryStatus::Ok) return;
+  setDword(key, program, 1);
 }
 
 void FireWallAllow(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("FireWallAllow", arguments);
-  const std::string program = lumo::nativePath(fields[0]);
+  std::vector<std::string> fields = splitFields("FireWallAllow", arguments);
+  const std::string program = nativePath(fields[0]);
   const std::string& name = fields[1];
   // A machine-wide permission, as a firewall rule is; a failure to record it
   // is as silent as a failing firewall tool would be.
   RegistryKey key;
-  RegistryStatus status = lumo::createKey(RegistryRoot::LocalMachine, kFirewallKey, key);
-  if (status == RegistryStatus::Ok) status = lumo::setString(key, program, name);
-  lumo::debugOutput("[FireWallAllow] no per-program firewall on this system; permission \"" + name + "\" for " +
+  RegistryStatus status = createKey(RegistryRoot::LocalMachine, kFirewallKey, key);
+  if (status == RegistryStatus::Ok) status = setString(key, program, name);
+  debugOutput("[FireWallAllow] no per-program firewall on this system; permission \"" + name + "\" for " +
                     program + (status == RegistryStatus::Ok ? " recorded under HKEY_LOCAL_MACHINE\\" +
                                                                   std::string(kFirewallKey)
-                                                            : " not recorded: " + lumo::lastRegistryError()));
+                                                            : " not recorded: " + lastRegistryError()));
 }
 
-const lumo::CommandRegistration registrations[] = {
+const CommandRegistration registrations[] = {
     {"MaxConnection", MaxConnection},
     {"Compatibility", Compatibility, {.paths = lumo::pathFields(0)}},
     {"FireWallAllow", FireWallAllow, {.fields = 2, .paths = lumo::pathFields(0)}},
 };
 
 }  // namespace
+}  // namespace lumo

@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/debug_channel.h"
 
 namespace lumo {
 namespace {
@@ -50,6 +53,45 @@ bool replaceFileAtomically(const std::string& path, std::string_view content, mo
   if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return true;
   ::unlink(temp.c_str());
   return false;
+}
+
+bool createFreshFile(const std::string& path, std::string_view content) {
+  ::unlink(path.c_str());
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    debugOutput("cannot create " + path + ": " + std::strerror(errno));
+    return false;
+  }
+  bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok) {
+    debugOutput("cannot write " + path);
+    ::unlink(path.c_str());
+  }
+  return ok;
+}
+
+std::optional<RewritableFile> readRewritableFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info{};
+  RewritableFile file;
+  // No write bit means read-only for everybody, root included.
+  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0222) != 0;
+  char buffer[65536];
+  while (ok) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    file.content.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (!ok) return std::nullopt;
+  file.mode = info.st_mode & 07777;
+  return file;
 }
 
 }  // namespace lumo

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,23 @@ bool writeAll(int fd, std::string_view data);
 // Without `flush` the new bytes are not waited for on the disk: readers
 // still see the old file or the new one whole, and the caller flushes later.
 bool replaceFileAtomically(const std::string& path, std::string_view content, mode_t mode, bool flush = true);
+
+// Creates the file at `path` anew with `content`, flushed to disk. Whatever
+// stood there is deleted first and the new file is created exclusively and
+// never through a link, so a link planted in a shared folder is not
+// followed. A file that cannot be written whole is deleted again. Returns
+// false (with the reason on the debug channel) when there is no whole file.
+bool createFreshFile(const std::string& path, std::string_view content);
+
+// A file to be rewritten in place: its bytes and its permission bits.
+struct RewritableFile {
+  std::string content;
+  mode_t mode = 0;
+};
+
+// Reads the regular file at `path` when it may be rewritten in place: it
+// opens for reading and writing and is not read-only (see file_operations.h).
+// Nothing for a missing, unreadable, read-only or non-regular file.
+std::optional<RewritableFile> readRewritableFile(const std::string& path);
 
 }  // namespace lumo

@@ -138,19 +138,6 @@ std::string installedId(const std::string& desktopFile) {
   return name;
 }
 
-void appendUtf8(std::string& out, unsigned code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::string desktopFileId(std::string_view desktopFile) {
@@ -183,7 +170,7 @@ std::vector<std::string> parseStringArray(std::string_view text) {
         case 't': item += '\t'; break;
         case 'u':
           if (i + 4 < text.size()) {
-            appendUtf8(item, static_cast<unsigned>(std::strtoul(std::string(text.substr(i + 1, 4)).c_str(), nullptr, 16)));
+            appendUtf8(item, static_cast<char32_t>(std::strtoul(std::string(text.substr(i + 1, 4)).c_str(), nullptr, 16)));
             i += 4;
           }
           break;

@@ -23,6 +23,12 @@ bool isReadOnlyFile(const std::string& path);
 // True when the path names anything that exists, following links.
 bool pathFileExists(const std::string& path);
 
+// True when the path names a folder, following links.
+bool isFolder(const std::string& path);
+
+// True for a regular file (links followed) that this process may run.
+bool isExecutableFile(const std::string& path);
+
 // Deletes a file or a symbolic link (never what it points to). Folders and
 // read-only files are refused; a missing file is a failure.
 bool deleteFile(const std::string& path);

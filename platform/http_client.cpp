@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/paths.h"
+
 extern char** environ;
 
 namespace lumo {
@@ -180,10 +182,8 @@ bool openAddress(std::string_view url) {
 }
 
 std::string applicationName() {
-  std::vector<char> buffer(4096);
-  ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (length <= 0) return "LumoInstaller";
-  std::string path(buffer.data(), static_cast<std::size_t>(length));
+  std::string path = thisProgramPath();
+  if (path.empty()) return "LumoInstaller";
   std::string name = path.substr(path.rfind('/') + 1);
   // Linux programs carry no extension; a copied Windows name loses its ".exe".
   if (name.size() > 4) {

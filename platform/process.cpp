@@ -28,6 +28,7 @@
 #include <thread>
 
 #include "platform/debug_channel.h"
+#include "platform/file_operations.h"
 #include "platform/text.h"
 
 extern char** environ;
@@ -96,16 +97,6 @@ std::vector<int> processIds() {
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-bool exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-bool isExecutableFile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
 
 std::string searchPath(const std::string& name) {
   const char* path = std::getenv("PATH");
@@ -361,10 +352,10 @@ std::optional<StartPlan> planStart(const std::string& program, std::string_view 
   if (program.empty()) return std::nullopt;
   std::string path;
   if (program.find('/') != std::string::npos) {
-    if (exists(program)) path = program;
-  } else if (exists(program)) {
+    if (pathFileExists(program)) path = program;
+  } else if (pathFileExists(program)) {
     path = "./" + program;
-  } else if (!systemFolder.empty() && exists(systemFolder + "/" + program)) {
+  } else if (!systemFolder.empty() && pathFileExists(systemFolder + "/" + program)) {
     path = systemFolder + "/" + program;
   } else {
     path = searchPath(program);
@@ -440,5 +431,7 @@ std::vector<RunningProcess> findProcessesUsingFile(const std::string& path) {
   }
   return users;
 }
+
+void exitProcessNow(int status) { ::_exit(status); }
 
 }  // namespace lumo

@@ -87,4 +87,8 @@ std::optional<int> exitCodeOf(long number);
 // Processes that may not be inspected are passed over.
 std::vector<RunningProcess> findProcessesUsingFile(const std::string& path);
 
+// Ends this process with `status` at once: no destructors and no exit
+// handlers run, so threads still working cannot hold the end up.
+[[noreturn]] void exitProcessNow(int status);
+
 }  // namespace lumo

@@ -48,24 +48,6 @@ locale_t caseLocale() {
   return locale;
 }
 
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 std::string foldName(std::string_view name) {
   std::string out;
   out.reserve(name.size());
@@ -78,19 +60,9 @@ std::string foldName(std::string_view name) {
       ++i;
       continue;
     }
-    std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
-    if (length == 1 || i + length > name.size()) {  // stray byte: keep as it is
-      out += name[i++];
-      continue;
-    }
-    char32_t c = byte & (0x3F >> (length - 1));
-    bool valid = true;
-    for (std::size_t k = 1; k < length; ++k) {
-      auto next = static_cast<unsigned char>(name[i + k]);
-      if ((next & 0xC0) != 0x80) valid = false;
-      c = (c << 6) | (next & 0x3F);
-    }
-    if (!valid) {
+    char32_t c;
+    std::size_t length = decodeUtf8(name, i, c);
+    if (length == 0) {  // stray byte: keep as it is
       out += name[i++];
       continue;
     }

@@ -49,8 +49,7 @@ std::string convert(iconv_t cd, std::string_view input, std::string_view onInval
     out.append(onInvalid);
     std::size_t skip = invalidSkip;
     if (skip == 0) {  // skip one whole UTF-8 character
-      auto lead = static_cast<unsigned char>(*in);
-      skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+      skip = utf8SequenceLength(static_cast<unsigned char>(*in));
     }
     skip = std::min(skip, inLeft);
     in += skip;
@@ -93,6 +92,71 @@ std::string utf8ToGbk(std::string_view utf8) {
   return convert(toGbk.get(), utf8, "?", 0);
 }
 
+std::size_t utf8SequenceLength(unsigned char lead) { return lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1; }
+
+std::size_t decodeUtf8(std::string_view text, std::size_t pos, char32_t& code) {
+  auto lead = static_cast<unsigned char>(text[pos]);
+  if (lead < 0x80) {
+    code = lead;
+    return 1;
+  }
+  if (lead < 0xC0 || lead >= 0xF8) return 0;
+  std::size_t length = utf8SequenceLength(lead);
+  if (pos + length > text.size()) return 0;
+  char32_t value = lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    auto next = static_cast<unsigned char>(text[pos + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (next & 0x3F);
+  }
+  static constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < kShortest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  code = value;
+  return length;
+}
+
+void appendUtf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+std::string toValidUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    char32_t code;
+    if (std::size_t length = decodeUtf8(bytes, i, code)) {
+      out.append(bytes.substr(i, length));
+      i += length;
+    } else {
+      out += kReplacement;
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string_view withoutCutCharacter(std::string_view text) {
+  std::size_t start = text.size();
+  while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0x80) --start;
+  if (start == 0) return text;
+  std::size_t length = utf8SequenceLength(static_cast<unsigned char>(text[start - 1]));
+  return length > 1 && text.size() - (start - 1) < length ? text.substr(0, start - 1) : text;
+}
+
 std::size_t utf16Length(std::string_view utf8) {
   std::size_t units = 0;
   for (unsigned char c : utf8) {
@@ -107,7 +171,7 @@ std::string cutToUtf16Units(std::string_view utf8, std::size_t maxUnits) {
   std::size_t pos = 0;
   while (pos < utf8.size()) {
     auto c = static_cast<unsigned char>(utf8[pos]);
-    std::size_t width = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    std::size_t width = utf8SequenceLength(c);
     std::size_t need = c >= 0xF0 ? 2 : 1;
     if (units + need > maxUnits) break;
     units += need;

@@ -17,6 +17,25 @@ std::string gbkToUtf8(std::string_view gbk);
 // Windows conversion with its default character does.
 std::string utf8ToGbk(std::string_view utf8);
 
+// The length of the UTF-8 sequence that the byte `lead` starts; 1 for ASCII
+// and for a byte that starts none.
+std::size_t utf8SequenceLength(unsigned char lead);
+
+// Decodes the character that starts at `text[pos]` into `code` and returns
+// its length in bytes; 0 when the bytes there are no well-formed character
+// (cut short, overlong, a surrogate, beyond U+10FFFF).
+std::size_t decodeUtf8(std::string_view text, std::size_t pos, char32_t& code);
+
+void appendUtf8(std::string& out, char32_t code);
+
+// The text with every byte that belongs to no well-formed character
+// replaced by U+FFFD, so that whatever reads it gets clean text.
+std::string toValidUtf8(std::string_view bytes);
+
+// The text without the incomplete character that cutting it may have left
+// at its end.
+std::string_view withoutCutCharacter(std::string_view text);
+
 // Number of UTF-16 code units the text would take.
 std::size_t utf16Length(std::string_view utf8);
 

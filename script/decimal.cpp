@@ -2,11 +2,13 @@
 
 #include <climits>
 
+#include "platform/text.h"
+
 namespace lumo {
 
 int readDecimal(std::string_view text) {
+  text = trimStart(text);
   std::size_t pos = 0;
-  while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) ++pos;
   bool negative = false;
   if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
   long long value = 0;

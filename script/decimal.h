@@ -5,8 +5,8 @@
 
 namespace lumo {
 
-// Reads a decimal integer as the C runtime's string-to-int conversion does:
-// leading white space is skipped, an optional sign and the digits up to the
+// Reads a decimal integer as the C runtime's wide string-to-int conversion
+// does: leading white space (as trimStart counts it) is skipped, an optional sign and the digits up to the
 // first other character are taken, a text without digits gives 0. Values
 // beyond the range of int are held at its ends.
 int readDecimal(std::string_view text);

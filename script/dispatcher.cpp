@@ -2,12 +2,12 @@
 
 #include <exception>
 
-#include "script/run_environment.h"
 #include "platform/debug_channel.h"
 #include "script/execution_log.h"
 #include "script/expansion.h"
 #include "script/handler_registry.h"
 #include "script/host.h"
+#include "script/run_environment.h"
 #include "script/script_error.h"
 
 namespace lumo {
@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::string_view kInvalidLine = "Invalid command or argument: ";
 constexpr std::string_view kCommandFailedText = "执行安装命令时出错：\n";
-constexpr std::string_view kCommandFailedCaption = "Vexta影音安装程序";
 
 // IfThen lines are evaluated by RunSection itself. The verb is registered
 // only so that sections accept its lines; reaching this handler means an
@@ -51,7 +50,7 @@ void Execute(CommandRecord& record) {
   // refers to itself) comes back unexpanded and is an invalid line, even
   // for Copy.
   const bool expanded = Expand(record.arguments);
-  Log(record.verb + " " + record.arguments + "\r\n");
+  logCommandLine(record.verb, record.arguments);
   const bool leftovers = record.verb != "Copy" && record.arguments.find_first_of("@$#") != std::string::npos;
   if (!expanded || leftovers) {
     if (installMode) throw ScriptError(std::string(kInvalidLine) + record.arguments);
@@ -117,7 +116,7 @@ void SectionThreadProc(SectionList& list) {
     Log(message + "\r\n");
     host().ask(Question{.id = "script.command-failed",
                         .text = std::string(kCommandFailedText) + message,
-                        .caption = std::string(kCommandFailedCaption),
+                        .caption = std::string(kInstallerCaption),
                         .buttons = {Button::Ok},
                         .defaultButton = Button::Ok,
                         .silentAnswer = Button::Ok,

@@ -48,4 +48,8 @@ void Log(std::string_view text) {
   std::fflush(log.file);
 }
 
+void logCommandLine(std::string_view verb, std::string_view arguments) {
+  Log(std::string(verb) + " " + std::string(arguments) + "\r\n");
+}
+
 }  // namespace lumo

@@ -18,4 +18,9 @@ void closeExecutionLog();
 
 void Log(std::string_view text);
 
+// The line of one executed command: verb and expanded arguments. The
+// program's own typed calls of a command write it too, so the log reads the
+// same as when a script line had made the call.
+void logCommandLine(std::string_view verb, std::string_view arguments);
+
 }  // namespace lumo

@@ -3,8 +3,8 @@
 #include <iterator>
 #include <string_view>
 
-#include "script/run_environment.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 #include "script/working_script.h"
 
 namespace lumo {

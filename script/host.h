@@ -9,9 +9,13 @@
 
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumo {
+
+// The caption of the installer's own message boxes.
+inline constexpr std::string_view kInstallerCaption = "Vexta影音安装程序";
 
 enum class Button { Ok, Cancel, TryAgain, Continue, Yes, No };
 enum class Icon { None, Information, Warning, Error };

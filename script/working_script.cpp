@@ -3,9 +3,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "script/run_environment.h"
 #include "platform/profile_file.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 
 namespace lumo {
 namespace {

@@ -8,6 +8,7 @@
 #include <QWindow>
 
 #include "app/startup.h"
+#include "script/host.h"
 #include "ui/skin.h"
 
 namespace lumo::ui {

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "script/run_environment.h"
 #include "platform/text.h"
 #include "script/dispatcher.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace {

@@ -33,5 +33,26 @@ TEST(Text, TrimRemovesAsciiAndIdeographicSpace) {
   EXPECT_EQ(trim("影音"), "影音");  // multi-byte characters whose last byte is 0x80..0xBF stay
 }
 
+TEST(Text, EveryByteOutsideAWellFormedCharacterBecomesOneReplacement) {
+  const std::string r = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> cases[] = {
+      {"a影😀", "a影😀"},
+      {"\xC0\xAF", r + r},                      // overlong "/"
+      {"\xED\xA0\x80", r + r + r},               // a surrogate
+      {"\xF4\x90\x80\x80x", r + r + r + r + "x"},  // beyond U+10FFFF
+      {"\xE5\xBD", r + r},                      // cut short at the end
+      {"\x80z", r + "z"},                         // a stray continuation byte
+  };
+  for (const auto& [bytes, expected] : cases)
+    EXPECT_EQ(toValidUtf8(bytes), expected) << ::testing::PrintToString(bytes);
+}
+
+TEST(Text, ACutCharacterAtTheEndIsDropped) {
+  EXPECT_EQ(withoutCutCharacter("a影"), "a影");
+  EXPECT_EQ(withoutCutCharacter("a\xE5\xBD"), "a");
+  EXPECT_EQ(withoutCutCharacter("a\xF0\x9F\x98"), "a");
+  EXPECT_EQ(withoutCutCharacter("\x80\x80"), "\x80\x80");  // no lead byte: nothing to judge
+}
+
 }  // namespace
 }  // namespace lumo

@@ -9,11 +9,11 @@
 #include <future>
 #include <thread>
 
-#include "script/run_environment.h"
 #include "app/startup.h"
 #include "e2e/sandbox.h"
 #include "platform/text.h"
 #include "script/dispatcher.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo::test {

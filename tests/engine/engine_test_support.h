@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "script/run_environment.h"
 #include "script/host.h"
+#include "script/run_environment.h"
 #include "support/test_support.h"
 
 namespace lumo::test {

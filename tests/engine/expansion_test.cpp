@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "script/run_environment.h"
 #include "script/expansion.h"
+#include "script/run_environment.h"
 #include "script/working_script.h"
 #include "support/test_support.h"
 

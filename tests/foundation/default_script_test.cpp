@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "script/run_environment.h"
 #include "platform/resource_bundle.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,7 @@
 # cmake -DSOURCE_DIR=... -P check_layers.cmake
 # Lists every include of a header from a layer above the including file's
-# own and fails when there is one. Lowest layer first; the tools stand on
+# own, and every Linux header included outside platform/ and the tools, and
+# fails when there is one. Lowest layer first; the tools stand on
 # platform and script; app/main.cpp stands above everything; tests and
 # benchmarks may include anything.
 set(layers platform script commands app ui)
@@ -30,9 +31,17 @@ foreach(folder ${layers} tools)
         string(APPEND offences "  ${file}: ${line}\n")
       endif()
     endforeach()
+    # Only platform/ knows it runs on Linux.
+    if(NOT folder MATCHES "^(platform|tools)$")
+      file(STRINGS ${SOURCE_DIR}/${file} system REGEX
+           "^[ \t]*#[ \t]*include[ \t]*<(unistd|fcntl|dirent|spawn|poll|signal|pthread|dlfcn|pwd|grp|sys/|linux/)")
+      foreach(line ${system})
+        string(APPEND offences "  ${file}: ${line} (a Linux header outside platform/)\n")
+      endforeach()
+    endif()
   endforeach()
 endforeach()
 
 if(offences)
-  message(FATAL_ERROR "Includes of a higher layer:\n${offences}")
+  message(FATAL_ERROR "Includes that break the layers:\n${offences}")
 endif()

@@ -8,7 +8,7 @@
 #include "platform/profile_file.h"
 #include "platform/registry_store.h"
 
-namespace lumo {
+namespace lumo::commands {
 namespace {
 
 constexpr const char* kIdentityKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Imee\\Address";
@@ -127,4 +127,4 @@ TEST_F(IdentityTest, EveryReportCarriesTheIdentity) {
 }
 
 }  // namespace
-}  // namespace lumo
+}  // namespace lumo::commands

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "script/run_environment.h"
 #include "network/loopback_server.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
 

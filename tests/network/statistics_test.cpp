@@ -2,7 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "commands/statistics.h"
 #include "network/network_fixture.h"
+#include "platform/text.h"
+#include "script/execution_log.h"
 
 namespace lumo {
 namespace {
@@ -96,6 +99,28 @@ TEST_F(StatisticsTest, MalformedReportsThrowTheirMessages) {
     }
   }
   EXPECT_TRUE(server_.requests().empty());
+}
+
+TEST_F(StatisticsTest, TheProgramsOwnReportsAreLoggedAsTheirScriptLinesAndNeverThrow) {
+  ASSERT_TRUE(openExecutionLog(dir_ / "LumoInstaller.log"));
+  commands::sendReport("install", "failed");
+  commands::sendReport("uninstall", "canceled", "sysbtn=1");
+  {
+    test::ScopedEnv stats("LUMO_STATS_URL", "ftp://127.0.0.1");
+    EXPECT_NO_THROW(commands::sendReport("install", "canceled"));
+  }
+  closeExecutionLog();
+  // Each "\r\n" of a log text reaches the file as CR CR LF.
+  EXPECT_EQ(gbkToUtf8(test::readFile(dir_ / "LumoInstaller.log")),
+            "SendLog install|failed||\r\r\n"
+            "SendLog uninstall|canceled||+sysbtn=1\r\r\n"
+            "SendLog install|canceled||\r\r\n"
+            "[OpenUrl] Invalid arguments (arg 2 is not a valid url )ftp://127.0.0.1/tarn_cli.gif?method=install&"
+            "result=canceled&extend=&value=0_0_0&cancelPage=&platform=pc&os=linux&uid=U17&macid=M1&"
+            "version=1.4.136.6&type=full_install&channelid=C9&appid=0\r\r\n");
+  EXPECT_EQ(server_.requestLines(),
+            (std::vector<std::string>{reportLine("install", "failed", "", "", "M1"),
+                                      reportLine("uninstall", "canceled", "", "", "M1", "&sysbtn=1")}));
 }
 
 TEST_F(StatisticsTest, AnUnreachableEndpointIsSilent) {

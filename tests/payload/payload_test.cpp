@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "script/run_environment.h"
 #include "platform/resource_bundle.h"
 #include "platform/sevenzip_catalogue.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
 

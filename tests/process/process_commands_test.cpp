@@ -9,8 +9,8 @@
 #include <map>
 #include <thread>
 
-#include "script/run_environment.h"
 #include "platform/process.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
 

@@ -14,8 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "script/run_environment.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 extern char** environ;

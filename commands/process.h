@@ -1,0 +1,17 @@
+// What the process commands offer to the program itself.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace lumo::commands {
+
+// Starts `exe` (a script path, "\" allowed) with `parameters` as the verb Run
+// does, and waits up to `waitMilliseconds` for it to end. Returns its process
+// number, 0 when it could not be started, nothing when a silent run leaves
+// the product's client alone. Throws ScriptError when neither `exe` nor the
+// system folder holds the program.
+std::optional<long> runProgram(const std::string& exe, const std::string& parameters, int waitMilliseconds,
+                               bool show);
+
+}  // namespace lumo::commands
