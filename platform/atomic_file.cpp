@@ -36,6 +36,17 @@ bool writeAll(int fd, std::string_view data) {
   return true;
 }
 
+bool writeAllAt(int fd, std::string_view data, std::uint64_t offset) {
+  while (!data.empty()) {
+    ssize_t n = ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(n));
+    offset += static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
 bool replaceFileAtomically(const std::string& path, std::string_view content, mode_t mode, bool flush) {
   std::string target = resolvedTarget(path);
   std::string temp = target + ".XXXXXX";

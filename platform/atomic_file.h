@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <cstdint>
 #include <string_view>
 
 namespace lumo {
@@ -14,6 +15,8 @@ namespace lumo {
 // Writes every byte of `data` to `fd`, going on after interrupted or short
 // writes. False when the descriptor takes no more (a full disk, an error).
 bool writeAll(int fd, std::string_view data);
+// The same at `offset`, leaving the descriptor's own position alone.
+bool writeAllAt(int fd, std::string_view data, std::uint64_t offset);
 
 // Replaces (or creates) the file at `path` with `content` and gives it
 // `mode`. A symbolic link at `path` is followed, so the file it names is

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/atomic_file.h"
 #include "platform/file_operations.h"
 
 namespace lumo {
@@ -65,16 +66,7 @@ bool ReplacementFile::open(const std::string& target) {
 }
 
 bool ReplacementFile::writeAt(const void* data, std::size_t size, std::uint64_t offset) {
-  const char* bytes = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
+  return writeAllAt(fd_, std::string_view(static_cast<const char*>(data), size), offset);
 }
 
 bool ReplacementFile::setMode(mode_t mode) { return ::fchmod(fd_, mode) == 0; }
