@@ -1,6 +1,5 @@
-// The window side a flow sees (app/'s window interfaces), shown by the
-// dialog base alone. The faces of the two modes take its place with their
-// own controls; until then both modes show the base.
+// The window side a flow sees (app/'s window interfaces): what the dialog
+// base shows for every window, and the base alone.
 #pragma once
 
 #include "app/dialog_contract.h"
@@ -12,10 +11,13 @@
 
 namespace lumo::ui {
 
+// What every window shows the same way: hiding, ending the dialog, the bar's
+// position and the desktop's notice. The faces of the two modes add their
+// pages to it.
 template <typename Window>
-class BaseFace final : public Window {
+class DialogFace : public Window {
  public:
-  BaseFace(CLumoDialog& dialog, QtDialogThread& thread) : dialog_(dialog), thread_(thread) {}
+  DialogFace(CLumoDialog& dialog, QtDialogThread& thread) : dialog_(dialog), thread_(thread) {}
 
   void hide() override { dialog_.hide(); }
   bool isHidden() const override { return !dialog_.isVisible(); }
@@ -23,19 +25,30 @@ class BaseFace final : public Window {
     dialog_.hide();
     thread_.quit();
   }
-  void setProgress(int position, const std::string&) override {
+  void setProgress(int position, const std::string&) override { dialog_.showProgress(position); }
+  void associationsChanged() override { refreshDesktopDatabase(runEnvironment().smPrograms); }
+
+ protected:
+  CLumoDialog& dialog_;
+
+ private:
+  QtDialogThread& thread_;
+};
+
+// The dialog base alone, without the controls of a mode.
+template <typename Window>
+class BaseFace final : public DialogFace<Window> {
+ public:
+  using DialogFace<Window>::DialogFace;
+
+  void setProgress(int position, const std::string& text) override {
     // The bar belongs to a working run: it shows with the first message.
-    dialog_.setProgressBarVisible(true);
-    dialog_.showProgress(position);
+    this->dialog_.setProgressBarVisible(true);
+    DialogFace<Window>::setProgress(position, text);
   }
   void showBalloon(const std::string& title, const std::string& text) override {
     debugOutput("Balloon: " + title + ": " + text + "\n");
   }
-  void associationsChanged() override { refreshDesktopDatabase(runEnvironment().smPrograms); }
-
- private:
-  CLumoDialog& dialog_;
-  QtDialogThread& thread_;
 };
 
 }  // namespace lumo::ui

@@ -5,8 +5,8 @@
 #include <QScreen>
 
 #include "script/run_environment.h"
-#include "platform/desktop_entry.h"
 #include "platform/resource_bundle.h"
+#include "ui/base_face.h"
 #include "ui/install_wizard_text.h"
 #include "ui/skin.h"
 
@@ -86,30 +86,21 @@ QIcon programIcon() {
 }  // namespace
 
 // What the flow sees of the wizard.
-class CLumoInstallerDlg::Face final : public InstallWindow {
+class CLumoInstallerDlg::Face final : public DialogFace<InstallWindow> {
  public:
-  Face(CLumoInstallerDlg& dialog, QtDialogThread& thread) : dialog_(dialog), thread_(thread) {}
+  Face(CLumoInstallerDlg& wizard, QtDialogThread& thread) : DialogFace(wizard, thread), wizard_(wizard) {}
 
-  void hide() override { dialog_.hide(); }
-  bool isHidden() const override { return !dialog_.isVisible(); }
-  void endDialog() override {
-    dialog_.hide();
-    thread_.quit();
-  }
-  void setProgress(int position, const std::string&) override { dialog_.showProgress(position); }
   void showBalloon(const std::string& title, const std::string& text) override {
-    if (dialog_.flow_->balloonsEnabled()) {
-      dialog_.notifyIcon_.showBalloon(QString::fromStdString(title), QString::fromStdString(text));
+    if (wizard_.flow_->balloonsEnabled()) {
+      wizard_.notifyIcon_.showBalloon(QString::fromStdString(title), QString::fromStdString(text));
     }
   }
-  void associationsChanged() override { refreshDesktopDatabase(runEnvironment().smPrograms); }
-  void showInstallingPage() override { dialog_.showInstallingPage(); }
-  void showFinishedPage() override { dialog_.showFinishedPage(); }
-  void removeNotifyIcon() override { dialog_.notifyIcon_.remove(); }
+  void showInstallingPage() override { wizard_.showInstallingPage(); }
+  void showFinishedPage() override { wizard_.showFinishedPage(); }
+  void removeNotifyIcon() override { wizard_.notifyIcon_.remove(); }
 
  private:
-  CLumoInstallerDlg& dialog_;
-  QtDialogThread& thread_;
+  CLumoInstallerDlg& wizard_;
 };
 
 CLumoInstallerDlg::CLumoInstallerDlg(QtDialogThread& thread, FlowTimings timings)

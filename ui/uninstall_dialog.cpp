@@ -3,8 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "platform/desktop_entry.h"
-#include "script/run_environment.h"
+#include "ui/base_face.h"
 #include "ui/skin.h"
 
 namespace lumo::ui {
@@ -41,24 +40,15 @@ CPngButton* makeButton(int id, int normal, int hover, QPoint place, QWidget* par
 }  // namespace
 
 // What the flow sees of the dialog.
-class CDlgUnInstall::Face final : public UninstallWindow {
+class CDlgUnInstall::Face final : public DialogFace<UninstallWindow> {
  public:
-  Face(CDlgUnInstall& dialog, QtDialogThread& thread) : dialog_(dialog), thread_(thread) {}
+  Face(CDlgUnInstall& uninstall, QtDialogThread& thread) : DialogFace(uninstall, thread), uninstall_(uninstall) {}
 
-  void hide() override { dialog_.hide(); }
-  bool isHidden() const override { return !dialog_.isVisible(); }
-  void endDialog() override {
-    dialog_.hide();
-    thread_.quit();
-  }
-  void setProgress(int position, const std::string&) override { dialog_.showProgress(position); }
-  void associationsChanged() override { refreshDesktopDatabase(runEnvironment().smPrograms); }
-  void showProgressPage() override { dialog_.showProgressPage(); }
-  void showRemovedPage() override { dialog_.showRemovedPage(); }
+  void showProgressPage() override { uninstall_.showProgressPage(); }
+  void showRemovedPage() override { uninstall_.showRemovedPage(); }
 
  private:
-  CDlgUnInstall& dialog_;
-  QtDialogThread& thread_;
+  CDlgUnInstall& uninstall_;
 };
 
 CDlgUnInstall::CDlgUnInstall(QtDialogThread& thread, FlowTimings timings)
