@@ -84,6 +84,10 @@ class Wizard : public testing::Test {
     return *wizard_;
   }
   void TearDown() override {
+    // As at the end of a real run: the dialog ends first, so workers still
+    // sending to it are released and their last messages dropped, and only
+    // then are they waited for.
+    if (thread_) thread_->quit();
     waitForWorkers(3000ms);
     setHost(nullptr);
     host_.reset();

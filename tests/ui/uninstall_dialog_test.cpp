@@ -70,6 +70,9 @@ class Uninstallation {
     if (!thread_.ended()) dialog_->open();
   }
   ~Uninstallation() {
+    // The dialog ends first, as at the end of a real run, so a worker still
+    // sending to it is released before it is waited for.
+    thread_.quit();
     waitForWorkers(3000ms);
     setHost(nullptr);
   }
