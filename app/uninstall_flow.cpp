@@ -1,9 +1,10 @@
 #include "app/uninstall_flow.h"
 
 #include "commands/statistics.h"
+#include "platform/debug_channel.h"
+#include "platform/desktop_entry.h"
 #include "platform/file_operations.h"
 #include "script/dispatcher.h"
-#include "script/host.h"
 #include "script/run_environment.h"
 
 namespace lumo {
@@ -17,70 +18,129 @@ constexpr std::string_view kFeedbackAddress =
 
 }  // namespace
 
-UninstallFlow::UninstallFlow(DialogThread& thread, UninstallWindow& window, FlowTimings timings)
-    : DialogFlow(thread, window, timings), dialog_(window) {}
+UninstallFlow::UninstallFlow(DialogThread& thread, Timers& timers, FlowTimings timings)
+    : DialogFlow(thread, timers, timings) {}
 
-void UninstallFlow::initialise() {
+void UninstallFlow::start() {
   SectionList init;
   ReadSection("[uninstallinit]", init);
   ReadSection("[uninstall]", uninstall_);
-  const int initWorker = startSection(kExecUnInstallInit, std::move(init));
-  waitForSection(initWorker, timings_.uninstallInitWait);
+  startInit(kExecUnInstallInit, std::move(init), timings_.uninstallInitWait);
+}
 
-  RunEnvironment& env = runEnvironment();
+void UninstallFlow::onInitWaitOver() {
   const std::string folder = earlierInstallFolder();
   setInstallFolder(folder);
   installed_ = pathFileExists(folder) && pathFileExists(folder + "/LumoClient.exe");
-  if (!installed_) {
-    // Shown in silent runs too: nothing is removed and nobody would know why.
-    host().ask(Question{.id = "uninstall.not-installed",
-                        .text = std::string(kNotInstalledText),
-                        .caption = std::string(kInstallerCaption),
-                        .buttons = {Button::Ok},
-                        .icon = Icon::Warning});
-    cancelled_ = true;
-    dialog_.endDialog();
-    return;
-  }
   title_ = "Vexta影音" + GetVariable("app_version") + "卸载程序";
-  if (env.silent) startUninstallation(false);
-  initialised();
+  handle(UninstallEvent::InitWaitOver);
 }
 
-void UninstallFlow::startUninstallation(bool removeUserData) {
-  if (removing_) return;
-  removing_ = true;
-  SetVariable("rmuserdata", removeUserData ? "1" : "0");
-  dialog_.showProgressPage();
-  // The progress page gets its moment on screen before the section starts;
-  // the dialog thread keeps serving meanwhile.
-  startSectionAfter(timings_.uninstallStartPause, kExecUninstall, std::move(uninstall_));
+UninstallFacts UninstallFlow::facts() const {
+  return UninstallFacts{.silent = runEnvironment().silent, .installed = installed_};
 }
 
-void UninstallFlow::onUninstallComplete() {
-  // [uninstall] may delete the working script after it has reported the
-  // removal (the default script does), long before the user closes the
-  // dialog: the version for the feedback page is read while it is there.
-  if (!removed_) feedbackLine_ = "OpenUrl " + std::string(kFeedbackAddress) + GetVariable("app_version") + "|ie";
-  removed_ = true;
-  completed_ = true;
-  dialog_.showRemovedPage();
-  if (runEnvironment().silent) postCloseRequest();
+UninstallFace UninstallFlow::face() const {
+  return UninstallFace{.phase = state_.phase,
+                       .visible = state_.phase == UninstallPhase::Confirm ||
+                                  state_.phase == UninstallPhase::Removing || state_.phase == UninstallPhase::Removed,
+                       .title = title_,
+                       .clearUserData = state_.clearUserData};
 }
 
-void UninstallFlow::onCloseRequest(bool cancelButton) {
-  if (runEnvironment().silent) {
-    dialog_.endDialog();
-    return;
+void UninstallFlow::deliver(const Intent& intent) {
+  switch (intent.kind) {
+    case Intent::UninstallPressed: handle(UninstallEvent::UninstallPressed); break;
+    case Intent::CancelPressed: handle(UninstallEvent::CancelPressed); break;
+    case Intent::OkPressed: handle(UninstallEvent::OkPressed); break;
+    case Intent::BoxToggled: handle(UninstallEvent::BoxToggled); break;
+    case Intent::CloseRequested: handle(UninstallEvent::CloseRequested); break;
+    default: reportTransitionFault("uninstall: an intent of the install wizard"); break;
   }
-  dialog_.hide();
-  if (removed_) {
-    RunCommandLine(feedbackLine_);
-  } else {
-    cancelled_ = !removing_;
-    commands::sendReport("uninstall", "canceled", cancelButton ? "sysbtn=0" : "sysbtn=1");
+}
+
+void UninstallFlow::onEndText(EndText text) {
+  switch (text) {
+    case EndText::Removed: handle(UninstallEvent::RemovalDone); break;
+    case EndText::Close: handle(UninstallEvent::Closing); break;
+    case EndText::Complete: break;  // the end of an installation ends nothing here
+    case EndText::CancelComplete:
+      // Nor does the end of a rollback; the desktop still rereads the
+      // associations it may have changed.
+      refreshDesktopDatabase(runEnvironment().smPrograms);
+      break;
+    case EndText::None: break;
   }
-  dialog_.endDialog();
+}
+
+void UninstallFlow::onBalloon(const std::string& title, const std::string& text) {
+  if (window_) window_->showBalloon(title, text);
+}
+
+void UninstallFlow::handle(UninstallEvent event) {
+  pending_.push_back(event);
+  if (handling_) return;  // an effect's answer follows the effects before it
+  handling_ = true;
+  while (!pending_.empty()) {
+    const UninstallEvent next = pending_.front();
+    pending_.erase(pending_.begin());
+    try {
+      UninstallStep step = nextUninstallStep(state_, next, facts());
+      state_ = step.state;
+      for (UninstallEffect effect : step.effects) apply(effect);
+    } catch (const NoTransition& fault) {
+      reportTransitionFault(fault.what());
+    }
+  }
+  handling_ = false;
+  settle();
+}
+
+void UninstallFlow::apply(UninstallEffect effect) {
+  using E = UninstallEffect;
+  switch (effect) {
+    case E::AskNotInstalled:
+      ask(Question{.id = "uninstall.not-installed",
+                   .text = std::string(kNotInstalledText),
+                   .caption = std::string(kInstallerCaption),
+                   .buttons = {Button::Ok},
+                   .icon = Icon::Warning});
+      break;
+    case E::ShowWindow:
+    case E::ShowFace:
+    case E::Hide:
+      if (window_) window_->show(face());
+      break;
+    case E::StartRemoval:
+      SetVariable("rmuserdata", state_.clearUserData ? "1" : "0");
+      // The removing face gets its moment on screen before the section
+      // starts; the dialog thread keeps serving meanwhile.
+      startSectionAfter(timings_.uninstallStartPause, kExecUninstall, std::move(uninstall_));
+      break;
+    case E::RefreshDesktop: refreshDesktopDatabase(runEnvironment().smPrograms); break;
+    case E::NoteFeedbackVersion:
+      // [uninstall] may delete the working script after it has reported the
+      // removal (the default script does), long before the user closes the
+      // dialog: the version for the feedback page is read while it is there.
+      feedbackAddress_ = std::string(kFeedbackAddress) + GetVariable("app_version");
+      break;
+    case E::OpenFeedback: sendAside([address = feedbackAddress_] { commands::openUrl(address, "ie"); }); break;
+    case E::ReportCanceledByButton:
+    case E::ReportCanceledBySystem: {
+      // Logged now, in order; sent aside.
+      const std::string arguments = commands::logReport(
+          "uninstall", "canceled", effect == E::ReportCanceledByButton ? "sysbtn=0" : "sysbtn=1");
+      sendAside([arguments] { commands::deliverReport(arguments); });
+      break;
+    }
+    case E::StartCloseTimer: startCloseTimer([this] { handle(UninstallEvent::CloseTimer); }); break;
+    case E::StopCloseTimer: stopCloseTimer(); break;
+    case E::EndDialog:
+      stopCloseTimer();
+      if (window_) window_->show(face());
+      break;
+    case E::Quit: thread_.quit(); break;
+  }
 }
 
 }  // namespace lumo
