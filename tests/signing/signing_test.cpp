@@ -78,10 +78,16 @@ TEST_F(SigningTest, KeysOfEitherProgramSignForTheOther) {
   EXPECT_EQ(checked.exitCode, 0) << checked.err;
   EXPECT_NE(checked.out.find("Trusted comment: made with their key"), std::string::npos) << checked.out;
 
-  ProcessResult theirs = minisign({"-S", "-W", "-s", dir_ / "release.key", "-t", "made with our key", "-m", file});
-  ASSERT_EQ(theirs.exitCode, 0) << theirs.err;
-  checked = minisign({"-V", "-p", dir_ / "release.pub", "-m", file});
-  EXPECT_EQ(checked.exitCode, 0) << checked.err;
+  // Both kinds of their signatures: over the digest, and the older kind
+  // over the file itself.
+  for (const char* kind : {"-H", "-l"}) {
+    ProcessResult theirs =
+        minisign({"-S", kind, "-W", "-s", dir_ / "release.key", "-t", "made with our key", "-m", installer_});
+    ASSERT_EQ(theirs.exitCode, 0) << theirs.err;
+    ProcessResult verified = pack({"--verify", "-p", dir_ / "release.pub", installer_});
+    EXPECT_EQ(verified.exitCode, 0) << kind << verified.err;
+    EXPECT_NE(verified.out.find("trusted comment: made with our key"), std::string::npos) << verified.out;
+  }
 }
 
 TEST_F(SigningTest, AnyChangeAfterSigningIsRefusedByBoth) {

@@ -205,11 +205,19 @@ SecretKey SecretKey::load(const std::string& path) {
   SecretKey key;
   std::memcpy(key.keyId_, at, kIdBytes);
   std::memcpy(key.secret_, at + kIdBytes, sizeof key.secret_);
+  // Keys written without a password by minisign carry no checksum (all
+  // zeros); the secret half must still make the public half it holds.
+  const unsigned char* stored = at + kIdBytes + sizeof key.secret_;
   unsigned char expected[kChecksumBytes];
   checksum(expected, key.keyId_, key.secret_);
-  bool sound = sodium_memcmp(expected, at + kIdBytes + sizeof key.secret_, kChecksumBytes) == 0;
+  bool sound = sodium_memcmp(expected, stored, kChecksumBytes) == 0 || sodium_is_zero(stored, kChecksumBytes);
+  unsigned char derivedPublic[crypto_sign_PUBLICKEYBYTES];
+  unsigned char derivedSecret[crypto_sign_SECRETKEYBYTES];
+  crypto_sign_seed_keypair(derivedPublic, derivedSecret, key.secret_);
+  sound = sound && sodium_memcmp(derivedSecret, key.secret_, sizeof derivedSecret) == 0;
+  sodium_memzero(derivedSecret, sizeof derivedSecret);
   sodium_memzero(bytes.data(), bytes.size());
-  if (!sound) throw SignatureError(path + ": the secret key is damaged (its checksum does not match)");
+  if (!sound) throw SignatureError(path + ": the secret key is damaged (its checksum or its halves do not match)");
   return key;
 }
 
