@@ -42,7 +42,7 @@ class SigningTest : public ::testing::Test {
   std::string installer_ = dir_ / "Setup";
 };
 
-TEST_F(SigningTest, AKeyPairIsWrittenOnceWithAPrivateSecretKey) {
+TEST_F(SigningTest, AKeyPairIsWrittenOnceWithAPrivateSecretKeyThatIsCheckedBeforeUse) {
   struct stat info{};
   ASSERT_EQ(::stat((dir_ / "release.key").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -51,6 +51,14 @@ TEST_F(SigningTest, AKeyPairIsWrittenOnceWithAPrivateSecretKey) {
   EXPECT_EQ(again.exitCode, 1);
   EXPECT_NE(again.err.find("never overwritten"), std::string::npos) << again.err;
   EXPECT_EQ(readFile(dir_ / "release.key"), secret);
+
+  // A secret key damaged in its secret half signs nothing.
+  std::size_t keyLine = secret.find('\n') + 1;
+  secret[keyLine + 120] = secret[keyLine + 120] == 'A' ? 'B' : 'A';
+  writeFile(dir_ / "damaged.key", secret);
+  ProcessResult signedWithDamage = pack({"sign", "-k", dir_ / "damaged.key", installer_});
+  EXPECT_EQ(signedWithDamage.exitCode, 1);
+  EXPECT_NE(signedWithDamage.err.find("the secret key is damaged"), std::string::npos) << signedWithDamage.err;
 }
 
 TEST_F(SigningTest, MinisignAndLumoPackAcceptTheSignatureOfAPackedInstaller) {
