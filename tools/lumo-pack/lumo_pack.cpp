@@ -5,7 +5,7 @@
 //   lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...] [-k KEY.key [-t COMMENT]]
 //   lumo-pack keygen -o NAME
 //   lumo-pack sign -k KEY.key [-t COMMENT] FILE...
-//   lumo-pack lint [--json] SCRIPT...
+//   lumo-pack lint [--json] SCRIPT|OFFERS.xml...
 //
 // OUT is the program of BASE with the resources of BASE, each --set adding
 // or replacing one. OUT is written beside itself under a temporary name and
@@ -42,7 +42,7 @@ constexpr const char* kUsage =
     "       lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...] [-k KEY.key [-t COMMENT]]   (TYPE: INI, DATA, PNG, ICON)\n"
     "       lumo-pack keygen -o NAME        (writes NAME.key and NAME.pub)\n"
     "       lumo-pack sign -k KEY.key [-t COMMENT] FILE...   (writes FILE.minisig)\n"
-    "       lumo-pack lint [--json] SCRIPT...\n";
+    "       lumo-pack lint [--json] SCRIPT|OFFERS.xml...\n";
 constexpr const char* kTypes[] = {"INI", "DATA", "PNG", "ICON"};
 constexpr std::size_t kBlock = 1 << 20;
 // The payload that Out unpacks; other DATA resources are plain bytes.
