@@ -66,7 +66,8 @@ void Execute(CommandRecord& record) {
   try {
     record.handler(arguments);
   } catch (const ScriptError& error) {
-    debugOutput(record.verb + ": " + error.what() + " (ignored while uninstalling)\n");
+    // The section goes on, but what was not removed must be on record.
+    LogWarning(std::string(error.what()) + " (uninstalling goes on)");
   }
 }
 
@@ -111,8 +112,11 @@ void SectionThreadProc(SectionList& list) {
   try {
     RunSection(list);
   } catch (const ScriptError& error) {
-    if (!runEnvironment().installMode) return;
     const std::string message = error.what();
+    if (!runEnvironment().installMode) {
+      LogWarning(message + " (the section ends here)");
+      return;
+    }
     Log(message + "\r\n");
     host().ask(Question{.id = "script.command-failed",
                         .text = std::string(kCommandFailedText) + message,
