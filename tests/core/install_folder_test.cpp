@@ -62,7 +62,9 @@ TEST(InstallFolder, StandardFoldersAndTheirStandardChildrenAreNeverProductFolder
   std::filesystem::create_directories(root / "var");
   std::filesystem::create_directory_symlink(root / "var", root / "Vexta");
   EXPECT_TRUE(whyNotProductFolder(root / "Vexta", "Vexta").has_value());
-  if (test::pathExists("/proc/self/mounts")) EXPECT_TRUE(isMountPoint("/proc"));
+  if (test::pathExists("/proc/self/mounts")) {
+    EXPECT_TRUE(isMountPoint("/proc"));
+  }
   EXPECT_FALSE(isMountPoint(root / "var"));
 }
 
