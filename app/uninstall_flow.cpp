@@ -30,9 +30,13 @@ void UninstallFlow::initialise() {
   waitForSection(initWorker, timings_.uninstallInitWait);
 
   RunEnvironment& env = runEnvironment();
-  if (std::optional<std::string> why = dropUnfitEarlierInstallFolder()) {
-    // Shown in silent runs too: the record names a folder that is no
-    // product folder, and removing it would take what is not ours.
+  const std::string recorded = earlierInstallFolder();
+  std::optional<std::string> why = dropUnfitEarlierInstallFolder();
+  if (why && pathFileExists(recorded)) {
+    // Shown in silent runs too: the record names a folder that is there but
+    // is no product folder, and removing it would take what is not ours. A
+    // record of a folder that is gone leaves nothing to remove: the
+    // installation is simply not there.
     host().ask(Question{.id = "uninstall.folder-refused",
                         .text = std::string(kFolderRefusedText) + *why,
                         .caption = std::string(kInstallerCaption),

@@ -49,9 +49,10 @@ void Execute(CommandRecord& record) {
   // A text that needs more replacements than the bound (a variable that
   // refers to itself) comes back unexpanded and is an invalid line, even
   // for Copy.
-  const bool expanded = Expand(record.arguments);
+  bool marksLeft = false;
+  const bool expanded = Expand(record.arguments, "@$#", marksLeft);
   logCommandLine(record.verb, record.arguments);
-  const bool leftovers = record.verb != "Copy" && record.arguments.find_first_of("@$#") != std::string::npos;
+  const bool leftovers = record.verb != "Copy" && marksLeft;
   if (!expanded || leftovers) {
     if (installMode) throw ScriptError(std::string(kInvalidLine) + record.arguments);
     Log(std::string(kInvalidLine) + " " + record.arguments + "\r\n");

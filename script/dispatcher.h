@@ -29,7 +29,8 @@ std::string sectionBanner(std::string_view name);
 void LogSectionBanner(std::string_view name);
 
 // Expands the argument text in place, logs "verb arguments", checks for
-// leftover "@", "$" or "#" (not for Copy) and calls the handler. Install
+// leftover "@", "$" or "#" outside the folders that macros put in (not for
+// Copy) and calls the handler. Install
 // mode: an invalid line or a failing handler throws ScriptError. Uninstall
 // mode: an invalid line is logged and skipped, a ScriptError of the handler
 // is logged (and written to stderr) and the section goes on.

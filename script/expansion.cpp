@@ -82,7 +82,7 @@ std::optional<VariableReference> findVariableReference(std::string_view text, st
   return VariableReference{at, end, reference.substr(1)};
 }
 
-bool Expand(std::string& text) {
+bool Expand(std::string& text, std::string_view marks, bool& marksLeft) {
   std::vector<Piece> pieces{{text, false}};
   int budget = kMaxVariableReplacements;
   for (int pass = 0; pass < 2; ++pass) {
@@ -93,9 +93,18 @@ bool Expand(std::string& text) {
     if (!holdsMacroSign(pieces)) break;
   }
   std::string expanded;
-  for (const Piece& piece : pieces) expanded += piece.text;
+  marksLeft = false;
+  for (const Piece& piece : pieces) {
+    expanded += piece.text;
+    if (!piece.folder && piece.text.find_first_of(marks) != std::string::npos) marksLeft = true;
+  }
   text = std::move(expanded);
   return true;
+}
+
+bool Expand(std::string& text) {
+  bool marksLeft = false;
+  return Expand(text, "", marksLeft);
 }
 
 }  // namespace lumo

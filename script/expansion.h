@@ -41,4 +41,9 @@ std::optional<VariableReference> findVariableReference(std::string_view text, st
 // replacements.
 bool Expand(std::string& text);
 
+// The same, and `marksLeft` tells whether any of `marks` is left in the
+// expanded text outside the folders that macros put in (a folder may hold
+// "@" or "$" as part of its name; the line's own text may not).
+bool Expand(std::string& text, std::string_view marks, bool& marksLeft);
+
 }  // namespace lumo

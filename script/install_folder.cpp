@@ -53,14 +53,23 @@ std::optional<std::string> whyNotInstallFolder(const std::string& folder) {
   return whyNotProductFolder(folder, kProductFolderName);
 }
 
+std::string admittedEarlierFolder(std::string_view value) {
+  if (value.empty()) return {};
+  // Lines read a "\" in the record as "/", as they read every script path.
+  std::optional<std::string> why = whyScriptCannotHoldFolder(nativePath(value));
+  if (!why) return std::string(value);
+  LogWarning(std::string(kIgnoredRecordText) + *why);
+  return {};
+}
+
 std::optional<std::string> dropUnfitEarlierInstallFolder() {
   // Lines read a "\" in the record as "/", as they read every script path.
-  const std::string recorded = nativePath(GetVariable("installdir"));
+  const std::string recorded = nativePath(GetVariable(kEarlierFolderVariable));
   if (recorded.empty()) return std::nullopt;
   std::optional<std::string> why = whyNotInstallFolder(recorded);
   if (!why) return std::nullopt;
-  LogWarning("The recorded installation folder is ignored: " + *why);
-  SetVariable("installdir", "");
+  LogWarning(std::string(kIgnoredRecordText) + *why);
+  SetVariable(kEarlierFolderVariable, "");
   // The version was read from that folder too.
   SetVariable("realversion", "");
   return why;

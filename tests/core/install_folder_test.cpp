@@ -68,16 +68,28 @@ TEST(InstallFolder, StandardFoldersAndTheirStandardChildrenAreNeverProductFolder
   EXPECT_FALSE(isMountPoint(root / "var"));
 }
 
-TEST(InstallFolder, AnUnfitRecordIsClearedAndAFitOneKept) {
+TEST(InstallFolder, ARecordTheScriptCannotHoldIsNeverStored) {
+  TempDir dir;
+  test::useWorkingScript(dir / "install.ini", "[var]\ninstalldir=\n");
+  for (const std::string& record : {dir / "srv@x/Vexta", dir / "a$b/Vexta", dir / "søren/Vexta",
+                                    dir / "x\r\n[uninstall]\r\n#Delete FILE", dir / std::string(300, 'a')}) {
+    SetVariable("installdir", record);
+    EXPECT_EQ(GetVariable("installdir"), "") << record;
+  }
+  SetVariable("INSTALLDIR", "D:\\Apps\\Vexta");  // either separator
+  EXPECT_EQ(GetVariable("installdir"), "D:\\Apps\\Vexta");
+}
+
+TEST(InstallFolder, ARecordThatIsNoProductFolderIsClearedWithItsVersion) {
   TempDir dir;
   ScopedEnv sysroot("LUMO_SYSROOT", dir.path());
-  test::useWorkingScript(dir / "install.ini", "[var]\ninstalldir=\n");
   const std::string fit = dir / "opt/Vexta";
-  for (const std::string& record : {fit, dir / "var", dir / "srv@x/Vexta"}) {
-    SetVariable("installdir", record);
+  for (const std::string& record : {fit, dir / "var", dir / "srv/Player", dir / "opt/Vexta/.."}) {
+    test::useWorkingScript(dir / "install.ini", "[var]\ninstalldir=" + record + "\nrealversion=1.2\n");
     const bool dropped = dropUnfitEarlierInstallFolder().has_value();
     EXPECT_EQ(dropped, record != fit) << record;
     EXPECT_EQ(GetVariable("installdir"), dropped ? "" : record) << record;
+    EXPECT_EQ(GetVariable("realversion"), dropped ? "" : "1.2") << record;
   }
 }
 
@@ -88,9 +100,9 @@ TEST(WorkingScriptValues, AValueNeverBecomesScriptText) {
   const struct {
     std::string name, value;
   } refused[] = {
-      {"installdir", "x\r\n[uninstall]\r\n#Delete FILE"},
-      {"installdir", "x\n[uninstall]"},
-      {"installdir", std::string("x\0y", 3)},
+      {"accpath", "x\r\n[uninstall]\r\n#Delete FILE"},
+      {"accpath", "x\n[uninstall]"},
+      {"accpath", std::string("x\0y", 3)},
       {"[uninstall]", "1"},
       {"a=b", "1"},
   };
