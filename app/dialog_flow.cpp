@@ -34,7 +34,9 @@ int runDialogFlow(DialogThread& thread, DialogFlow& flow) {
   const int status = flow.exitStatus();
   // A run that does not complete says why, silent runs included: the exit
   // status alone tells nobody what is left to do.
-  if (status != kExitOk) LogWarning("The run ends with status " + std::to_string(status) + ": " + flow.endingReason(status));
+  if (status != kExitOk) {
+    LogWarning("The run ends with status " + std::to_string(status) + ": " + flow.endingReason(status));
+  }
   return status;
 }
 
@@ -51,7 +53,9 @@ int DialogFlow::exitStatus() const {
 std::string DialogFlow::endingReason(int status) const {
   if (status == kExitOk) return {};
   if (!failureReason_.empty()) return failureReason_;
-  if (status == kExitInstallFailed) return "the installation failed and was rolled back; the failing command is logged above";
+  if (status == kExitInstallFailed) {
+    return "the installation failed and was rolled back; the failing command is logged above";
+  }
   return "the sections ended without completing the run (last progress " + std::to_string(position_) + "% \"" +
          lastProgressText_ + "\")";
 }

@@ -54,7 +54,7 @@ bool isProtectedFolder(const std::string& folder) {
 // records or choices, not from the script's own text, so their removal is
 // held to the product folder's rules.
 bool isInstallFolder(const std::string& folder) {
-  for (const std::string& install : {installFolder(), nativePath(GetVariable("installdir"))}) {
+  for (const std::string& install : {installFolder(), nativePath(GetVariable(kEarlierFolderVariable))}) {
     if (install.starts_with('/') && resolvedPath(install, false) == folder) return true;
   }
   return false;

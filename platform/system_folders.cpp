@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -57,7 +58,9 @@ std::optional<std::string> whyNotProductFolder(const std::string& folder, std::s
   const std::string resolved = resolvedPath(folder);
   // Letter case aside, as the folder's owner on the other system would see it.
   const std::string ending = "/" + std::string(productName);
-  if (resolved.size() < ending.size() || !equalsIgnoreCase(std::string_view(resolved).substr(resolved.size() - ending.size()), ending)) {
+  const std::string_view tail =
+      std::string_view(resolved).substr(resolved.size() - std::min(resolved.size(), ending.size()));
+  if (!equalsIgnoreCase(tail, ending)) {
     return resolved + " is not a " + std::string(productName) + " folder (its name is not \"" +
            std::string(productName) + "\")";
   }

@@ -18,7 +18,9 @@ constexpr const char* kTarnKey = "HKEY_LOCAL_MACHINE\\Software\\LuMo\\Tarn";
 ProcessResult installSilently(const Sandbox& box) { return box.run(box.installer(), {"/s"}); }
 ProcessResult uninstallSilently(const Sandbox& box) { return box.run(box.installer(), {"-uinst", "/s"}); }
 
-std::string installLog(const Sandbox& box) { return gbkToUtf8(readFile(box.kernel() + "/LumoClient/LumoInstaller.log")); }
+std::string installLog(const Sandbox& box) {
+  return gbkToUtf8(readFile(box.kernel() + "/LumoClient/LumoInstaller.log"));
+}
 
 // A folder that looks like an installation of the player, with something
 // of the user's beside it.

@@ -82,7 +82,8 @@ TEST_F(Expansion, AFolderPutInByAMacroIsTakenAsItIs) {
     std::string install, kernel, appData, in, out;
   } cases[] = {
       {"/x/srv@x/Vexta", "", "", "$INSTALL\\LumoClient.exe", "/x/srv@x/Vexta\\LumoClient.exe"},
-      {"", "", "/home/john@corp.example/.config", "$APPDATA\\Lumo|@rmuserdata", "/home/john@corp.example/.config\\Lumo|1"},
+      {"", "", "/home/john@corp.example/.config", "$APPDATA\\Lumo|@rmuserdata",
+       "/home/john@corp.example/.config\\Lumo|1"},
       {"/opt/$KERNEL", "/k", "", "$INSTALL $KERNEL", "/opt/$KERNEL /k"},
       // The second pass's folder is final too: never a third pass.
       {"", "/data/@sub$SYSTEM", "", "@kernelref", "/data/@sub$SYSTEM"},
