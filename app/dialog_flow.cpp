@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "app/exit_status.h"
 #include "app/worker_threads.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
@@ -89,8 +90,25 @@ void DialogFlow::onWorkerEnded(int worker) {
   if (initWaitOver_ && runningWorkers_.empty()) onWorkersIdle();
 }
 
+std::string DialogFlow::endingReason(int status) const {
+  if (status == kExitOk) return {};
+  if (!failureReason_.empty()) return failureReason_;
+  if (status == kExitInstallFailed) {
+    return "the installation failed and was rolled back; the failing command is logged above";
+  }
+  return "the sections ended without completing the run (last progress " + std::to_string(position_) + "% \"" +
+         lastProgressText_ + "\")";
+}
+
+void DialogFlow::setFailure(int status, std::string reason) {
+  if (failureStatus_ != 0) return;
+  failureStatus_ = status;
+  failureReason_ = std::move(reason);
+}
+
 void DialogFlow::onProgress(const std::string& text, int percent) {
   position_ = (text == "Process++" && percent == 0) ? std::min(position_ + 1, 100) : percent;
+  lastProgressText_ = text;
   if (DialogWindow* shown = window()) shown->showProgress(position_, text);
   // The first matching end of a run acts; the variables are read now, so a
   // script may change its texts on the way.

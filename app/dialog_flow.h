@@ -45,7 +45,14 @@ class DialogFlow : public IntentSink {
 
   // Reads the sections and starts the init section with its wait.
   virtual void start() = 0;
+  // The exit status as the phases left it (app/exit_status.h).
   virtual int exitStatus() const = 0;
+  // Called once the dialog has ended and its workers were waited for.
+  virtual void beforeExit() {}
+  // The run's status: a failure set on the way counts over the phases.
+  int finalStatus() const { return failureStatus_ != 0 ? failureStatus_ : exitStatus(); }
+  // Why a run ends with `status`; empty for kExitOk.
+  std::string endingReason(int status) const;
 
   // The workers' messages, on the dialog thread.
   // 2023: a status text and a percentage.
@@ -86,6 +93,9 @@ class DialogFlow : public IntentSink {
   void stopCloseTimer();
   // After each event: an ending run waits for what it sent, then quits.
   void settle();
+  // The run ends with `status` (not kExitOk) for `reason`, whatever else
+  // happens; the first failure set is the one that counts.
+  void setFailure(int status, std::string reason);
 
   DialogThread& thread_;
   Timers& timers_;
@@ -96,6 +106,9 @@ class DialogFlow : public IntentSink {
   void onWorkerEnded(int worker);
 
   int position_ = 0;
+  std::string lastProgressText_;
+  int failureStatus_ = 0;
+  std::string failureReason_;
   std::set<int> runningWorkers_;  // started or about to start
   int nextWorker_ = 1;
   int initWorker_ = 0;

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "app/exit_status.h"
 #include "commands/process.h"
 #include "commands/statistics.h"
 #include "platform/debug_channel.h"
@@ -13,6 +14,7 @@
 #include "script/decimal.h"
 #include "script/dispatcher.h"
 #include "script/execution_log.h"
+#include "script/install_folder.h"
 #include "script/run_environment.h"
 #include "script/script_error.h"
 
@@ -22,6 +24,7 @@ namespace {
 constexpr std::string_view kConfirmExitText = "您确定要退出 Vexta影音 安装程序吗？";
 constexpr std::string_view kConfirmExitCaption = "退出安装";
 constexpr std::string_view kRunFailedText = "暂时无法启动Vexta影音：";
+constexpr std::string_view kFolderRefusedText = "无法安装到这个文件夹，请选择其他文件夹：\n";
 constexpr std::string_view kFailureText =
     "抱歉! Vexta影音安装过程中遇到问题并且无法修复，安装即将退出！\n安装日志详细描述了错误原因，请参考:";
 constexpr std::string_view kFailureCaption = "安装失败";
@@ -77,6 +80,9 @@ void InstallFlow::start() {
 }
 
 void InstallFlow::onInitWaitOver() {
+  // A record that names no product folder is no earlier installation: the
+  // [install] lines that remove the old folder must not reach it.
+  dropUnfitEarlierInstallFolder();
   // An earlier installation's folder is kept when it exists and is a Vexta
   // folder; otherwise the default folder.
   const std::string installed = earlierInstallFolder();
@@ -96,9 +102,14 @@ void InstallFlow::onInitWaitOver() {
 }
 
 InstallFacts InstallFlow::facts() const {
+  // Only a phase that may start the installation asks about the folder.
+  const InstallPhase phase = state_.phase;
+  const bool choosing = phase == InstallPhase::Starting || phase == InstallPhase::Options ||
+                        phase == InstallPhase::NewerVersion;
   return InstallFacts{.silent = runEnvironment().silent,
                       .autorun = GetVariable("autorun") == "1",
-                      .installedIsNewer = installedIsNewer_};
+                      .installedIsNewer = installedIsNewer_,
+                      .folderRefused = choosing && whyNotInstallFolder(installFolder()).has_value()};
 }
 
 InstallFace InstallFlow::face() const {
@@ -181,6 +192,17 @@ void InstallFlow::apply(InstallEffect effect) {
       if (equalsIgnoreCase(installFolder(), earlierInstallFolder())) SetVariable("replacesetup", "1");
       startSection(kExecInstall, std::move(install_));
       break;
+    case E::RefuseFolder: {
+      const std::string why = whyNotInstallFolder(installFolder()).value_or("");
+      LogWarning("The installation folder is refused: " + why);
+      ask(Question{.id = "install.folder-refused",
+                   .text = std::string(kFolderRefusedText) + why,
+                   .caption = std::string(kInstallerCaption),
+                   .buttons = {Button::Ok},
+                   .icon = Icon::Warning});
+      if (runEnvironment().silent) setFailure(kExitIncomplete, "the installation folder is refused: " + why);
+      break;
+    }
     case E::StartInstallOk: {
       SectionList installOk;
       ReadSection("[installok]", installOk);

@@ -55,7 +55,11 @@ InstallStep nextInstallStep(const InstallState& state, InstallEvent event, const
 
   switch (event) {
     case InitWaitOver:
-      if (phase == Starting && facts.silent) {
+      if (phase == Starting && facts.silent && facts.folderRefused) {
+        // A silent run has no other folder to offer.
+        step.effects = {E::RefuseFolder};
+        closeHidden(step);
+      } else if (phase == Starting && facts.silent) {
         s.phase = Installing;
         step.effects = {E::StartInstall, E::ShowFace};
       } else if (phase == Starting) {
@@ -74,7 +78,9 @@ InstallStep nextInstallStep(const InstallState& state, InstallEvent event, const
       return step;
 
     case InstallPressed:
-      if (phase == Options && state.agreed) {
+      if (phase == Options && state.agreed && facts.folderRefused) {
+        step.effects = {E::RefuseFolder};  // the wizard stays for another choice
+      } else if (phase == Options && state.agreed) {
         s.phase = Installing;
         step.effects = {E::StartInstall, E::ShowFace};
       } else if (phase == Finished) {
@@ -85,7 +91,9 @@ InstallStep nextInstallStep(const InstallState& state, InstallEvent event, const
       return step;
 
     case ContinuePressed:
-      if (phase == NewerVersion && state.agreed) {
+      if (phase == NewerVersion && state.agreed && facts.folderRefused) {
+        step.effects = {E::RefuseFolder};
+      } else if (phase == NewerVersion && state.agreed) {
         s.phase = Installing;
         step.effects = {E::StartInstall, E::ShowFace};
       } else if (!lateClick(phase)) {

@@ -50,6 +50,7 @@ enum class InstallEffect {
   ShowFace,
   Hide,
   StartInstall,          // the chosen folder becomes $INSTALL; [install]
+  RefuseFolder,          // says why the folder cannot be installed into
   StartInstallOk,
   LogInstallOkIgnored,
   StartRollback,
@@ -79,6 +80,7 @@ struct InstallFacts {
   bool silent = false;
   bool autorun = false;          // the script's autorun is "1" now
   bool installedIsNewer = false;
+  bool folderRefused = false;    // $INSTALL cannot be installed into
 };
 
 struct InstallState {

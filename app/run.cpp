@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "app/uninstall_flow.h"
 #include "app/worker_threads.h"
+#include "script/execution_log.h"
 #include "script/host.h"
 
 namespace lumo {
@@ -58,7 +59,14 @@ int Run::serve(std::unique_ptr<Window> (Windows::*make)(IntentSink&)) {
   thread_->run();
   // The dialog has ended: messages of workers that still run are dropped.
   waitForWorkers(options_.timings.workerExitWait);
-  return started.exitStatus();
+  started.beforeExit();
+  const int status = started.finalStatus();
+  // A run that does not complete says why, silent runs included: the exit
+  // status alone tells nobody what is left to do.
+  if (status != kExitOk) {
+    LogWarning("The run ends with status " + std::to_string(status) + ": " + started.endingReason(status));
+  }
+  return status;
 }
 
 }  // namespace lumo

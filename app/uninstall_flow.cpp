@@ -1,16 +1,19 @@
 #include "app/uninstall_flow.h"
 
+#include "app/exit_status.h"
 #include "commands/statistics.h"
 #include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
 #include "platform/file_operations.h"
 #include "script/dispatcher.h"
+#include "script/install_folder.h"
 #include "script/run_environment.h"
 
 namespace lumo {
 namespace {
 
 constexpr std::string_view kNotInstalledText = "您未安装或已经卸载了Vexta影音！";
+constexpr std::string_view kFolderRefusedText = "Vexta影音的安装记录指向的文件夹不能卸载：\n";
 
 // The product's version follows "version=".
 constexpr std::string_view kFeedbackAddress =
@@ -29,15 +32,21 @@ void UninstallFlow::start() {
 }
 
 void UninstallFlow::onInitWaitOver() {
+  const std::string recorded = earlierInstallFolder();
+  std::optional<std::string> why = dropUnfitEarlierInstallFolder();
+  // A record of a folder that is gone leaves nothing to remove: the
+  // installation is simply not there. One that is there but is no product
+  // folder is refused, in silent runs too.
+  if (why && pathFileExists(recorded)) refusal_ = *why;
   const std::string folder = earlierInstallFolder();
-  setInstallFolder(folder);
+  if (refusal_.empty()) setInstallFolder(folder);
   installed_ = pathFileExists(folder) && pathFileExists(folder + "/LumoClient.exe");
   title_ = "Vexta影音" + GetVariable("app_version") + "卸载程序";
   handle(UninstallEvent::InitWaitOver);
 }
 
 UninstallFacts UninstallFlow::facts() const {
-  return UninstallFacts{.silent = runEnvironment().silent, .installed = installed_};
+  return UninstallFacts{.silent = runEnvironment().silent, .installed = installed_, .folderRefused = !refusal_.empty()};
 }
 
 UninstallFace UninstallFlow::face() const {
@@ -56,6 +65,13 @@ void UninstallFlow::deliver(const Intent& intent) {
     case Intent::BoxToggled: handle(UninstallEvent::BoxToggled); break;
     case Intent::CloseRequested: handle(UninstallEvent::CloseRequested); break;
     default: reportTransitionFault("uninstall: an intent of the install wizard"); break;
+  }
+}
+
+void UninstallFlow::beforeExit() {
+  const std::string folder = installFolder();
+  if (state_.completed && !folder.empty() && isFolder(folder)) {
+    setFailure(kExitUninstallFailed, "the uninstallation left the product behind in " + folder);
   }
 }
 
@@ -105,6 +121,14 @@ void UninstallFlow::apply(UninstallEffect effect) {
                    .caption = std::string(kInstallerCaption),
                    .buttons = {Button::Ok},
                    .icon = Icon::Warning});
+      break;
+    case E::RefuseFolder:
+      ask(Question{.id = "uninstall.folder-refused",
+                   .text = std::string(kFolderRefusedText) + refusal_,
+                   .caption = std::string(kInstallerCaption),
+                   .buttons = {Button::Ok},
+                   .icon = Icon::Error});
+      setFailure(kExitUninstallFailed, "the recorded installation folder is refused: " + refusal_);
       break;
     case E::ShowWindow:
     case E::ShowFace:

@@ -19,6 +19,9 @@ class UninstallFlow final : public DialogFlow {
   void setWindow(UninstallWindow& window) { window_ = &window; }
   void start() override;
   int exitStatus() const override { return lumo::exitStatus(state_); }
+  // An uninstallation that says it is done but leaves the product's folder
+  // behind has failed.
+  void beforeExit() override;
 
   void deliver(const Intent& intent) override;
   void onBalloon(const std::string& title, const std::string& text) override;
@@ -42,6 +45,7 @@ class UninstallFlow final : public DialogFlow {
   UninstallState state_;
   SectionList uninstall_;
   bool installed_ = false;
+  std::string refusal_;  // why the recorded folder is refused
   std::string title_;
   std::string feedbackAddress_;
   std::vector<UninstallEvent> pending_;

@@ -39,7 +39,11 @@ UninstallStep nextUninstallStep(const UninstallState& state, UninstallEvent even
   switch (event) {
     case InitWaitOver:
       if (phase != Starting) noTransition(state, event);
-      if (!facts.installed) {
+      if (facts.folderRefused) {
+        // Removing it would take what is not ours: the run fails.
+        step.effects = {E::RefuseFolder};
+        end(step);
+      } else if (!facts.installed) {
         // Asked in silent runs too: nothing is removed and nobody would know why.
         s.cancelled = true;
         step.effects = {E::AskNotInstalled};

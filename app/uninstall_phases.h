@@ -34,6 +34,7 @@ enum class UninstallEvent {
 
 enum class UninstallEffect {
   AskNotInstalled,
+  RefuseFolder,           // the record names a folder that is no product folder
   ShowWindow,
   ShowFace,
   Hide,
@@ -52,6 +53,7 @@ enum class UninstallEffect {
 struct UninstallFacts {
   bool silent = false;
   bool installed = false;  // the earlier installation's folder holds the product
+  bool folderRefused = false;  // the record names a folder that is there but no product folder
 };
 
 struct UninstallState {

@@ -44,6 +44,10 @@ TEST(InstallPhases, EachFaceIsLeftAsTheWizardShowsIt) {
       {"a newer installed version", at(IP::Starting, false), IE::InitWaitOver, {.installedIsNewer = true},
        IP::NewerVersion, {IX::ShowWindow}},
       {"install", at(IP::Options), IE::InstallPressed, kWindowed, IP::Installing, {IX::StartInstall, IX::ShowFace}},
+      {"a refused folder keeps the options", at(IP::Options), IE::InstallPressed, {.folderRefused = true},
+       IP::Options, {IX::RefuseFolder}},
+      {"a silent run has no other folder", at(IP::Starting, false), IE::InitWaitOver,
+       {.silent = true, .folderRefused = true}, IP::Ending, {IX::RefuseFolder, IX::RemoveNotifyIcon, IX::EndDialog}},
       {"install anyway", at(IP::NewerVersion), IE::ContinuePressed, kWindowed, IP::Installing,
        {IX::StartInstall, IX::ShowFace}},
       {"open the installed version", at(IP::NewerVersion), IE::OpenInstalledPressed, kWindowed, IP::Ending,
@@ -169,6 +173,8 @@ TEST(UninstallPhases, EachFaceIsLeftAsTheDialogShowsIt) {
     std::vector<UX> effects;
   } cases[] = {
       {"nothing installed", at(UP::Starting), UE::InitWaitOver, {}, UP::Ending, {UX::AskNotInstalled, UX::EndDialog}},
+      {"a record that is no product folder", at(UP::Starting), UE::InitWaitOver,
+       {.installed = true, .folderRefused = true}, UP::Ending, {UX::RefuseFolder, UX::EndDialog}},
       {"confirm", at(UP::Starting), UE::InitWaitOver, windowed, UP::Confirm, {UX::ShowWindow}},
       {"silent removes at once", at(UP::Starting), UE::InitWaitOver, silent, UP::Removing,
        {UX::StartRemoval, UX::ShowFace}},
