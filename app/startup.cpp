@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "app/dialog_contract.h"
 #include "app/exit_status.h"
 #include "platform/atomic_file.h"
 #include "platform/debug_channel.h"
@@ -89,7 +88,7 @@ void fillRunEnvironment(RunEnvironment& environment, const std::string& programP
   makeFolders(environment.kernel + "/LumoClient/cache/");
 }
 
-int startUp(const std::vector<std::string>& arguments) {
+std::optional<int> startUp(const std::vector<std::string>& arguments) {
   // A damaged installer must not begin to change the machine and fail half
   // way: every resource, the payload too, is read against its checksum
   // before the lock, the folders or the working script are created.
@@ -134,7 +133,7 @@ int startUp(const std::vector<std::string>& arguments) {
   debugOutput("start-up: mode=" + std::string(environment.installMode ? "install" : "uninstall") +
               " silent=" + (environment.silent ? "1" : "0") + " script=" + environment.iniPath +
               " log=" + environment.logPath);
-  return runModeDialog();
+  return std::nullopt;
 }
 
 void endProcess(int status) {

@@ -41,9 +41,17 @@ std::string statisticsEndpoint() {
 }
 
 void sendReport(std::string_view method, std::string_view result, std::string_view extension) {
+  deliverReport(logReport(method, result, extension));
+}
+
+std::string logReport(std::string_view method, std::string_view result, std::string_view extension) {
   std::string arguments = std::string(method) + "|" + std::string(result) + "||";
   if (!extension.empty()) arguments += "+" + std::string(extension);
   logCommandLine("SendLog", arguments);
+  return arguments;
+}
+
+void deliverReport(const std::string& arguments) {
   // Through the verb's registered handler, as the script's line would go, so
   // that a run without a network (a test of the flows) can put its own there.
   Handler handler = findHandler("SendLog");
@@ -91,6 +99,20 @@ void SendLog(const std::string& arguments) {
                         runEnvironment().systemName + "&uid=" + uid + "&macid=" + machine + "&version=" + version +
                         "&type=full_install&channelid=" + channel + "&appid=0" + suffix;
   OpenUrl(address + "|");
+}
+
+void openUrl(std::string_view address, std::string_view mode) {
+  const std::string arguments = std::string(address) + "|" + std::string(mode);
+  logCommandLine("OpenUrl", arguments);
+  // Through the verb's registered handler, as for reports: a test puts its
+  // own there instead of a browser.
+  Handler handler = findHandler("OpenUrl");
+  if (!handler) return;
+  try {
+    handler(arguments);
+  } catch (const ScriptError& error) {
+    Log(std::string(error.what()) + "\r\n");
+  }
 }
 
 void OpenUrl(const std::string& arguments) {

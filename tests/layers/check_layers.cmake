@@ -2,14 +2,15 @@
 # Lists every include of a header from a layer above the including file's
 # own, and every Linux header included outside platform/ and the tools, and
 # fails when there is one. Lowest layer first; the tools stand on
-# platform and script; app/main.cpp stands above everything; tests and
-# benchmarks may include anything.
+# platform and script; main.cpp, at the top of the tree, stands above
+# every layer; tests and benchmarks may include
+# anything.
 set(layers platform script commands app ui)
 
 function(highest_visible_layer file out)
   string(REGEX MATCH "^[^/]+" folder "${file}")
-  if(file STREQUAL "app/main.cpp")
-    set(${out} 4 PARENT_SCOPE)
+  if(file STREQUAL "main.cpp")
+    set(${out} 5 PARENT_SCOPE)
   elseif(folder STREQUAL "tools")
     set(${out} 1 PARENT_SCOPE)
   else()
@@ -19,8 +20,14 @@ function(highest_visible_layer file out)
 endfunction()
 
 set(offences "")
+if(NOT EXISTS ${SOURCE_DIR}/main.cpp)
+  string(APPEND offences "  main.cpp: the program is missing from the top of the tree\n")
+endif()
 foreach(folder ${layers} tools)
   file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
+  if(folder STREQUAL "platform")
+    list(APPEND sources main.cpp)
+  endif()
   foreach(file ${sources})
     highest_visible_layer(${file} visible)
     file(STRINGS ${SOURCE_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<][a-z_]+/")
