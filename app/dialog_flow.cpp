@@ -114,7 +114,10 @@ void DialogFlow::onProgress(const std::string& text, int percent) {
 
 void DialogFlow::startCloseTimer() {
   if (closeTimer_ != 0) thread_.stopTimer(closeTimer_);
-  closeTimer_ = thread_.startTimer(timings_.closeTimer, [this] { onCloseTimer(); });
+  // The delay lets the user read the closing text; a silent run shows
+  // nothing, so it ends as soon as its work has.
+  const auto delay = runEnvironment().silent ? std::chrono::milliseconds(0) : timings_.closeTimer;
+  closeTimer_ = thread_.startTimer(delay, [this] { onCloseTimer(); });
 }
 
 void DialogFlow::stopCloseTimer() {

@@ -184,6 +184,51 @@ TEST(InstallFlow, ASilentRunEndsWithItsLastWorkerWhenNothingClosesIt) {
   }
 }
 
+// The close delay lets a user read the closing text. A silent run has no
+// user: it ends as soon as its work has, however long the delay; a run with
+// a window (here one that is hidden, as after autorun) still waits it out.
+TEST(InstallFlow, OnlyARunWithAWindowWaitsTheCloseDelay) {
+  struct HiddenWindow final : InstallWindow {
+    explicit HiddenWindow(TaskLoop& loop) : loop(loop) {}
+    void hide() override {}
+    bool isHidden() const override { return true; }
+    void endDialog() override { loop.quit(); }
+    TaskLoop& loop;
+  };
+  const struct {
+    bool silent;
+    std::chrono::milliseconds delay;
+  } cases[] = {{true, 1h}, {false, 600ms}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.silent ? "silent" : "window");
+    TempDir dir;
+    ScopedRun run(dir, true, std::string(kFlowVars) + "autorun=1\n" + kInstallSections);
+    runEnvironment().silent = c.silent;
+    FlowTimings timings = quick();
+    timings.closeTimer = c.delay;
+    TaskLoop loop;
+    HiddenWindow window(loop);
+    InstallFlow flow(loop, window, timings);
+    DialogHost host(loop, flow, window, [](const Question& question) { return question.silentAnswer; });
+    setHost(&host);
+    const auto start = std::chrono::steady_clock::now();
+    flow.initialise();
+    if (!c.silent) flow.startInstallation(dir / "programs/Vexta");
+    loop.run();
+    waitForWorkers(3000ms);
+    const auto took = std::chrono::steady_clock::now() - start;
+    setHost(nullptr);
+    closeExecutionLog();
+    EXPECT_EQ(flow.exitStatus(), kExitOk);
+    EXPECT_EQ(test::recordedLines(), (std::vector<std::string>{"init", "install " + dir / "programs/Vexta", "run"}));
+    if (c.silent) {
+      EXPECT_LT(took, 60s) << "the silent run waited for the close delay";
+    } else {
+      EXPECT_GE(took, c.delay);
+    }
+  }
+}
+
 TEST(InstallFlow, AnInitSectionThatOutlivesItsWaitKeepsRunning) {
   TempDir dir;
   FlowTimings timings = quick();
