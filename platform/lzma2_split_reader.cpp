@@ -126,6 +126,7 @@ std::optional<std::vector<Lzma2Piece>> findLzma2Pieces(int fd, std::uint64_t off
 // are guarded by the reader's lock.
 struct Lzma2SplitReader::Held {
   std::unique_ptr<unsigned char[]> bytes;
+  std::uint64_t size = 0;  // of the buffer
   std::uint64_t produced = 0;
   bool failed = false;
   DecodeResult failure = DecodeResult::Ok;
@@ -270,6 +271,13 @@ bool Lzma2SplitReader::open(int fd, std::uint64_t packOffset, std::uint64_t pack
 }
 
 void Lzma2SplitReader::work() {
+  // One decoder for all the pieces a thread decodes: liblzma keeps its
+  // dictionary from one piece to the next when the size stays the same.
+  lzma_stream stream = LZMA_STREAM_INIT;
+  struct End {
+    lzma_stream* stream;
+    ~End() { lzma_end(stream); }
+  } end{&stream};
   for (;;) {
     std::size_t index = 0;
     Held* held = nullptr;
@@ -285,8 +293,19 @@ void Lzma2SplitReader::work() {
       heldBytes_ += pieces_[index].unpackedSize;
       held_[index] = std::make_unique<Held>();
       held = held_[index].get();
+      // A buffer of a piece already read is used again, sparing the kernel
+      // the work of handing out fresh pages.
+      // One too small goes, so that buffers never outnumber the pieces
+      // that may be held.
+      while (!spares_.empty() && !held->bytes) {
+        if (spares_.back().size >= pieces_[index].unpackedSize) {
+          held->bytes = std::move(spares_.back().bytes);
+          held->size = spares_.back().size;
+        }
+        spares_.pop_back();
+      }
     }
-    if (!decodePiece(index, *held)) {
+    if (!decodePiece(index, *held, &stream)) {
       std::lock_guard<std::mutex> lock(lock_);
       // What comes after a damaged piece is never read.
       nextToDecode_ = pieces_.size();
@@ -295,7 +314,7 @@ void Lzma2SplitReader::work() {
   }
 }
 
-bool Lzma2SplitReader::decodePiece(std::size_t index, Held& held) {
+bool Lzma2SplitReader::decodePiece(std::size_t index, Held& held, void* decoder) {
   const Lzma2Piece& piece = pieces_[index];
   auto failed = [&](DecodeResult result, const std::string& why) {
     std::lock_guard<std::mutex> lock(lock_);
@@ -306,9 +325,12 @@ bool Lzma2SplitReader::decodePiece(std::size_t index, Held& held) {
                std::to_string(piece.packedOffset + piece.packedSize) + " of the block): " + why;
     return false;
   };
-  unsigned char* output = new (std::nothrow) unsigned char[std::max<std::uint64_t>(piece.unpackedSize, 1)];
-  if (!output) return failed(DecodeResult::OutOfMemory, "out of memory");
-  held.bytes.reset(output);
+  if (!held.bytes) {
+    held.bytes.reset(new (std::nothrow) unsigned char[std::max<std::uint64_t>(piece.unpackedSize, 1)]);
+    held.size = piece.unpackedSize;
+    if (!held.bytes) return failed(DecodeResult::OutOfMemory, "out of memory");
+  }
+  unsigned char* output = held.bytes.get();
 
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
   lzma_ret status = lzma_properties_decode(&filters[0], nullptr,
@@ -319,14 +341,10 @@ bool Lzma2SplitReader::decodePiece(std::size_t index, Held& held) {
   auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
   std::uint64_t enough = std::max<std::uint64_t>((piece.unpackedSize + 4095) & ~std::uint64_t{4095}, LZMA_DICT_SIZE_MIN);
   options->dict_size = static_cast<std::uint32_t>(std::min<std::uint64_t>(options->dict_size, enough));
-  lzma_stream stream = LZMA_STREAM_INIT;
+  lzma_stream& stream = *static_cast<lzma_stream*>(decoder);
   status = lzma_raw_decoder(&stream, filters);
   std::free(filters[0].options);
   if (status != LZMA_OK) return failed(resultOf(status), textOf(status));
-  struct End {
-    lzma_stream* stream;
-    ~End() { lzma_end(stream); }
-  } end{&stream};
 
   std::vector<unsigned char> input(kInputStep);
   std::uint64_t packedRead = 0;
@@ -402,6 +420,7 @@ bool Lzma2SplitReader::nextRaw(const unsigned char*& data, std::size_t& size, st
       // the next one. The stretch handed out last lies in the piece before,
       // so it is dropped only after the next stretch is asked for.
       done = std::move(held_[reading_]);
+      if (spares_.size() < maxHeldPieces_) spares_.push_back({std::move(done->bytes), done->size});
       --heldPieces_;
       heldBytes_ -= pieces_[reading_].unpackedSize;
       ++reading_;

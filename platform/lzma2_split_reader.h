@@ -89,7 +89,7 @@ class Lzma2SplitReader {
   class Filters;
 
   void work();
-  bool decodePiece(std::size_t index, Held& held);
+  bool decodePiece(std::size_t index, Held& held, void* decoder);
   // The next stretch of LZMA2 output, in order, of at most `most` bytes;
   // waits for its decoder. False at the end of the stream or on a failure.
   bool nextRaw(const unsigned char*& data, std::size_t& size, std::uint64_t most);
@@ -105,6 +105,11 @@ class Lzma2SplitReader {
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<std::unique_ptr<Held>> held_;  // one per piece while it is held
+  struct Spare {
+    std::unique_ptr<unsigned char[]> bytes;
+    std::uint64_t size = 0;
+  };
+  std::vector<Spare> spares_;                // buffers of pieces already read
   std::size_t nextToDecode_ = 0;
   std::size_t reading_ = 0;                  // the piece the reader is in
   std::uint64_t readInPiece_ = 0;
