@@ -16,6 +16,7 @@ namespace {
 // much packed data it reads at once.
 constexpr std::size_t kOutputStep = 1u << 20;
 constexpr std::size_t kInputStep = 256u << 10;
+constexpr std::uint64_t kSmallestPiece = 64u << 10;
 // The largest stored LZMA2 chunk.
 constexpr std::size_t kStoredChunk = 1u << 16;
 
@@ -255,8 +256,21 @@ bool Lzma2SplitReader::open(int fd, std::uint64_t packOffset, std::uint64_t pack
   std::unique_ptr<Filters> filters =
       Filters::make(std::vector<BlockCoder>(coders.begin() + 1, coders.end()), known);
   if (!known) return false;
-  std::optional<std::vector<Lzma2Piece>> pieces = findLzma2Pieces(fd, packOffset, packSize, unpackSize, nullptr);
-  if (!pieces || pieces->size() < 2) return false;
+  std::optional<std::vector<Lzma2Piece>> found = findLzma2Pieces(fd, packOffset, packSize, unpackSize, nullptr);
+  if (!found) return false;
+  // Resets closer together than kSmallestPiece are decoded as one piece
+  // (the decoder takes a reset inside a piece in its stride), which keeps
+  // the pieces' count and their costs in proportion to the block.
+  std::optional<std::vector<Lzma2Piece>> pieces{std::in_place};
+  for (const Lzma2Piece& piece : *found) {
+    if (!pieces->empty() && pieces->back().unpackedSize < kSmallestPiece) {
+      pieces->back().packedSize += piece.packedSize;
+      pieces->back().unpackedSize += piece.unpackedSize;
+    } else {
+      pieces->push_back(piece);
+    }
+  }
+  if (pieces->size() < 2) return false;
   for (const Lzma2Piece& piece : *pieces)
     if (piece.unpackedSize > kMaxHeldBytes / 2) return false;
   fd_ = fd;
