@@ -90,7 +90,7 @@ void DialogFlow::endSilentRunWhenIdle() {
   // A silent run has nobody to close it: when its sections are over without
   // the text that closes the dialog, it ends with its last worker.
   if (runEnvironment().silent && initialised_ && runningWorkers_.empty() && closeTimer_ == 0 && !closeRequested_) {
-    debugOutput("The last section ended without closing the dialog; the run ends\n");
+    debugOutput("The last section of the silent run has ended; the run ends\n");
     postCloseRequest();
   }
 }
@@ -113,11 +113,12 @@ void DialogFlow::onProgress(const std::string& text, int percent) {
 }
 
 void DialogFlow::startCloseTimer() {
+  // The delay lets the user read the closing text. A silent run shows
+  // nothing: it ends when its last section does (endSilentRunWhenIdle), so
+  // a failure after the closing text still gets its rollback.
+  if (runEnvironment().silent) return;
   if (closeTimer_ != 0) thread_.stopTimer(closeTimer_);
-  // The delay lets the user read the closing text; a silent run shows
-  // nothing, so it ends as soon as its work has.
-  const auto delay = runEnvironment().silent ? std::chrono::milliseconds(0) : timings_.closeTimer;
-  closeTimer_ = thread_.startTimer(delay, [this] { onCloseTimer(); });
+  closeTimer_ = thread_.startTimer(timings_.closeTimer, [this] { onCloseTimer(); });
 }
 
 void DialogFlow::stopCloseTimer() {
