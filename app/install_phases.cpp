@@ -198,6 +198,10 @@ InstallStep nextInstallStep(const InstallState& state, InstallEvent event, const
       return step;
 
     case Closing:
+      // The delay lets the user read the closing text. A silent run shows
+      // nothing: it ends when its last section does (WorkersIdle), so a
+      // failure after the closing text still gets its rollback.
+      if (facts.silent) return step;
       s.closeTimer = true;
       step.effects = {E::StartCloseTimer};
       return step;

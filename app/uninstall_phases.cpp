@@ -101,6 +101,10 @@ UninstallStep nextUninstallStep(const UninstallState& state, UninstallEvent even
       return step;
 
     case Closing:
+      // The delay lets the user read the closing text. A silent run shows
+      // nothing: it ends when its last section does (WorkersIdle), so a
+      // failure after the closing text still gets its rollback.
+      if (facts.silent) return step;
       s.closeTimer = true;
       step.effects = {E::StartCloseTimer};
       return step;

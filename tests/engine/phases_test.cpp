@@ -97,6 +97,9 @@ TEST(InstallPhases, EachFaceIsLeftAsTheWizardShowsIt) {
       {"a silent run ends with its last worker", at(IP::Installing, false), IE::WorkersIdle, kSilent, IP::Ending,
        {IX::RemoveNotifyIcon, IX::EndDialog}},
       {"a windowed one waits for its user", at(IP::Installing), IE::WorkersIdle, kWindowed, IP::Installing, {}},
+      {"the closing text starts the close delay", at(IP::Hidden, false), IE::Closing, kWindowed, IP::Hidden,
+       {IX::StartCloseTimer}},
+      {"a silent run waits no close delay", at(IP::Installing, false), IE::Closing, kSilent, IP::Installing, {}},
       {"the ending waits for its reports", at(IP::Ending, false), IE::ReportsDone, kWindowed, IP::Ended, {IX::Quit}},
   };
   for (const auto& c : cases) {
@@ -197,6 +200,7 @@ TEST(UninstallPhases, EachFaceIsLeftAsTheDialogShowsIt) {
        {UX::Hide, UX::OpenFeedback, UX::EndDialog}},
       {"a silent run ends with its last worker", at(UP::Removing), UE::WorkersIdle, silent, UP::Ending,
        {UX::EndDialog}},
+      {"a silent run waits no close delay", at(UP::Removing), UE::Closing, silent, UP::Removing, {}},
       {"a second OK is late", at(UP::Ending), UE::OkPressed, windowed, UP::Ending, {}},
   };
   for (const auto& c : cases) {

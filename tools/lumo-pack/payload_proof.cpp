@@ -1,10 +1,12 @@
 #include "payload_proof.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "platform/archive_extractor.h"
 #include "platform/resource_bundle.h"
 #include "platform/sevenzip_catalogue.h"
+#include "platform/sevenzip_entry_reader.h"
 
 namespace lumo_pack {
 namespace {
@@ -31,10 +33,11 @@ std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint6
   if (!catalogue) return "the payload is not a sound 7z archive: " + why;
   const std::vector<lumo::CatalogueEntry>& entries = catalogue->entries;
 
-  lumo::ArchiveExtractor archive;
+  // The reader Out uses, blocks split the same way.
+  lumo::SevenZipEntryReader archive;
   lumo::ArchiveEntry entry;
   std::size_t index = 0;
-  if (archive.open(fd, offset, size)) {
+  if (archive.open(fd, offset, size, &*catalogue, std::max(1u, std::thread::hardware_concurrency()))) {
     while (archive.next(entry)) {
       if (index >= entries.size()) return failure(*catalogue, nullptr, "the decoder finds more entries than the header lists");
       const lumo::CatalogueEntry& expected = entries[index++];
