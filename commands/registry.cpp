@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "commands/file_types.h"
 #include "platform/debug_channel.h"
 #include "platform/registry_store.h"
 #include "platform/text.h"
@@ -83,6 +84,12 @@ std::string readBufferText(const std::string& bytes) {
   return std::string(text);
 }
 
+// The desktop's file types follow the associations in HKEY_CLASSES_ROOT.
+void followedByDesktop(std::string_view rootName, RegistryStatus status) {
+  if (rootFromName(rootName) == RegistryRoot::ClassesRoot && status == RegistryStatus::Ok)
+    lumo::commands::updateDesktopFileTypes();
+}
+
 }  // namespace
 
 namespace lumo::commands {
@@ -106,6 +113,7 @@ void writeRegistryText(std::string_view root, const std::string& key, const std:
       return throwIfStoreFailed("WriteReg", status);
   }
   throwIfStoreFailed("WriteReg", lumo::setString(opened, name, text));
+  if (rootKey == RegistryRoot::ClassesRoot) updateDesktopFileTypes();
 }
 
 }  // namespace lumo::commands
@@ -132,6 +140,7 @@ void DeleteReg(const std::string& arguments) {
   RegistryStatus status = lumo::openKey(rootFromName(fields[0]), "", root);
   if (status == RegistryStatus::Ok) status = lumo::deleteTree(root, fields[1], kKeyNameUnits);
   reportIfStoreFailed("DeleteReg", status);
+  followedByDesktop(fields[0], status);
 }
 
 void DeleteRegValue(const std::string& arguments) {
@@ -141,6 +150,7 @@ void DeleteRegValue(const std::string& arguments) {
   RegistryStatus status = lumo::openKey(rootFromName(fields[0]), fields[1], key);
   if (status == RegistryStatus::Ok) status = lumo::deleteValue(key, fields[2]);
   reportIfStoreFailed("DeleteRegValue", status);
+  followedByDesktop(fields[0], status);
 }
 
 const lumo::CommandRegistration registrations[] = {
