@@ -49,7 +49,7 @@ std::string renderMimePackage(const std::vector<MimeTypeDeclaration>& types) {
   for (const MimeTypeDeclaration& type : types) {
     xml += "  <mime-type type=\"" + xmlEscaped(type.type) + "\">\n";
     if (!type.comment.empty()) xml += "    <comment>" + xmlEscaped(type.comment) + "</comment>\n";
-    if (!type.icon.empty()) xml += "    <generic-icon name=\"" + xmlEscaped(type.icon) + "\"/>\n";
+    if (!type.icon.empty()) xml += "    <icon name=\"" + xmlEscaped(type.icon) + "\"/>\n";
     for (const std::string& glob : type.globs) xml += "    <glob pattern=\"" + xmlEscaped(glob) + "\"/>\n";
     xml += "  </mime-type>\n";
   }
