@@ -41,7 +41,7 @@ std::string statisticsEndpoint() {
 
 void sendReport(std::string_view method, std::string_view result, std::string_view extension) {
   std::string arguments = std::string(method) + "|" + std::string(result) + "||";
-  if (!extension.empty()) arguments += "+" + std::string(extension);
+  if (!extension.empty()) arguments.append("+").append(extension);
   logCommandLine("SendLog", arguments);
   // Through the verb's registered handler, as the script's line would go, so
   // that a run without a network (a test of the flows) can put its own there.
