@@ -52,11 +52,13 @@ TEST_F(FileTypesTest, AnAssociationBecomesAMimeTypeWithAnOpenerAndLeavesWithIt) 
   ProcessResult check = runProgram({"/usr/bin/desktop-file-validate", opener()});
   EXPECT_EQ(check.exitCode, 0) << check.out;
   EXPECT_EQ(check.out, "");
-  if (pathExists("/usr/bin/update-mime-database"))
+  if (pathExists("/usr/bin/update-mime-database")) {
     EXPECT_NE(readFile(data() + "/mime/globs2").find("application/x-zmv:*.zmv"), std::string::npos);
-  if (pathExists("/usr/bin/update-desktop-database"))
+  }
+  if (pathExists("/usr/bin/update-desktop-database")) {
     EXPECT_NE(readFile(applications() + "/mimeinfo.cache").find("application/x-zmv=lumo-vexta.zmv.desktop"),
               std::string::npos);
+  }
 
   // Removing the extension ends the association; other programs' files stay.
   writeFile(applications() + "/other.desktop", "kept");
