@@ -31,15 +31,26 @@ std::string valueOf(const std::string& text, const std::string& key) {
   return "(none)";
 }
 
+DesktopEntry entryOf(std::string name, std::string comment, std::string program, std::string url) {
+  DesktopEntry entry;
+  entry.name = std::move(name);
+  entry.comment = std::move(comment);
+  entry.icon = "vexta";
+  entry.program = std::move(program);
+  entry.url = std::move(url);
+  return entry;
+}
+
 TEST(DesktopEntry, CommentCategoriesAndFileTypesAppearOnlyWhereTheyMeanSomething) {
   TempDir dir;
-  DesktopEntry program{"Vexta影音", "Vexta影音", "vexta", "/opt/Vexta/LumoClient.exe", {}, ""};
+  DesktopEntry program = entryOf("Vexta影音", "Vexta影音", "/opt/Vexta/LumoClient.exe", "");
   program.categories = {"AudioVideo", "Video", "Player"};
-  DesktopEntry opener{"Vexta影音", "", "vexta", "/opt/Vexta/LumoClient.exe", {"-open", "%1"}, ""};
+  DesktopEntry opener = entryOf("Vexta影音", "", "/opt/Vexta/LumoClient.exe", "");
+  opener.arguments = {"-open", "%1"};
   opener.fileArgument = 1;
   opener.mimeTypes = {"application/x-zmv"};
   opener.hidden = true;
-  DesktopEntry link{"Vexta首页", "Vexta影音", "vexta", "", {}, "http://www.example.com/"};
+  DesktopEntry link = entryOf("Vexta首页", "Vexta影音", "", "http://www.example.com/");
   link.categories = {"AudioVideo"};  // a link belongs to no menu category
   struct Case {
     const char* name;
