@@ -146,8 +146,10 @@ bool syncFolder(const std::string& folder, std::string_view suffix, const std::m
 }  // namespace
 
 void updateDesktopFileTypes() {
+  // Only a desktop whose programs menu is there is told anything; the
+  // folder comes from the run environment, which a run fills at start-up.
   const std::string applications = runEnvironment().smPrograms;
-  if (applications.empty()) return;
+  if (applications.empty() || !isFolder(applications)) return;
   const std::string dataFolder = fs::path(applications).parent_path().string();
 
   std::map<std::string, std::string> packages, entries;
