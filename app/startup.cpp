@@ -55,7 +55,10 @@ StartupSwitches parseSwitches(const std::vector<std::string>& arguments) {
   StartupSwitches switches;
   if (arguments.empty()) return switches;
   std::string line;
-  for (const std::string& argument : arguments) line += " " + toLowerAscii(argument);
+  for (const std::string& argument : arguments) {
+    line += ' ';
+    line += toLowerAscii(argument);
+  }
   switches.uninstall = line.find("-uinst") != std::string::npos;
   switches.silent = line.find("/s") != std::string::npos || line.find("-s") != std::string::npos;
   return switches;

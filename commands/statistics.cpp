@@ -46,7 +46,7 @@ void sendReport(std::string_view method, std::string_view result, std::string_vi
 
 std::string logReport(std::string_view method, std::string_view result, std::string_view extension) {
   std::string arguments = std::string(method) + "|" + std::string(result) + "||";
-  if (!extension.empty()) arguments += "+" + std::string(extension);
+  if (!extension.empty()) arguments.append("+").append(extension);
   logCommandLine("SendLog", arguments);
   return arguments;
 }
