@@ -5,6 +5,7 @@
 #include "platform/archive_extractor.h"
 #include "platform/resource_bundle.h"
 #include "platform/sevenzip_catalogue.h"
+#include "platform/unpacked_files.h"
 
 namespace lumo_pack {
 namespace {
@@ -33,6 +34,7 @@ std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint6
 
   lumo::ArchiveExtractor archive;
   lumo::ArchiveEntry entry;
+  lumo::EntryRules rules;
   std::size_t index = 0;
   if (archive.open(fd, offset, size)) {
     while (archive.next(entry)) {
@@ -46,6 +48,10 @@ std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint6
       if (entry.kind == lumo::EntryKind::Directory && name.ends_with('/')) name.pop_back();
       if (name != stored)
         return failure(*catalogue, &expected, "is reported by the decoder as \"" + entry.name + "\"");
+      // Out refuses such an entry on every machine.
+      bool link = entry.kind == lumo::EntryKind::Link;
+      if (std::optional<std::string> why = rules.check(entry.name, link, link ? entry.linkTarget : ""))
+        return "entry \"" + entry.name + "\" would never be unpacked: " + *why;
       if (entry.kind == lumo::EntryKind::Link) {
         // The decoder hands out a link's data as its target.
         const std::string& target = entry.linkTarget;
