@@ -1,6 +1,7 @@
 // File-system commands: Delete, RMDir, MakeSurePath, Move, Copy, Exists,
 // ClearTmp. A malformed line, a Move or Copy that cannot complete and an
-// RMDir of a protected folder throw; every other failure of a file
+// RMDir of a protected folder, a system folder or an install folder that is
+// no product folder throw; every other failure of a file
 // operation is silent and the script goes on.
 // Paths are used as they arrive (not trimmed, relative to the current
 // folder), with "\" read as "/".
@@ -11,6 +12,8 @@
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/sysroot.h"
+#include "platform/system_folders.h"
+#include "script/install_folder.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 
@@ -18,6 +21,8 @@ namespace lumo {
 namespace {
 
 constexpr char kProtectedFolderError[] = "[RMDir] Protected folder not removed: ";
+constexpr char kSystemFolderError[] = "[RMDir] System folder not removed: ";
+constexpr char kNotProductFolderError[] = "[RMDir] Install folder not removed: ";
 
 // Folders of the run that hold more than the product: the root, the user's
 // home, the desktops, the menus, the application data, the programs folder,
@@ -44,6 +49,17 @@ bool isProtectedFolder(const std::string& folder) {
   return false;
 }
 
+// Whether `folder` (resolved, its last link kept) is the folder this run
+// installs into or the earlier installation's folder. Both come from
+// records or choices, not from the script's own text, so their removal is
+// held to the product folder's rules.
+bool isInstallFolder(const std::string& folder) {
+  for (const std::string& install : {installFolder(), nativePath(GetVariable(kEarlierFolderVariable))}) {
+    if (install.starts_with('/') && resolvedPath(install, false) == folder) return true;
+  }
+  return false;
+}
+
 void Delete(const std::string& arguments) { deleteFile(nativePath(arguments)); }
 
 // Empty text and relative paths (which would depend on whatever the current
@@ -56,6 +72,13 @@ void RMDir(const std::string& arguments) {
   if (text.empty() || text[0] != '/') return;
   std::string folder = resolvedPath(text, false);
   if (isProtectedFolder(folder)) throw ScriptError(kProtectedFolderError + arguments);
+  // A standard folder of the system or a mount point holds more than any
+  // product, whatever a line or a record says.
+  if (isStandardSystemFolder(folder) || isMountPoint(folder)) throw ScriptError(kSystemFolderError + arguments);
+  if (isInstallFolder(folder)) {
+    if (std::optional<std::string> why = whyNotProductFolder(folder, kProductFolderName))
+      throw ScriptError(kNotProductFolderError + *why);
+  }
   removeTree(folder);
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "commands/download_check.h"
 #include "commands/identity.h"
 #include "platform/debug_channel.h"
 #include "platform/http_client.h"
@@ -96,7 +97,7 @@ void OpenUrl(const std::string& arguments) {
   std::vector<std::string> fields = splitFields("OpenUrl", arguments);
   const std::string& address = fields[0];
   const std::string& mode = fields[1];
-  if (address.find("http://") == std::string::npos) throw ScriptError(kInvalidUrl + address);
+  if (!namesWebAddress(address)) throw ScriptError(kInvalidUrl + address);
 
   if (mode == "ie") {
     // The browser's fate is not examined.
@@ -107,6 +108,7 @@ void OpenUrl(const std::string& arguments) {
   FetchOptions options;
   options.userAgent = applicationName();
   FetchResult fetched = silentGet(address, options);
+  logSecureChannelError("OpenUrl", address, fetched.secureChannelError);
   debugOutput("Send log tick count: " + std::to_string(fetched.elapsedMs) + " miliseconds");
 }
 
