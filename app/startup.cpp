@@ -93,10 +93,25 @@ void fillRunEnvironment(RunEnvironment& environment, const std::string& programP
 
 std::optional<int> startUp(const std::vector<std::string>& arguments) {
   // A damaged installer must not begin to change the machine and fail half
-  // way: every resource, the payload too, is read against its checksum
-  // before the lock, the folders or the working script are created.
+  // way: every byte of it, the program part and the payload too, is read
+  // against its checksum before the lock, the folders or the working script
+  // are created. A file cut short or with a damaged end is damaged too, not
+  // an installer without a script.
   const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
-  if (std::string why; !bundle.entries().empty() && !bundle.verifyAll(&why)) return reportDamaged(why);
+  if (bundle.damaged()) return reportDamaged(bundle.error());
+  if (std::string why; !bundle.verifyAll(&why)) return reportDamaged(why);
+
+  // Nothing to run is known before anything is created as well.
+  const std::string programPath = thisProgramPath();
+  const std::string besideScript = programPath.substr(0, programPath.rfind('/') + 1) + std::string(kScriptFileName);
+  std::optional<std::string> embeddedScript;
+  if (!pathFileExists(besideScript)) {
+    embeddedScript = bundle.load(kScriptType, kScriptId);
+    if (!embeddedScript) {
+      if (!bundle.error().empty()) debugOutput(bundle.error());
+      return reportNoScript();
+    }
+  }
 
   if (!acquireInstanceLock(kInstanceLockName)) {
     debugOutput(kSecondInstanceText);
@@ -104,27 +119,22 @@ std::optional<int> startUp(const std::vector<std::string>& arguments) {
   }
 
   RunEnvironment& environment = runEnvironment();
-  fillRunEnvironment(environment, thisProgramPath(), runsAsRoot());
-  environment.iniPath = environment.curPath + std::string(kScriptFileName);
+  fillRunEnvironment(environment, programPath, runsAsRoot());
+  environment.iniPath = besideScript;
 
   StartupSwitches switches = parseSwitches(arguments);
   environment.installMode = !switches.uninstall;
   environment.silent = switches.silent;
 
   environment.logPath = environment.curPath + std::string(kLogFileName);
-  if (!pathFileExists(environment.iniPath)) {
-    std::optional<std::string> script = ResourceBundle::ofThisProgram().load(kScriptType, kScriptId);
-    if (!script) {
-      if (!ResourceBundle::ofThisProgram().error().empty()) debugOutput(ResourceBundle::ofThisProgram().error());
-      return reportNoScript();
-    }
+  if (embeddedScript) {
     std::string copy = environment.tempDir + std::string(kTemporaryScriptName);
     // Without a copy there is no script to run. Going on would run empty
     // sections and let the first variable write create a stray install.ini
     // beside the program, which every later start would then take for the
     // real script. The temporary folder is shared, so the copy is made
     // fresh and never through a link somebody planted there.
-    if (!createFreshFile(copy, *script)) return reportNoScript();
+    if (!createFreshFile(copy, *embeddedScript)) return reportNoScript();
     environment.iniPath = copy;
     environment.logPath = environment.installMode ? environment.kernel + "/LumoClient/" + std::string(kLogFileName)
                                                   : environment.tempDir + std::string(kLogFileName);

@@ -3,7 +3,9 @@
 // and read back from there; entries are written in archive order, each
 // entry's folders first, shallowest first. A target that cannot be written
 // is moved aside to its name + ".old" and written again; when that fails too
-// the user chooses to skip it, try again or give up (a silent run skips).
+// the user chooses to skip it, try again or give up. A silent run has nobody
+// to choose and raises; nothing is skipped without a line that names the
+// entry and the reason.
 //
 // Nothing is ever written outside the target folder: an entry whose name is
 // absolute or climbs out with "..", a link pointing outside, and a folder on
@@ -18,6 +20,9 @@
 // several threads, one piece per thread (SevenZipEntryReader).
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -74,28 +79,6 @@ std::string decodeFailure(DecodeResult result) {
 
 [[noreturn]] void throwOutside(const std::string& name) {
   throw ScriptError("[Out] Entry outside the target folder: " + name);
-}
-
-// The components of `path` (either separator) with "." dropped and ".."
-// applied to `base`; nothing when the result would leave the starting point
-// or when `path` is absolute.
-std::optional<std::vector<std::string>> resolveInside(const std::string& path, std::vector<std::string> base) {
-  std::string native = nativePath(path);
-  if (!native.empty() && native[0] == '/') return std::nullopt;
-  std::size_t start = 0;
-  while (start <= native.size()) {
-    std::size_t slash = native.find('/', start);
-    if (slash == std::string::npos) slash = native.size();
-    std::string part = native.substr(start, slash - start);
-    if (part == "..") {
-      if (base.empty()) return std::nullopt;
-      base.pop_back();
-    } else if (!part.empty() && part != ".") {
-      base.push_back(part);
-    }
-    start = slash + 1;
-  }
-  return base;
 }
 
 std::string joined(const std::vector<std::string>& parts, std::size_t count) {
@@ -209,11 +192,13 @@ class PayloadWriter {
   }
 
   // Creates a folder (an existing one is fine) and makes sure that it lies
-  // inside the target folder: a link met on the way must not lead out.
+  // inside the target folder: a link met on the way must not lead out. A
+  // folder that cannot be made stops the unpacking: every entry below it
+  // would be lost.
   void makeFolder(const std::string& name, const std::string& entryName) {
     if (insideFolders_.count(name)) return;
     std::string path = folder_ + name;
-    createFolder(path);
+    if (!createFolder(path)) throwCannotWrite(name, lastErrorText());
     switch (nodeKind(path)) {
       case NodeKind::Link:
         if (!insideTarget(path)) throwOutside(entryName);
@@ -222,9 +207,19 @@ class PayloadWriter {
       case NodeKind::Folder:
         break;
       default:
-        return;
+        throwCannotWrite(name, "something that is not a folder stands in its place");
     }
     insideFolders_.insert(name);
+  }
+
+  [[noreturn]] void throwCannotWrite(const std::string& name, const std::string& why) const {
+    throw ScriptError("[Out] Can not write " + displayFolder() + "/" + name + ": " + why);
+  }
+
+  // Why `path` could not be written, from the errno of the failed attempt.
+  static std::string whyNotWritable(const std::string& path, int error) {
+    if (nodeKind(path) == NodeKind::Folder) return "a folder stands in its place";
+    return std::strerror(error);
   }
 
   void writeLink(const ArchiveEntry& entry, const std::vector<std::string>& parts, const CatalogueEntry* expected) {
@@ -293,13 +288,15 @@ class PayloadWriter {
     for (;;) {
       if (attempt()) return true;
       std::string path = folder_ + name;
+      std::string why = whyNotWritable(path, errno);
       std::string backup = path + ".old";
       deleteFile(backup);
       if (moveFileNoReplace(path, backup)) {
         debugOutput("Try rename file:" + name + " to:" + name + ".old successful!\n");
         continue;
       }
-      if (runEnvironment().silent) return false;
+      why += "; it can not be moved aside to " + name + ".old either (" + lastErrorText() + ")";
+      if (runEnvironment().silent) throwCannotWrite(name, why);
       Question question;
       question.id = kBusyQuestionId;
       question.text = busyText(displayFolder(), name);
@@ -314,7 +311,12 @@ class PayloadWriter {
         if (run_.stopped) throw Stopped{};
         answer = host().ask(question);
       }
-      if (answer == Button::Continue) return false;
+      if (answer == Button::Continue) {
+        std::string line = "[Out] " + displayFolder() + "/" + name + " is left as it was at the user's request: " + why;
+        Log(line + "\r\n");
+        std::fprintf(stderr, "%s\n", line.c_str());
+        return false;
+      }
       if (answer != Button::TryAgain)
         throw ScriptError("Can not open output file : " + displayFolder() + "/" + name + " -Decode7z");
     }

@@ -20,7 +20,9 @@
 
 #include "commands/file_types.h"
 #include "platform/debug_channel.h"
+#include "platform/file_operations.h"
 #include "platform/registry_store.h"
+#include "platform/resource_bundle.h"
 #include "platform/text.h"
 #include "script/script_engine.h"
 
@@ -69,6 +71,43 @@ void reportIfStoreFailed(std::string_view verb, RegistryStatus status) {
   std::string message = withVerb(verb, lumo::lastRegistryError());
   lumo::Log(message + "\r\n");
   std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+// The value of an uninstall entry that names the program to run.
+constexpr std::string_view kUninstallCommand = "UninstallString";
+
+// The program at the start of an uninstall command: the quoted text, or the
+// longest part before a space that names a file (the folder may hold
+// spaces, the switches follow one).
+std::string uninstallerOf(const std::string& command) {
+  if (command.starts_with('"')) return command.substr(1, command.find('"', 1) - 1);
+  for (std::string candidate = command;;) {
+    if (lumo::pathFileExists(candidate)) return candidate;
+    std::size_t space = candidate.rfind(' ');
+    if (space == std::string::npos) break;
+    candidate.resize(space);
+  }
+  return command.substr(0, command.find(' '));
+}
+
+// An uninstall entry is the user's only way to remove the product: it may
+// only name an uninstaller that is there and whole, else the entry would
+// lead nowhere (or to a damaged program) once the installation ends.
+void requireWholeUninstaller(const std::string& command) {
+  std::string program = uninstallerOf(command);
+  std::string why;
+  if (!lumo::pathFileExists(program) || lumo::isFolder(program)) {
+    why = "it is missing";
+  } else {
+    lumo::ResourceBundle bundle = lumo::ResourceBundle::open(program);
+    if (bundle.damaged())
+      why = bundle.error();
+    else if (!bundle.verifyAll(&why) && why.empty())
+      why = "it cannot be read";
+  }
+  if (!why.empty())
+    throw lumo::ScriptError("[WriteReg] The uninstaller " + program + " is not whole (" + why +
+                      "); the uninstall entry is not written");
 }
 
 RegistryRoot rootFromName(std::string_view name) {
@@ -136,15 +175,26 @@ void ReadReg(const std::string& arguments) {
 
 void WriteReg(const std::string& arguments) {
   std::vector<std::string> fields = lumo::splitFields("WriteReg", arguments);
+  if (lumo::equalsIgnoreCase(fields[2], kUninstallCommand)) requireWholeUninstaller(fields[3]);
   lumo::commands::writeRegistryText(fields[0], fields[1], fields[2], fields[3]);
 }
 
 void DeleteReg(const std::string& arguments) {
   std::vector<std::string> fields = lumo::splitFields("DeleteReg", arguments);
   if (fields[1].empty()) return;  // never the root itself
+  // An uninstall entry that stays behind points at an uninstaller the
+  // same rollback removes: whoever reads the log must learn that it stays.
+  std::optional<std::string> uninstaller = lumo::commands::readRegistryText(fields[0], fields[1], std::string(kUninstallCommand));
   RegistryKey root;
   RegistryStatus status = lumo::openKey(rootFromName(fields[0]), "", root);
   if (status == RegistryStatus::Ok) status = lumo::deleteTree(root, fields[1], kKeyNameUnits);
+  if (isStoreFailure(status) && uninstaller && !uninstaller->empty()) {
+    std::string message = "[DeleteReg] The uninstall entry " + fields[1] + " could not be removed and still runs \"" +
+                          *uninstaller + "\": " + lumo::lastRegistryError();
+    lumo::Log(message + "\r\n");
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return;
+  }
   reportIfStoreFailed("DeleteReg", status);
   followedByDesktop(fields[0], status);
 }

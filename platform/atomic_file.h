@@ -12,6 +12,37 @@
 
 namespace lumo {
 
+// A file that has no name while it is written, so that a process killed
+// half way leaves nothing behind, and that takes its target's name only once
+// it is whole. Where the file system cannot make unnamed files, it is
+// written under a hidden temporary name beside its target instead.
+class PendingFile {
+ public:
+  PendingFile() = default;
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  // Opens a new, empty file for reading and writing in the folder of
+  // `target`; false (and errno) when it cannot be made.
+  bool create(const std::string& target, mode_t mode = 0600);
+  int fd() const { return fd_; }
+  // Closes the file and gives it the target's name, over a file of that
+  // name when `replace`, else only when there is none (EEXIST). False (and
+  // errno) when it cannot; the file is gone then.
+  bool publish(bool replace = true);
+  // Drops the file; nothing of it stays.
+  void discard();
+
+ private:
+  // Gives the unnamed file the name `path`.
+  bool linkTo(const std::string& path) const;
+
+  int fd_ = -1;
+  std::string target_;
+  std::string named_;  // the temporary name, where unnamed files are not possible
+};
+
 // Writes every byte of `data` to `fd`, going on after interrupted or short
 // writes. False when the descriptor takes no more (a full disk, an error).
 bool writeAll(int fd, std::string_view data);

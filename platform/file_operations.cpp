@@ -109,37 +109,21 @@ void flushFolderOf(const std::string& path) {
 // `replace`). Whatever fails, `target` is untouched and no temporary file
 // stays; errno tells why.
 bool copyIntoPlace(int in, const struct stat& from, const std::string& target, bool replace) {
-  std::string temp = target + ".XXXXXX";
-  int out = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (out < 0) return false;
+  // Unnamed until whole: a process killed during the copy leaves nothing.
+  PendingFile out;
+  if (!out.create(target)) return false;
   struct stat old;
-  if (replace && ::stat(target.c_str(), &old) == 0 && ::fchown(out, old.st_uid, old.st_gid) != 0) {
+  if (replace && ::stat(target.c_str(), &old) == 0 && ::fchown(out.fd(), old.st_uid, old.st_gid) != 0) {
     // Only root may give a file away; otherwise the new file is simply ours.
   }
-  bool ok = copyBytes(in, out) && ::fchmod(out, from.st_mode & 0777) == 0 && ::fsync(out) == 0;
-  int error = errno;
-  if (::close(out) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (ok) {
-    ok = replace ? ::rename(temp.c_str(), target.c_str()) == 0
-                 : ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0;
-    if (!ok && !replace && (errno == EINVAL || errno == ENOSYS)) {
-      // A file system without the no-replace flag: look first, then rename.
-      struct stat st;
-      if (::lstat(target.c_str(), &st) == 0)
-        errno = EEXIST;
-      else
-        ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    }
-    error = errno;
-  }
+  bool ok = copyBytes(in, out.fd()) && ::fchmod(out.fd(), from.st_mode & 0777) == 0 && ::fsync(out.fd()) == 0;
   if (!ok) {
-    ::unlink(temp.c_str());
+    int error = errno;
+    out.discard();
     errno = error;
     return false;
   }
+  if (!out.publish(replace)) return false;
   flushFolderOf(target);
   return true;
 }

@@ -1,5 +1,7 @@
 #include "platform/http_client.h"
 
+#include "platform/atomic_file.h"
+
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -151,17 +153,14 @@ bool downloadToFile(std::string_view url, const std::string& path, DownloadedFil
   Easy curl = newSession();
   if (!curl) return false;
 
-  // The body goes to a hidden file beside the target and replaces it only
+  // The body goes to an unnamed file beside the target and replaces it only
   // when complete.
-  std::string::size_type slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-  std::string temp = folder + ".lumo-download-XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  std::FILE* file = ::fdopen(fd, "wb");
+  PendingFile pending;
+  if (!pending.create(path)) return false;
+  int fd = ::dup(pending.fd());
+  std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
   if (!file) {
-    ::close(fd);
-    ::unlink(temp.c_str());
+    if (fd >= 0) ::close(fd);
     return false;
   }
 
@@ -182,9 +181,7 @@ bool downloadToFile(std::string_view url, const std::string& path, DownloadedFil
   ok = std::fflush(file) == 0 && ok;
   ok = ::fchmod(::fileno(file), kind == DownloadedFile::Program ? 0755 : 0644) == 0 && ok;
   ok = std::fclose(file) == 0 && ok;
-  if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
-  return false;
+  return ok && pending.publish();
 }
 
 bool ownedByThisUser(const std::string& path) {

@@ -23,6 +23,8 @@ namespace {
 
 constexpr char kMagic[8] = {'L', 'U', 'M', 'O', 'B', 'N', 'D', 'L'};
 constexpr std::size_t kCopyBlock = 1 << 20;
+// The directory entry that carries the program part's checksum.
+constexpr std::string_view kProgramType = "PROGRAM";
 
 void putU32(std::string& out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -122,9 +124,12 @@ std::uint32_t crc32Update(std::uint32_t crc, const void* data, std::size_t size)
 }
 
 std::string encodeBundleDirectory(const std::vector<ResourceEntry>& entries, std::uint64_t programSize,
-                                  std::uint64_t directoryOffset) {
+                                  std::uint32_t programCrc, std::uint64_t directoryOffset) {
   std::string out;
-  for (const ResourceEntry& entry : entries) {
+  std::vector<ResourceEntry> all;
+  all.push_back({std::string(kProgramType), 0, 0, programSize, programCrc});
+  all.insert(all.end(), entries.begin(), entries.end());
+  for (const ResourceEntry& entry : all) {
     std::string type = entry.type.substr(0, ResourceBundle::kMaxTypeLength);
     type.resize(ResourceBundle::kMaxTypeLength, '\0');
     out += type;
@@ -136,7 +141,7 @@ std::string encodeBundleDirectory(const std::vector<ResourceEntry>& entries, std
   out.append(kMagic, sizeof kMagic);
   putU64(out, programSize);
   putU64(out, directoryOffset);
-  putU32(out, static_cast<std::uint32_t>(entries.size()));
+  putU32(out, static_cast<std::uint32_t>(all.size()));
   putU32(out, crc32Update(0, out.data(), out.size()));
   return out;
 }
@@ -163,6 +168,7 @@ ResourceBundle ResourceBundle::open(const std::string& path) {
 
   auto fail = [&](const std::string& why) {
     bundle.entries_.clear();
+    bundle.programCrc_.reset();
     bundle.programSize_ = fileSize;
     bundle.damaged_ = true;
     bundle.error_ = path + ": damaged resource bundle: " + why;
@@ -209,6 +215,12 @@ ResourceBundle ResourceBundle::open(const std::string& path) {
     entry.offset = getU64(p + 16);
     entry.size = getU64(p + 24);
     if (!validType(entry.type)) return fail("entry " + std::to_string(i) + " has an invalid type");
+    if (entry.type == kProgramType) {
+      if (i != 0 || entry.id != 0 || entry.offset != 0 || entry.size != programSize)
+        return fail("entry " + std::to_string(i) + " does not describe the program part");
+      bundle.programCrc_ = entry.crc;
+      continue;
+    }
     if (entry.offset < previousEnd || entry.offset > directoryOffset || entry.size > directoryOffset - entry.offset)
       return fail("entry " + std::to_string(i) + " lies outside the resource area or overlaps another");
     if (!seen.emplace(entry.type, entry.id).second)
@@ -217,6 +229,7 @@ ResourceBundle ResourceBundle::open(const std::string& path) {
     bundle.entries_.push_back(std::move(entry));
   }
   bundle.programSize_ = programSize;
+  bundle.directoryOffset_ = directoryOffset;
   return bundle;
 }
 
@@ -317,28 +330,40 @@ bool ResourceBundle::copyTo(std::string_view type, std::uint32_t id, int fd) con
 }
 
 bool ResourceBundle::verifyAll(std::string* why) const {
-  FileDescriptor file(path_);
-  if (file.get() < 0) {
-    if (why) *why = "cannot open " + path_;
+  auto failed = [&](const std::string& text) {
+    if (why) *why = text;
     return false;
-  }
+  };
+  if (entries_.empty() && !programCrc_) return true;
+  if (!programCrc_) return failed("the program part carries no checksum");
+  FileDescriptor file(path_);
+  if (file.get() < 0) return failed("cannot open " + path_);
+  // One part after another, each read in large pieces: the whole file is
+  // read once, in order, at every start.
   std::string buffer(kCopyBlock, '\0');
-  for (const ResourceEntry& entry : entries_) {
+  auto crcOf = [&](std::uint64_t offset, std::uint64_t size) -> std::optional<std::uint32_t> {
     std::uint32_t crc = 0;
-    for (std::uint64_t done = 0; done < entry.size;) {
-      std::size_t chunk = std::min<std::uint64_t>(entry.size - done, buffer.size());
-      if (!readAt(file.get(), buffer.data(), chunk, entry.offset + done)) {
-        if (why) *why = "cannot read resource " + entry.type + " " + std::to_string(entry.id);
-        return false;
-      }
+    for (std::uint64_t done = 0; done < size;) {
+      std::size_t chunk = std::min<std::uint64_t>(size - done, buffer.size());
+      if (!readAt(file.get(), buffer.data(), chunk, offset + done)) return std::nullopt;
       crc = crc32Update(crc, buffer.data(), chunk);
       done += chunk;
     }
-    if (crc != entry.crc) {
-      if (why) *why = "resource " + entry.type + " " + std::to_string(entry.id) + " does not match its checksum";
-      return false;
-    }
+    return crc;
+  };
+  std::optional<std::uint32_t> program = crcOf(0, programSize_);
+  if (!program) return failed("cannot read the program part");
+  if (*program != *programCrc_) return failed("the program part does not match its checksum");
+  std::uint64_t end = programSize_;
+  for (const ResourceEntry& entry : entries_) {
+    std::string name = "resource " + entry.type + " " + std::to_string(entry.id);
+    if (entry.offset != end) return failed("bytes before " + name + " that no checksum covers");
+    std::optional<std::uint32_t> crc = crcOf(entry.offset, entry.size);
+    if (!crc) return failed("cannot read " + name);
+    if (*crc != entry.crc) return failed(name + " does not match its checksum");
+    end = entry.offset + entry.size;
   }
+  if (end != directoryOffset_) return failed("bytes after the last resource that no checksum covers");
   return true;
 }
 

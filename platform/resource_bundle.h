@@ -12,6 +12,10 @@
 //     u64, entry count u32, CRC-32 of the directory and the trailer's first
 //     28 bytes u32
 // The directory ends where the trailer starts, and the trailer ends the file.
+// The first directory entry, of type "PROGRAM" with offset 0, carries the
+// CRC-32 of the program part; it is not a resource. With it, the resources
+// laid end to end and the trailer's own checksum, every byte of the file is
+// covered by a checksum.
 #pragma once
 
 #include <cstdint>
@@ -70,8 +74,10 @@ class ResourceBundle {
   // their own checks.
   bool copyTo(std::string_view type, std::uint32_t id, int fd) const;
 
-  // Reads every resource and compares it with its checksum; on a mismatch
-  // returns false and sets `why`.
+  // Reads every byte of a bundle, the program part too, and compares each
+  // part with its checksum; a bundle whose program carries no checksum, or
+  // with bytes between its parts, fails too. On a failure returns false and
+  // sets `why`. A program without resources has nothing to check.
   bool verifyAll(std::string* why) const;
 
  private:
@@ -80,6 +86,8 @@ class ResourceBundle {
   std::string error_;
   bool damaged_ = false;
   std::uint64_t programSize_ = 0;
+  std::optional<std::uint32_t> programCrc_;
+  std::uint64_t directoryOffset_ = 0;
 };
 
 // CRC-32 (the polynomial of zip and PNG); start with 0 and feed the bytes in
@@ -87,9 +95,10 @@ class ResourceBundle {
 std::uint32_t crc32Update(std::uint32_t crc, const void* data, std::size_t size);
 
 // The directory and trailer for `entries` (in file order), to be written at
-// `directoryOffset` right after the last resource.
+// `directoryOffset` right after the last resource; `programCrc` is the
+// CRC-32 of the first `programSize` bytes.
 std::string encodeBundleDirectory(const std::vector<ResourceEntry>& entries, std::uint64_t programSize,
-                                  std::uint64_t directoryOffset);
+                                  std::uint32_t programCrc, std::uint64_t directoryOffset);
 
 // Where an ELF executable's own image ends (headers, segments and section
 // table), or nothing when the file is not ELF. Bytes past it were appended.

@@ -8,8 +8,75 @@
 
 #include "platform/atomic_file.h"
 #include "platform/file_operations.h"
+#include "platform/paths.h"
 
 namespace lumo {
+namespace {
+
+// A link is followed at most this often on one name, as the kernel does.
+constexpr int kMaxLinksFollowed = 40;
+
+std::string joinedParts(const std::vector<std::string>& parts, std::size_t count) {
+  std::string path;
+  for (std::size_t i = 0; i < count; ++i) path += (i ? "/" : "") + parts[i];
+  return path;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> resolveInside(std::string_view path, std::vector<std::string> base) {
+  std::string native = nativePath(std::string(path));
+  if (!native.empty() && native[0] == '/') return std::nullopt;
+  std::size_t start = 0;
+  while (start <= native.size()) {
+    std::size_t slash = native.find('/', start);
+    if (slash == std::string::npos) slash = native.size();
+    std::string part = native.substr(start, slash - start);
+    if (part == "..") {
+      if (base.empty()) return std::nullopt;
+      base.pop_back();
+    } else if (!part.empty() && part != ".") {
+      base.push_back(part);
+    }
+    start = slash + 1;
+  }
+  return base;
+}
+
+std::optional<std::vector<std::string>> EntryRules::followLinks(std::vector<std::string> parts) const {
+  for (int followed = 0;;) {
+    bool replaced = false;
+    for (std::size_t count = 1; count <= parts.size() && !replaced; ++count) {
+      auto link = links_.find(joinedParts(parts, count));
+      if (link == links_.end()) continue;
+      if (++followed > kMaxLinksFollowed) return std::nullopt;
+      std::vector<std::string> through = link->second;
+      through.insert(through.end(), parts.begin() + static_cast<std::ptrdiff_t>(count), parts.end());
+      parts = std::move(through);
+      replaced = true;
+    }
+    if (!replaced) return parts;
+  }
+}
+
+std::optional<std::string> EntryRules::check(std::string_view name, bool link, std::string_view linkTarget) {
+  std::optional<std::vector<std::string>> parts = resolveInside(name, {});
+  if (!parts) return "its name leaves the target folder";
+  // The folders on the way may be links listed earlier.
+  std::vector<std::string> folder(parts->begin(), parts->end() - (parts->empty() ? 0 : 1));
+  std::optional<std::vector<std::string>> realFolder = followLinks(folder);
+  if (!realFolder) return "it leads through too many links";
+  if (!link) return std::nullopt;
+  std::optional<std::vector<std::string>> target =
+      linkTarget.empty() ? std::nullopt : resolveInside(linkTarget, *realFolder);
+  if (!target) return "it is a link that points out of the target folder";
+  // Where it leads once earlier links are followed stays inside too, as
+  // long as those do.
+  std::optional<std::vector<std::string>> real = followLinks(*target);
+  if (!real) return "it leads through too many links";
+  links_[joinedParts(*parts, parts->size())] = *real;
+  return std::nullopt;
+}
 
 NodeKind nodeKind(const std::string& path) {
   struct stat st {};
@@ -40,7 +107,15 @@ bool removeName(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 bool canReplaceInPlace(const std::string& target) {
   struct stat st {};
   if (::lstat(target.c_str(), &st) != 0) return errno == ENOENT;
-  if (!S_ISREG(st.st_mode) || isReadOnlyFile(target)) return false;
+  // errno tells the caller why not.
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
+    return false;
+  }
+  if (isReadOnlyFile(target)) {
+    errno = EACCES;
+    return false;
+  }
   // Opening for writing, without truncating, tells a running program
   // (ETXTBSY) and a file the user may not write from a replaceable one.
   int fd = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -51,43 +126,16 @@ bool canReplaceInPlace(const std::string& target) {
 
 ReplacementFile::~ReplacementFile() { discard(); }
 
-bool ReplacementFile::open(const std::string& target) {
-  discard();
-  std::size_t slash = target.rfind('/');
-  std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  // Short and hidden whatever the length of the target's name.
-  std::string temporary = folder + ".lumo-XXXXXX";
-  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  fd_ = fd;
-  target_ = target;
-  temporary_ = temporary;
-  return true;
-}
+bool ReplacementFile::open(const std::string& target) { return file_.create(target); }
 
 bool ReplacementFile::writeAt(const void* data, std::size_t size, std::uint64_t offset) {
-  return writeAllAt(fd_, std::string_view(static_cast<const char*>(data), size), offset);
+  return writeAllAt(file_.fd(), std::string_view(static_cast<const char*>(data), size), offset);
 }
 
-bool ReplacementFile::setMode(mode_t mode) { return ::fchmod(fd_, mode) == 0; }
+bool ReplacementFile::setMode(mode_t mode) { return ::fchmod(file_.fd(), mode) == 0; }
 
-bool ReplacementFile::commit() {
-  if (fd_ < 0) return false;
-  bool closed = ::close(fd_) == 0;
-  fd_ = -1;
-  if (!closed || ::rename(temporary_.c_str(), target_.c_str()) != 0) {
-    discard();
-    return false;
-  }
-  temporary_.clear();
-  return true;
-}
+bool ReplacementFile::commit() { return file_.publish(); }
 
-void ReplacementFile::discard() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  if (!temporary_.empty()) ::unlink(temporary_.c_str());
-  temporary_.clear();
-}
+void ReplacementFile::discard() { file_.discard(); }
 
 }  // namespace lumo

@@ -8,9 +8,36 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/atomic_file.h"
 
 namespace lumo {
+
+// The components of the entry name `path` ("/" or "\\" between them) with
+// "." dropped and ".." applied to `base`, the components of the folder it is
+// read from; nothing when `path` is absolute or would climb above the start.
+std::optional<std::vector<std::string>> resolveInside(std::string_view path, std::vector<std::string> base);
+
+// The rules that keep an archive's entries inside the folder they are
+// unpacked into, for a listing read in archive order before anything is
+// written: no absolute name, no ".." that climbs out, no link that points
+// out, and no name that leads out through a link listed before it.
+class EntryRules {
+ public:
+  // Nothing when the entry keeps to the rules, otherwise why not.
+  std::optional<std::string> check(std::string_view name, bool link, std::string_view linkTarget);
+
+ private:
+  // Where `parts` lead once the links listed so far are followed.
+  std::optional<std::vector<std::string>> followLinks(std::vector<std::string> parts) const;
+
+  std::map<std::string, std::vector<std::string>> links_;  // a link's name -> where it leads
+};
 
 enum class NodeKind { Missing, Folder, Link, Other };
 
@@ -38,11 +65,12 @@ bool removeName(const std::string& path);
 // True when `target` may be replaced by an unpacked entry: it does not
 // exist, or it is a regular file that is not read-only and that could be
 // opened for writing (not a running program). Folders, links and the rest
-// are not replaceable; the caller moves them aside.
+// are not replaceable; the caller moves them aside. When false, errno says
+// why.
 bool canReplaceInPlace(const std::string& target);
 
-// A new file in the folder of its target, renamed over the target by
-// commit(); dropped by discard() or the destructor.
+// A new file in the folder of its target, unnamed until commit() gives it
+// the target's name; dropped by discard() or the destructor.
 class ReplacementFile {
  public:
   ReplacementFile() = default;
@@ -59,9 +87,7 @@ class ReplacementFile {
   void discard();
 
  private:
-  int fd_ = -1;
-  std::string target_;
-  std::string temporary_;
+  PendingFile file_;
 };
 
 }  // namespace lumo

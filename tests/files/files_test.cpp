@@ -2,12 +2,16 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <set>
 #include <string>
 
+#include "platform/atomic_file.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
@@ -338,6 +342,49 @@ TEST(FileCommands, ExistsStoresOneOrZeroAndKeepsThePathAsWritten) {
   for (const Case& c : cases) {
     runCommand("Exists", c.path + "->found");
     EXPECT_EQ(GetVariable("found"), c.expected) << "'" << c.path << "'";
+  }
+}
+
+// A run killed while it writes a file leaves no temporary file that no
+// later run would remove; a finished one leaves exactly its target.
+TEST(PendingFile, IsNamedOnlyOnceWholeAndAKilledWriterLeavesNothing) {
+  struct Case {
+    const char* name;
+    bool targetExists;
+    bool finish;
+    bool replace;
+    std::set<std::string> names;
+    std::string content;
+  };
+  const Case cases[] = {
+      {"killed, new file", false, false, true, {}, ""},
+      {"killed, over a file", true, false, true, {"target"}, "old"},
+      {"finished, new file", false, true, true, {"target"}, "new"},
+      {"finished, over a file", true, true, true, {"target"}, "new"},
+      {"finished, never over a file", true, true, false, {"target"}, "old"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string target = dir / "target";
+    if (c.targetExists) writeFile(target, "old");
+    pid_t child = ::fork();
+    if (child == 0) {
+      PendingFile file;
+      if (!file.create(target, 0640) || !writeAll(file.fd(), "new")) ::_exit(2);
+      if (!c.finish) ::raise(SIGKILL);
+      ::_exit(file.publish(c.replace) == c.replace ? 0 : 3);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (c.finish)
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    else
+      EXPECT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(namesIn(dir.path()), c.names);
+    if (!c.content.empty()) {
+      EXPECT_EQ(readFile(target), c.content);
+    }
   }
 }
 

@@ -312,19 +312,14 @@ TEST(StartupRun, ASecondMachineWideRunFromAnotherSessionEndsAtOnce) {
   EXPECT_FALSE(pathExists(sandbox.path("dist/LumoInstaller.log")));
 }
 
-TEST(StartupRun, NoScriptAnywhereIsReportedOnStderr) {
+TEST(StartupRun, NoScriptAnywhereIsReportedOnStderrBeforeAnythingIsCreated) {
   Sandbox sandbox;
   std::string bare = sandbox.place(buildPath("lumo-installer-program"), "bare");
-  // An installer cut short carries no resources either.
-  std::string cut = sandbox.place(buildPath("LumoInstaller"), "cut");
-  fs::resize_file(cut, fs::file_size(cut) - 10);
-  for (const std::string& program : {bare, cut}) {
-    SCOPED_TRACE(program);
-    auto result = sandbox.run(program, {"/s"});
-    EXPECT_EQ(result.exitCode, kExitStartupFailed);
-    EXPECT_NE(result.err.find("找不到安装配置文件！"), std::string::npos) << result.err;
-  }
+  auto result = sandbox.run(bare, {"/s"});
+  EXPECT_EQ(result.exitCode, kExitStartupFailed);
+  EXPECT_NE(result.err.find("找不到安装配置文件！"), std::string::npos) << result.err;
   EXPECT_FALSE(pathExists(sandbox.path("tmp/lumo_install.ini")));
+  EXPECT_FALSE(pathExists(sandbox.path("home/.local/share/LuMo"))) << "no cache folder";
 }
 
 // Every file and folder below `root` except those below `except`.
@@ -338,7 +333,7 @@ std::vector<std::string> treeOutside(const std::string& root, const std::string&
   return names;
 }
 
-TEST(StartupRun, AByteFlippedInAnyResourceEndsTheRunBeforeAnythingIsCreated) {
+TEST(StartupRun, ADamagedInstallerEndsTheRunBeforeAnythingIsCreated) {
   Sandbox sandbox;
   // Skin images and the icon are added here: the default installer may not
   // carry them yet.
@@ -350,23 +345,46 @@ TEST(StartupRun, AByteFlippedInAnyResourceEndsTheRunBeforeAnythingIsCreated) {
   ASSERT_EQ(packed.exitCode, 0) << packed.err;
   ResourceBundle bundle = ResourceBundle::open(sound);
   ASSERT_TRUE(bundle.verifyAll(nullptr));
-  for (const char* type : {"INI", "DATA", "PNG", "ICON"}) {
-    SCOPED_TRACE(type);
-    const ResourceEntry* victim = nullptr;
+  auto middleOf = [&](const char* type) {
     for (const ResourceEntry& entry : bundle.entries())
-      if (entry.type == type && !victim) victim = &entry;
-    ASSERT_NE(victim, nullptr);
+      if (entry.type == type) return entry.offset + entry.size / 2;
+    ADD_FAILURE() << "no " << type;
+    return std::uint64_t{0};
+  };
+  const std::uint64_t size = fs::file_size(sound);
+  struct Case {
+    std::string name;
+    std::uint64_t flip;    // the byte changed, or
+    std::uint64_t cutTo;   // the size the file is cut to
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"INI", middleOf("INI"), 0, "resource INI"},
+      {"DATA", middleOf("DATA"), 0, "resource DATA"},
+      {"PNG", middleOf("PNG"), 0, "resource PNG"},
+      {"ICON", middleOf("ICON"), 0, "resource ICON"},
+      {"program code", bundle.programSize() / 2, 0, "program part"},
+      {"trailer", size - 12, 0, "damaged resource bundle"},
+      {"cut short", 0, size - 10, "damaged resource bundle"},
+      {"cut in the payload", 0, middleOf("DATA"), "damaged resource bundle"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     std::string program = sandbox.place(sound, "dist");
-    std::string bytes = readFile(program);
-    bytes[victim->offset + victim->size / 2] ^= 0x10;
-    writeFile(program, bytes);
+    if (c.cutTo) {
+      fs::resize_file(program, c.cutTo);
+    } else {
+      std::string bytes = readFile(program);
+      bytes[c.flip] ^= 0x10;
+      writeFile(program, bytes);
+    }
     std::vector<std::string> before = treeOutside(sandbox.path(""), sandbox.path("dist"));
     EXPECT_EQ(sandbox.run(buildPath("lumo-pack"), {"--verify", program}).exitCode, 1) << "--verify finds it too";
 
     auto result = sandbox.run(program, {"/s"});
     EXPECT_EQ(result.exitCode, kExitDamaged);
     EXPECT_NE(result.err.find(std::string(kDamagedText)), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("resource " + std::string(type)), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(c.reason), std::string::npos) << result.err;
     EXPECT_EQ(treeOutside(sandbox.path(""), sandbox.path("dist")), before) << "nothing is created outside";
     EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.path("dist")), fs::directory_iterator()), 1)
         << "no log, no script beside the program";

@@ -2,6 +2,7 @@
 // alone, and the verbs' argument rules agreeing with their handlers.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -214,6 +215,56 @@ TEST(ScriptLint, ArgumentRulesAgreeWithTheHandlers) {
     EXPECT_EQ(lintRefused, probe.refused) << probe.verb << " " << probe.arguments << describe(findings);
   }
   runEnvironment() = saved;
+}
+
+// "v0=@v1", "v1=@v2", ... and the last one back to `last`.
+std::string chainOfVariables(int count, const std::string& last) {
+  std::string vars;
+  for (int i = 0; i + 1 < count; ++i) vars += "v" + std::to_string(i) + "=@v" + std::to_string(i + 1) + "\n";
+  return vars + "v" + std::to_string(count - 1) + "=" + last + "\n";
+}
+
+TEST(ScriptLint, LoopsOfReferencesAreFoundOnceForEachMemberAtAnyLength) {
+  struct Case {
+    const char* what;
+    int count;
+    std::string last;
+    std::size_t loopMembers;
+    std::string shownForV0;  // part of v0's warning
+  };
+  const Case cases[] = {
+      {"a long chain without a loop", 30000, "end", 0, ""},
+      {"a long chain that ends in a loop", 30000, "@v29990", 10, ""},
+      {"a long loop", 30000, "@v0", 30000, "(v0 -> v1 -> v2 -> v3 -> v4 -> v5 -> ... -> v29998 -> v29999 -> v0, 30000 steps)"},
+      {"a short loop", 3, "x@v0", 3, "(v0 -> v1 -> v2 -> v0)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    std::vector<LintFinding> findings =
+        lintScript(writeScript(dir, Script{.vars = chainOfVariables(c.count, c.last), .installinit = "#Kill @v0\n"}.text()));
+    std::size_t loops = 0;
+    for (const LintFinding& finding : findings) {
+      if (finding.text.find("refers to itself") == std::string::npos) continue;
+      ++loops;
+      if (finding.text.starts_with("variable \"v0\"") && !c.shownForV0.empty()) {
+        EXPECT_NE(finding.text.find(c.shownForV0), std::string::npos) << finding.text;
+      }
+    }
+    EXPECT_EQ(loops, c.loopMembers);
+    EXPECT_EQ(findings.size(), loops) << "nothing else is found";
+  }
+}
+
+TEST(ScriptLint, JsonIsValidForFileNamesThatAreNotUtf8) {
+  TempDir dir;
+  std::string script = writeScript(dir, Script{.installinit = "#Notify a\n"}.text());
+  std::string strange = dir / "install\xff\xfe.ini";
+  std::filesystem::rename(script, strange);
+  ProcessResult linted = runProgram({buildPath("lumo-pack"), "lint", "--json", strange});
+  EXPECT_EQ(linted.exitCode, 1);
+  EXPECT_EQ(toValidUtf8(linted.out), linted.out) << "only UTF-8";
+  EXPECT_NE(linted.out.find("install\xEF\xBF\xBD\xEF\xBF\xBD.ini"), std::string::npos) << linted.out;
 }
 
 // The packer is where a script meets its installer: an error must leave no

@@ -89,7 +89,7 @@ void usePayload(const std::string& archive, const std::string& work) {
   }
   entry.size = program.size() - entry.offset;
   entry.crc = crc32Update(0, program.data() + entry.offset, entry.size);
-  program += encodeBundleDirectory({entry}, entry.offset, program.size());
+  program += encodeBundleDirectory({entry}, entry.offset, crc32Update(0, program.data(), entry.offset), program.size());
   writeFile(installer, program);
   ResourceBundle::useProgramFileForTesting(installer);
 }
@@ -315,12 +315,61 @@ TEST_F(BusyTargetTest, CancelRaisesTheErrorWithTheFolderAndTheName) {
   EXPECT_EQ(outError(target()), "Can not open output file : " + target() + "/stuck.txt -Decode7z");
 }
 
-TEST_F(BusyTargetTest, SilentRunSkipsWithoutAsking) {
+TEST_F(PayloadTest, ASilentRunRaisesForEveryEntryItCannotWriteNamingItAndWhy) {
   runEnvironment().silent = true;
-  findHandler("Out")(target());
+  TempDir source;
+  const std::string component(200, 'n');
+  std::string longName = "long";
+  for (int i = 0; i < 11; ++i) longName += "/" + component;
+  writeFile(source / "dir/inner.txt", "inner");
+  writeFile(source / "plain.txt", "plain");
+  writeFile(source / (longName + "/end.txt"), "end");
+  run7zz({}, work / "p.7z", source.path());
+  usePayload(work / "p.7z", work.path());
+
+  std::string deep = work / "deep";
+  for (int i = 0; i < 11; ++i) deep += "/" + component;
+  struct Case {
+    std::string name;
+    std::string folder;
+    std::function<bool(const std::string& folder)> prepare;  // false: not possible here
+    std::string entry;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"a file where a folder goes", work / "t1",
+       [](const std::string& f) { return writeFile(f + "/dir", "file"), true; }, "dir",
+       "not a folder stands in its place"},
+      {"a read-only file that cannot be moved aside", work / "t2",
+       [](const std::string& f) {
+         writeFile(f + "/plain.txt", "old");
+         writeFile(f + "/plain.txt.old/blocker", "x");
+         return ::chmod((f + "/plain.txt").c_str(), 0444) == 0;
+       },
+       "plain.txt", "Permission denied; it can not be moved aside to plain.txt.old"},
+      {"an immutable file", work / "t3",
+       [](const std::string& f) {
+         writeFile(f + "/plain.txt", "old");
+         return pathExists("/usr/bin/chattr") &&
+                test::runProgram({"/usr/bin/chattr", "+i", f + "/plain.txt"}).exitCode == 0;
+       },
+       "plain.txt", "Operation not permitted"},
+      {"a name longer than the system takes", deep, [](const std::string&) { return true; }, "long/",
+       "File name too long"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::create_directories(c.folder);
+    if (!c.prepare(c.folder)) {
+      std::printf("(%s: not possible on this file system)\n", c.name.c_str());
+      continue;
+    }
+    std::string error = outError(c.folder);
+    EXPECT_EQ(error.rfind("[Out] Can not write " + c.folder + "/" + c.entry, 0), 0u) << error;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    if (pathExists("/usr/bin/chattr")) test::runProgram({"/usr/bin/chattr", "-i", c.folder + "/plain.txt"});
+  }
   EXPECT_TRUE(host.asked.empty());
-  EXPECT_EQ(readFile(target() + "/stuck.txt"), "old stuck");
-  EXPECT_EQ(readFile(target() + "/z.txt"), "new z");
 }
 
 TEST_F(PayloadTest, DamagedArchivesRaiseTheDecoderTexts) {
@@ -426,6 +475,11 @@ TEST_F(PayloadTest, EntriesLeavingTheTargetFolderAreRefused) {
     usePayload(scratch / "p.7z", scratch.path());
     std::string folder = scratch / "deep/target";
     EXPECT_EQ(outError(folder), "[Out] Entry outside the target folder: " + c.refused);
+    auto packed = test::runProgram({test::buildPath("lumo-pack"), "/bin/true", "-o", scratch / "packed", "--set",
+                                    "DATA:900=" + (scratch / "p.7z")});
+    EXPECT_EQ(packed.exitCode, 1) << "the packer refuses it too";
+    EXPECT_NE(packed.err.find("would never be unpacked"), std::string::npos) << packed.err;
+    EXPECT_FALSE(pathExists(scratch / "packed"));
     EXPECT_FALSE(pathExists(scratch / "deep/evil.txt"));
     EXPECT_FALSE(pathExists(scratch / "evil.txt"));
     EXPECT_EQ(readFile(work / "stage/evil.txt"), "evil");

@@ -246,7 +246,7 @@ TEST_F(RegistryCommandsTest, AFullDiskStopsWriteRegAndKeepsTheStoreSound) {
     std::filesystem::remove(folder + "/filler");
     runCommand("WriteReg", kUninstallKey + "|DisplayName|Vexta影音");
     fill(folder + "/filler");
-    expectFull(commandError("WriteReg", kUninstallKey + "|UninstallString|" + std::string(100000, 'u')));
+    expectFull(commandError("WriteReg", kUninstallKey + "|Comments|" + std::string(100000, 'u')));
     auto kept = readValue(RegistryRoot::LocalMachine,
                           "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexta影音", "DisplayName");
     if (!kept || valueText(*kept) != "Vexta影音") found += "the earlier value was lost\n";
@@ -254,6 +254,68 @@ TEST_F(RegistryCommandsTest, AFullDiskStopsWriteRegAndKeepsTheStoreSound) {
   });
   if (!problems) GTEST_SKIP() << "no small file system can be mounted here";
   EXPECT_EQ(*problems, "");
+}
+
+TEST_F(RegistryCommandsTest, AnUninstallEntryNamesOnlyAWholeUninstaller) {
+  namespace fs = std::filesystem;
+  const std::string sound = temp / "Lumo Installer/LumoInstaller";
+  fs::create_directories(temp / "Lumo Installer");
+  fs::copy_file(buildPath("LumoInstaller"), sound);
+  const std::string cut = temp / "cut";
+  fs::copy_file(sound, cut);
+  fs::resize_file(cut, fs::file_size(cut) - 100);
+  const std::string flipped = temp / "flipped";
+  std::string bytes = readFile(sound);
+  bytes[bytes.size() / 4] ^= 0x01;
+  writeFile(flipped, bytes);
+  struct Case {
+    const char* name;
+    std::string command;
+    bool written;
+  };
+  const Case cases[] = {
+      {"whole, in a folder with a space", sound + " -uinst", true},
+      {"whole, quoted", "\"" + sound + "\" -uinst", true},
+      {"missing", temp / "gone -uinst", false},
+      {"cut short", cut + " -uinst", false},
+      {"a byte changed", flipped + " -uinst", false},
+  };
+  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexta影音";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    runCommand("DeleteReg", "HKEY_LOCAL_MACHINE|" + key);
+    std::string error = commandError("WriteReg", kUninstallKey + "|UninstallString|" + c.command);
+    EXPECT_EQ(readValue(RegistryRoot::LocalMachine, key, "UninstallString").has_value(), c.written) << error;
+    if (!c.written) {
+      EXPECT_NE(error.find("is not whole"), std::string::npos) << error;
+    }
+  }
+}
+
+TEST_F(RegistryCommandsTest, ARollbackThatCannotRemoveTheUninstallEntrySaysSo) {
+  const std::string path = registryStorePath(RegistryRoot::LocalMachine);
+  const std::string folder = std::filesystem::path(path).parent_path();
+  const std::string said = temp / "stderr";
+  auto problems = inSmallFileSystem(folder, "256k", [&] {
+    writeFile(temp / "uninstaller", "#!/bin/sh\n");
+    runCommand("WriteReg", kUninstallKey + "|UninstallString|" + (temp / "uninstaller") + " -uinst");
+    fill(folder + "/filler");
+    int saved = ::dup(2);
+    int file = ::open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ::dup2(file, 2);
+    runCommand("DeleteReg", kUninstallKey);
+    ::dup2(saved, 2);
+    ::close(file);
+    ::close(saved);
+    return std::string();
+  });
+  if (!problems) GTEST_SKIP() << "no small file system can be mounted here";
+  EXPECT_EQ(*problems, "");
+  std::string text = readFile(said);
+  if (text.empty()) GTEST_SKIP() << "the full disk did not stop the delete here";
+  EXPECT_NE(text.find("could not be removed and still runs \"" + (temp / "uninstaller") + " -uinst\""),
+            std::string::npos)
+      << text;
 }
 
 }  // namespace

@@ -181,15 +181,27 @@ class Linter {
     checkArguments(line, *command, targetArguments);
   }
 
+  // The values met on the way are checked from a list, not by recursion:
+  // a chain of many thousand variables must not exhaust the stack.
   void checkVariable(int line, std::string_view name) {
     if (trim(name).empty()) {
       error(line, "\"@\" names no variable");
-    } else if (!isKnownVariable(name)) {
+      return;
+    }
+    if (!isKnownVariable(name)) {
       error(line, "variable " + quoted("@" + std::string(name)) +
                       " is neither in [var], nor set at start-up, nor the target of any \"->\"");
-    } else {
-      checkValue(name);
+      return;
     }
+    pendingValues_.push_back(folded(name));
+    if (checkingValues_) return;
+    checkingValues_ = true;
+    while (!pendingValues_.empty()) {
+      std::string key = std::move(pendingValues_.back());
+      pendingValues_.pop_back();
+      checkValue(key);
+    }
+    checkingValues_ = false;
   }
 
   // What expansion leaves behind makes the engine refuse the line: an
@@ -337,35 +349,201 @@ class Linter {
     }
   }
 
-  // A path from `from` through the variables its value uses back to
-  // `target`, or nothing.
-  bool reaches(const std::string& from, const std::string& target, std::vector<std::string>& path,
-               std::set<std::string>& visited) const {
-    auto it = variables_.find(from);
-    if (it == variables_.end()) return false;
-    const std::string& value = it->second.value;
-    for (auto reference = findVariableReference(value); reference;
-         reference = findVariableReference(value, reference->end)) {
-      std::string next = folded(reference->name);
-      path.push_back(next);
-      if (next == target) return true;
-      if (visited.insert(next).second && reaches(next, target, path, visited)) return true;
-      path.pop_back();
+  // Every variable on a loop of references (its own value, or a value it
+  // uses, leads back to it). The loops are the strongly connected parts of
+  // the reference graph, found in one pass, so the check stays linear in the
+  // number of variables; each warning shows one loop through its variable.
+  void checkSelfReferences() {
+    ReferenceGraph graph(variables_);
+    for (const Loop& loop : graph.loops()) {
+      for (std::size_t member : loop.members) {
+        const ProfileEntry& entry = variables_.at(graph.name(member));
+        warning(entry.line, "variable " + quoted(entry.key) + " refers to itself (" + graph.describeLoop(loop, member) +
+                                "): every line that uses it is refused");
+      }
     }
-    return false;
   }
 
-  void checkSelfReferences() {
-    for (const auto& [key, entry] : variables_) {
-      std::vector<std::string> path{key};
-      std::set<std::string> visited;
-      if (!reaches(key, key, path, visited)) continue;
-      std::string chain;
-      for (const std::string& name : path) chain += (chain.empty() ? "" : " -> ") + name;
-      warning(entry.line, "variable " + quoted(entry.key) + " refers to itself (" + chain +
-                              "): every line that uses it is refused");
+  struct Loop {
+    std::size_t root = 0;
+    std::vector<std::size_t> members;
+  };
+
+  class ReferenceGraph {
+   public:
+    explicit ReferenceGraph(const std::map<std::string, ProfileEntry>& variables) {
+      std::map<std::string_view, std::size_t> index;
+      for (const auto& [key, entry] : variables) {
+        index.emplace(key, names_.size());
+        names_.push_back(key);
+      }
+      uses_.resize(names_.size());
+      for (const auto& [key, entry] : variables) {
+        const std::string& value = entry.value;
+        std::size_t from = index.at(key);
+        for (auto reference = findVariableReference(value); reference;
+             reference = findVariableReference(value, reference->end)) {
+          auto to = index.find(folded(reference->name));
+          if (to != index.end()) uses_[from].push_back(to->second);
+        }
+      }
+      findParts();
     }
-  }
+
+    const std::string& name(std::size_t node) const { return names_[node]; }
+
+    std::vector<Loop> loops() {
+      std::vector<Loop> found(partCount_);
+      for (std::size_t node = 0; node < names_.size(); ++node) found[part_[node]].members.push_back(node);
+      std::vector<Loop> loops;
+      for (Loop& loop : found) {
+        std::size_t first = loop.members.front();
+        bool selfLoop = std::find(uses_[first].begin(), uses_[first].end(), first) != uses_[first].end();
+        if (loop.members.size() < 2 && !selfLoop) continue;
+        loop.root = first;
+        walkFromRoot(loop);
+        loops.push_back(std::move(loop));
+      }
+      return loops;
+    }
+
+    // "a -> b -> a"; a long loop shows its start and its end. Linear over
+    // all members: only the root's own loop is walked in full.
+    std::string describeLoop(const Loop& loop, std::size_t member) const {
+      constexpr std::size_t kShown = 12, kHead = 6, kTail = 3;
+      constexpr std::size_t kGap = static_cast<std::size_t>(-1);
+      std::vector<std::size_t> nodes;
+      std::size_t length = 0;  // names on the loop, the first one counted twice
+      if (member == loop.root) {
+        // From the root on to a variable that uses the root, and back.
+        std::size_t last = loop.root;
+        bool found = false;
+        for (std::size_t node : usedBy_[loop.root])
+          if (!found || distanceFromRoot_[node] < distanceFromRoot_[last]) {
+            last = node;
+            found = true;
+          }
+        for (std::size_t node = last; node != loop.root; node = fromRoot_[node]) nodes.push_back(node);
+        nodes.push_back(loop.root);
+        std::reverse(nodes.begin(), nodes.end());
+        nodes.push_back(loop.root);
+        length = nodes.size();
+        if (length > kShown) {
+          std::vector<std::size_t> shown(nodes.begin(), nodes.begin() + kHead);
+          shown.push_back(kGap);
+          shown.insert(shown.end(), nodes.end() - kTail, nodes.end());
+          nodes = std::move(shown);
+        }
+      } else {
+        // From the member back to the root, then on from the root to it.
+        length = distanceToRoot_[member] + 1 + distanceFromRoot_[member];
+        const std::size_t headCount = length <= kShown ? length : kHead;
+        const std::size_t tailCount = length <= kShown ? length : kTail;
+        for (std::size_t node = member; nodes.size() < headCount; node = towardsRoot_[node]) {
+          nodes.push_back(node);
+          if (node == loop.root) break;
+        }
+        if (length > kShown) nodes.push_back(kGap);
+        std::vector<std::size_t> tail;
+        for (std::size_t node = member; node != loop.root && tail.size() < tailCount; node = fromRoot_[node])
+          tail.push_back(node);
+        nodes.insert(nodes.end(), tail.rbegin(), tail.rend());
+      }
+      std::string text;
+      for (std::size_t node : nodes) text += (text.empty() ? "" : " -> ") + (node == kGap ? "..." : names_[node]);
+      if (length > kShown) text += ", " + std::to_string(length - 1) + " steps";
+      return text;
+    }
+
+   private:
+    // Tarjan's strongly connected parts, with an explicit stack.
+    void findParts() {
+      const std::size_t n = names_.size();
+      constexpr std::size_t kUnseen = static_cast<std::size_t>(-1);
+      std::vector<std::size_t> order(n, kUnseen), low(n, 0);
+      std::vector<bool> onStack(n, false);
+      std::vector<std::size_t> stack;
+      std::vector<std::pair<std::size_t, std::size_t>> calls;  // node, next use to look at
+      part_.assign(n, 0);
+      std::size_t counter = 0;
+      auto enter = [&](std::size_t node) {
+        order[node] = low[node] = counter++;
+        stack.push_back(node);
+        onStack[node] = true;
+        calls.emplace_back(node, 0);
+      };
+      for (std::size_t start = 0; start < n; ++start) {
+        if (order[start] != kUnseen) continue;
+        enter(start);
+        while (!calls.empty()) {
+          std::size_t node = calls.back().first;
+          if (calls.back().second < uses_[node].size()) {
+            std::size_t next = uses_[node][calls.back().second++];
+            if (order[next] == kUnseen)
+              enter(next);
+            else if (onStack[next])
+              low[node] = std::min(low[node], order[next]);
+            continue;
+          }
+          if (low[node] == order[node]) {
+            std::size_t member;
+            do {
+              member = stack.back();
+              stack.pop_back();
+              onStack[member] = false;
+              part_[member] = partCount_;
+            } while (member != node);
+            ++partCount_;
+          }
+          calls.pop_back();
+          if (!calls.empty()) low[calls.back().first] = std::min(low[calls.back().first], low[node]);
+        }
+      }
+      distanceToRoot_.assign(n, 0);
+      distanceFromRoot_.assign(n, 0);
+      towardsRoot_.assign(n, 0);
+      fromRoot_.assign(n, 0);
+      usedBy_.resize(n);
+      for (std::size_t node = 0; node < n; ++node)
+        for (std::size_t next : uses_[node])
+          if (part_[next] == part_[node]) usedBy_[next].push_back(node);
+    }
+
+    // Shortest ways inside the loop from the root to every member and from
+    // every member to the root.
+    void walkFromRoot(const Loop& loop) {
+      auto walk = [&](const std::vector<std::vector<std::size_t>>& edges, std::vector<std::size_t>& distance,
+                      std::vector<std::size_t>& previous) {
+        std::vector<std::size_t> queue{loop.root};
+        std::vector<bool>& seen = seen_;
+        seen.resize(names_.size(), false);
+        for (std::size_t node : loop.members) seen[node] = false;
+        seen[loop.root] = true;
+        distance[loop.root] = 0;
+        for (std::size_t at = 0; at < queue.size(); ++at) {
+          std::size_t node = queue[at];
+          for (std::size_t next : edges[node]) {
+            if (part_[next] != part_[loop.root] || seen[next]) continue;
+            seen[next] = true;
+            distance[next] = distance[node] + 1;
+            previous[next] = node;
+            queue.push_back(next);
+          }
+        }
+      };
+      walk(uses_, distanceFromRoot_, fromRoot_);
+      walk(usedBy_, distanceToRoot_, towardsRoot_);
+    }
+
+    std::vector<std::string> names_;
+    std::vector<std::vector<std::size_t>> uses_;
+    std::vector<std::vector<std::size_t>> usedBy_;  // inside the same part only
+    std::vector<std::size_t> part_;
+    std::size_t partCount_ = 0;
+    std::vector<std::size_t> distanceFromRoot_, fromRoot_;      // the way root -> node
+    std::vector<std::size_t> distanceToRoot_, towardsRoot_;     // the way node -> root
+    std::vector<bool> seen_;
+  };
 
   std::string path_;
   std::vector<LintFinding> findings_;
@@ -373,9 +551,14 @@ class Linter {
   std::set<std::string> outputs_;
   std::map<std::string_view, SectionText> sections_;
   std::set<std::string> checkedValues_;
+  std::vector<std::string> pendingValues_;
+  bool checkingValues_ = false;
 };
 
-std::string jsonString(std::string_view text) {
+// JSON text is Unicode: a file name (or a script's text) may hold bytes
+// that are no UTF-8, and each of those becomes U+FFFD.
+std::string jsonString(std::string_view raw) {
+  const std::string text = toValidUtf8(raw);
   std::string out = "\"";
   for (char c : text) {
     switch (c) {

@@ -30,6 +30,8 @@ std::string formatFinding(const LintFinding& finding);
 std::string formatCount(const std::vector<LintFinding>& findings);
 
 // {"findings":[{"file":...,"line":...,"severity":...,"text":...}],"errors":N,"warnings":M}
+// Always valid JSON: bytes of a file name or text that are no UTF-8 are
+// given as U+FFFD.
 std::string formatJson(const std::vector<LintFinding>& findings);
 
 bool hasErrors(const std::vector<LintFinding>& findings);

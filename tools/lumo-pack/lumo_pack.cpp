@@ -195,7 +195,7 @@ int pack(const std::string& basePath, const std::string& outPath, const std::vec
   Fd out(rawOut);
   try {
     std::string buffer(kBlock, '\0');
-    copyBytes(baseFd.get(), 0, base.programSize(), out.get(), basePath, outPath, buffer);
+    std::uint32_t programCrc = copyBytes(baseFd.get(), 0, base.programSize(), out.get(), basePath, outPath, buffer).second;
     std::uint64_t position = base.programSize();
 
     // The resources of the base in their order, replaced where --set names
@@ -246,7 +246,7 @@ int pack(const std::string& basePath, const std::string& outPath, const std::vec
       position += entry.size;
       entries.push_back(std::move(entry));
     }
-    std::string directory = lumo::encodeBundleDirectory(entries, base.programSize(), position);
+    std::string directory = lumo::encodeBundleDirectory(entries, base.programSize(), programCrc, position);
     writeOrThrow(out.get(), directory, outPath);
     provePayloads(out.get(), entries, outPath);
     if (::fchmod(out.get(), 0755) != 0) throw PackError(systemError("cannot make " + outPath + " executable"));

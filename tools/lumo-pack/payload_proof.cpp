@@ -7,6 +7,7 @@
 #include "platform/resource_bundle.h"
 #include "platform/sevenzip_catalogue.h"
 #include "platform/sevenzip_entry_reader.h"
+#include "platform/unpacked_files.h"
 
 namespace lumo_pack {
 namespace {
@@ -36,6 +37,7 @@ std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint6
   // The reader Out uses, blocks split the same way.
   lumo::SevenZipEntryReader archive;
   lumo::ArchiveEntry entry;
+  lumo::EntryRules rules;
   std::size_t index = 0;
   if (archive.open(fd, offset, size, &*catalogue, std::max(1u, std::thread::hardware_concurrency()))) {
     while (archive.next(entry)) {
@@ -49,6 +51,10 @@ std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint6
       if (entry.kind == lumo::EntryKind::Directory && name.ends_with('/')) name.pop_back();
       if (name != stored)
         return failure(*catalogue, &expected, "is reported by the decoder as \"" + entry.name + "\"");
+      // Out refuses such an entry on every machine.
+      bool link = entry.kind == lumo::EntryKind::Link;
+      if (std::optional<std::string> why = rules.check(entry.name, link, link ? entry.linkTarget : ""))
+        return "entry \"" + entry.name + "\" would never be unpacked: " + *why;
       if (entry.kind == lumo::EntryKind::Link) {
         // The decoder hands out a link's data as its target.
         const std::string& target = entry.linkTarget;

@@ -3,6 +3,8 @@
 // against the size and CRC-32 that the archive's header stores for it. The
 // decoder checks CRCs too, but it has been seen to accept entries it decoded
 // wrongly (the x86 filter behind LZMA) or whose size was tampered with.
+// Entries that the installer refuses to write (names or links that leave the
+// target folder) fail the proof too.
 #pragma once
 
 #include <cstdint>
