@@ -273,7 +273,7 @@ TEST_F(Wizard, EveryWayOfEndingSendsItsOneReport) {
     TearDown();
     messageBoxes().answerWithoutShowing("install.confirm-exit", c.ending == ConfirmYes ? Button::Yes : Button::No);
     std::string vars = c.ending == Autorun ? "autorun=1" : "";
-    if (c.ending == Newer) vars = "app_version=3.0.1.1\nrealversion=3.0.1.2\ninstalldir=" + dir_ / "old";
+    if (c.ending == Newer) vars = "app_version=3.0.1.1\nrealversion=3.0.1.2\ninstalldir=" + dir_ / "old/Vexta";
     if (c.ending == RunProduct) {
       test::writeFile(dir_ / "programs/Vexta/LumoClient.exe", "#!/bin/sh\nexit 0\n");
       std::filesystem::permissions(dir_ / "programs/Vexta/LumoClient.exe", std::filesystem::perms::owner_all);
