@@ -4,15 +4,15 @@
 
 #include "app/dialog_contract.h"
 #include "app/exit_status.h"
+#include "formats/profile_file.h"
+#include "formats/resource_bundle.h"
 #include "platform/atomic_file.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
 #include "platform/instance_lock.h"
-#include "platform/resource_bundle.h"
 #include "platform/known_folders.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "platform/profile_file.h"
 #include "platform/sysroot.h"
 #include "platform/text.h"
 #include "script/script_engine.h"
@@ -94,7 +94,9 @@ int startUp(const std::vector<std::string>& arguments) {
   // way: every resource, the payload too, is read against its checksum
   // before the lock, the folders or the working script are created.
   const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
-  if (std::string why; !bundle.entries().empty() && !bundle.verifyAll(&why)) return reportDamaged(why);
+  if (!bundle.entries().empty()) {
+    if (Result<void> verified = bundle.verifyAll(); !verified) return reportDamaged(verified.why());
+  }
 
   if (!acquireInstanceLock(kInstanceLockName)) {
     debugOutput(kSecondInstanceText);

@@ -18,8 +18,9 @@
 #include <string>
 #include <string_view>
 
+#include "commands/families.h"
+#include "formats/registry_store.h"
 #include "platform/debug_channel.h"
-#include "platform/registry_store.h"
 #include "platform/text.h"
 #include "script/script_engine.h"
 
@@ -112,21 +113,19 @@ void writeRegistryText(std::string_view root, const std::string& key, const std:
 
 namespace {
 
-void ReadReg(const std::string& arguments) {
-  lumo::OutputArguments output = lumo::splitOutput("ReadReg", arguments);
-  std::vector<std::string> fields = lumo::SplitArguments(output.input);
-  if (fields.size() != 3) throw lumo::ScriptError("[ReadReg] Invalid arguments (nArg!=3):" + output.variable);
+void ReadReg(const lumo::CommandContext& context, const lumo::CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   if (auto text = lumo::commands::readRegistryText(fields[0], fields[1], fields[2]))
-    lumo::SetVariable(output.variable, *text);
+    context.variables.set(*arguments.output, *text);
 }
 
-void WriteReg(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("WriteReg", arguments);
+void WriteReg(const lumo::CommandContext&, const lumo::CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   lumo::commands::writeRegistryText(fields[0], fields[1], fields[2], fields[3]);
 }
 
-void DeleteReg(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("DeleteReg", arguments);
+void DeleteReg(const lumo::CommandContext&, const lumo::CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   if (fields[1].empty()) return;  // never the root itself
   RegistryKey root;
   RegistryStatus status = lumo::openKey(rootFromName(fields[0]), "", root);
@@ -134,8 +133,8 @@ void DeleteReg(const std::string& arguments) {
   reportIfStoreFailed("DeleteReg", status);
 }
 
-void DeleteRegValue(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("DeleteRegValue", arguments);
+void DeleteRegValue(const lumo::CommandContext&, const lumo::CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   if (fields[1].empty() || fields[2].empty()) return;
   RegistryKey key;
   RegistryStatus status = lumo::openKey(rootFromName(fields[0]), fields[1], key);
@@ -143,11 +142,15 @@ void DeleteRegValue(const std::string& arguments) {
   reportIfStoreFailed("DeleteRegValue", status);
 }
 
-const lumo::CommandRegistration registrations[] = {
-    {"ReadReg", ReadReg, {.fields = 3, .output = lumo::Output::Required}},
-    {"WriteReg", WriteReg, {.fields = 4}},
-    {"DeleteReg", DeleteReg, {.fields = 2}},
-    {"DeleteRegValue", DeleteRegValue, {.fields = 3}},
-};
-
 }  // namespace
+
+namespace lumo::commands {
+
+void registerRegistryCommands() {
+  registerCommand("ReadReg", ReadReg, {.fields = 3, .output = lumo::Output::Required, .countErrorWithoutBlank = true});
+  registerCommand("WriteReg", WriteReg, {.fields = 4});
+  registerCommand("DeleteReg", DeleteReg, {.fields = 2});
+  registerCommand("DeleteRegValue", DeleteRegValue, {.fields = 3});
+}
+
+}  // namespace lumo::commands

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "commands/families.h"
 #include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
 #include "platform/desktop_favourites.h"
@@ -63,11 +64,11 @@ std::string fileStem(const std::string& path) {
   return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-void CreateShortCut(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("CreateShortCut", arguments);
+void CreateShortCut(const CommandContext&, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   const std::string& target = fields[1];
   if (!pathFileExists(nativePath(target)) && !isWebAddress(target) && target.find('-') == std::string::npos)
-    throw ScriptError(std::string(kLinkTargetNotFound) + arguments);
+    throw ScriptError(std::string(kLinkTargetNotFound) + arguments.text);
 
   std::string linkPath = desktopEntryPath(nativePath(fields[0]));
   LinkTarget link = splitLinkTarget(target);
@@ -92,10 +93,10 @@ void CreateShortCut(const std::string& arguments) {
   if (!writeDesktopEntry(linkPath, entry)) debugOutput("[CreateShortCut] cannot write " + linkPath);
 }
 
-void PinTaskBar(const std::string& arguments) {
-  std::string link = desktopEntryPath(nativePath(arguments));
+void PinTaskBar(const CommandContext&, const CommandArguments& arguments) {
+  std::string link = desktopEntryPath(nativePath(arguments.text));
   if (!pathFileExists(link)) {
-    debugOutput(std::string(kPinLinkMissing) + arguments);
+    debugOutput(std::string(kPinLinkMissing) + arguments.text);
     return;
   }
   // Linux counts as a system that offers the pin; whether this desktop does
@@ -103,19 +104,19 @@ void PinTaskBar(const std::string& arguments) {
   switch (pinToFavourites(link)) {
     case PinOutcome::Pinned:
     case PinOutcome::AlreadyPinned: break;
-    case PinOutcome::NotOffered: debugOutput(std::string(kPinNotOffered) + arguments); break;
-    case PinOutcome::Failed: debugOutput(std::string(kPinFailed) + arguments); break;
+    case PinOutcome::NotOffered: debugOutput(std::string(kPinNotOffered) + arguments.text); break;
+    case PinOutcome::Failed: debugOutput(std::string(kPinFailed) + arguments.text); break;
   }
 }
 
-void RegDLL(const std::string& arguments) {
-  std::string module = nativePath(arguments);
-  if (!pathFileExists(module)) throw ScriptError(std::string(kModuleNotFound) + arguments);
+void RegDLL(const CommandContext&, const CommandArguments& arguments) {
+  std::string module = nativePath(arguments.text);
+  if (!pathFileExists(module)) throw ScriptError(std::string(kModuleNotFound) + arguments.text);
   callModuleEntry(module, "DllRegisterServer");
 }
 
-void UnRegDLL(const std::string& arguments) {
-  std::string module = nativePath(arguments);
+void UnRegDLL(const CommandContext&, const CommandArguments& arguments) {
+  std::string module = nativePath(arguments.text);
   if (!pathFileExists(module)) return;
   callModuleEntry(module, "DllUnregisterServer");
 }
@@ -123,22 +124,25 @@ void UnRegDLL(const std::string& arguments) {
 // The "drive" is the mount point without its trailing "/", so that the
 // script's "@maxdisk\cache" is the folder "cache" on that disk; the root
 // file system therefore yields the empty text.
-void GetMaxDisk(const std::string& arguments) {
-  OutputArguments output = splitOutput("GetMaxDisk", arguments);
+void GetMaxDisk(const CommandContext& context, const CommandArguments& arguments) {
   std::optional<std::string> disk = roomiestLocalDisk();
   if (!disk) return;
   std::string drive = *disk;
   while (!drive.empty() && drive.back() == '/') drive.pop_back();
-  SetVariable(output.variable, drive);
+  context.variables.set(*arguments.output, drive);
 }
 
-const CommandRegistration registrations[] = {
-    {"CreateShortCut", CreateShortCut, {.fields = 4, .paths = pathFields(0, 1, 2)}},
-    {"PinTaskBar", PinTaskBar, {.paths = pathFields(0)}},
-    {"RegDLL", RegDLL, {.paths = pathFields(0)}},
-    {"UnRegDLL", UnRegDLL, {.paths = pathFields(0)}},
-    {"GetMaxDisk", GetMaxDisk, {.output = Output::Required}},
-};
-
 }  // namespace
+
+namespace commands {
+
+void registerShellCommands() {
+  registerCommand("CreateShortCut", CreateShortCut, {.fields = 4, .paths = pathFields(0, 1, 2)});
+  registerCommand("PinTaskBar", PinTaskBar, {.paths = pathFields(0)});
+  registerCommand("RegDLL", RegDLL, {.paths = pathFields(0)});
+  registerCommand("UnRegDLL", UnRegDLL, {.paths = pathFields(0)});
+  registerCommand("GetMaxDisk", GetMaxDisk, {.output = Output::Required});
+}
+
+}  // namespace commands
 }  // namespace lumo

@@ -1,14 +1,28 @@
-// Statistics reports and web addresses: the verbs SendLog and OpenUrl.
-// Other command families call SendLog directly, as a script line would.
+// Statistics reports and web addresses: the verbs SendLog and OpenUrl, and
+// their typed forms for other families and the program itself.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "script/command_context.h"
+
 namespace lumo::commands {
 
-// "METHOD|RESULT|EXTEND|VALUE", optionally followed by "+name=value".
-void SendLog(const std::string& arguments);
+// One statistics report: the fields of "METHOD|RESULT|EXTEND|VALUE" and the
+// text after its "+" ("name=value"; it travels only in that form).
+struct Report {
+  std::string method;
+  std::string result;
+  std::string extend;
+  std::string value;
+  std::string extension{};
+};
+
+// Sends a report as the verb SendLog does, without a line in the execution
+// log. Throws ScriptError where the verb fails (an address the endpoint
+// cannot take).
+void sendLog(const CommandContext& context, const Report& report);
 
 // A report that the program sends of its own accord: METHOD and RESULT with
 // empty EXTEND and VALUE, and `extension` ("name=value") when not empty. The
@@ -16,9 +30,10 @@ void SendLog(const std::string& arguments);
 // script would have run; a failure is logged there too and goes no further.
 void sendReport(std::string_view method, std::string_view result, std::string_view extension = {});
 
-// "ADDRESS|MODE": mode "ie" opens the address in the web browser, anything
-// else fetches it silently.
-void OpenUrl(const std::string& arguments);
+// Opens `address` as the verb OpenUrl does: mode "ie" in the web browser,
+// anything else fetched silently. Throws ScriptError for an address that is
+// no web address.
+void openUrl(const std::string& address, const std::string& mode);
 
 // Where reports go: the endpoint's scheme, host and port, or the value of
 // LUMO_STATS_URL when it is set.

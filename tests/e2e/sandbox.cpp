@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/registry_store.h"
+#include "formats/registry_store.h"
 #include "platform/text.h"
 
 namespace lumo::test {

@@ -13,9 +13,9 @@
 
 #include "app/exit_status.h"
 #include "app/startup.h"
+#include "formats/resource_bundle.h"
 #include "platform/instance_lock.h"
 #include "platform/known_folders.h"
-#include "platform/resource_bundle.h"
 #include "platform/text.h"
 #include "support/test_support.h"
 
@@ -348,7 +348,7 @@ TEST(StartupRun, AByteFlippedInAnyResourceEndsTheRunBeforeAnythingIsCreated) {
                             "PNG:1020=" + sandbox.path("art/image.png"), "--set", "ICON:1=" + sandbox.path("art/icon")});
   ASSERT_EQ(packed.exitCode, 0) << packed.err;
   ResourceBundle bundle = ResourceBundle::open(sound);
-  ASSERT_TRUE(bundle.verifyAll(nullptr));
+  ASSERT_TRUE(bundle.verifyAll());
   for (const char* type : {"INI", "DATA", "PNG", "ICON"}) {
     SCOPED_TRACE(type);
     const ResourceEntry* victim = nullptr;

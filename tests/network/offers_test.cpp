@@ -2,8 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "formats/registry_store.h"
 #include "network/network_fixture.h"
-#include "platform/registry_store.h"
 #include "platform/text.h"
 
 namespace lumo {

@@ -315,7 +315,7 @@ TEST_F(Wizard, EveryWayOfEndingSendsItsOneReport) {
 
 TEST_F(Wizard, TheWindowKeepsAnsweringWhileAReportIsSent) {
   CLumoInstallerDlg& wizard = open("");
-  registerHandler("SendLog", [](const std::string&) { std::this_thread::sleep_for(400ms); });
+  registerHandler("SendLog", [](const CommandContext&, const CommandArguments&) { std::this_thread::sleep_for(400ms); });
   messageBoxes().answerWithoutShowing("install.confirm-exit", Button::Yes);
   bool answered = false;
   QTimer::singleShot(20ms, [&] {

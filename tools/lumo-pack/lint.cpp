@@ -11,7 +11,7 @@
 #include <set>
 #include <sstream>
 
-#include "platform/profile_file.h"
+#include "formats/profile_file.h"
 #include "platform/text.h"
 #include "script/arguments.h"
 #include "script/decimal.h"

@@ -24,10 +24,11 @@
 #include <string>
 #include <vector>
 
+#include "commands/families.h"
+#include "formats/resource_bundle.h"
 #include "lint.h"
-#include "platform/atomic_file.h"
-#include "platform/resource_bundle.h"
 #include "payload_proof.h"
+#include "platform/atomic_file.h"
 
 namespace {
 
@@ -80,8 +81,8 @@ lumo::ResourceBundle openSound(const std::string& path) {
   if (bundle.damaged()) throw PackError(bundle.error() + "; refusing to use it");
   if (bundle.entries().empty() && !bundle.error().empty() && bundle.error().starts_with("cannot open"))
     throw PackError(bundle.error());
-  std::string why;
-  if (!bundle.verifyAll(&why)) throw PackError(path + ": damaged resource bundle: " + why + "; refusing to use it");
+  if (lumo::Result<void> verified = bundle.verifyAll(); !verified)
+    throw PackError(path + ": damaged resource bundle: " + verified.why() + "; refusing to use it");
   return bundle;
 }
 
@@ -250,6 +251,7 @@ int pack(const std::string& basePath, const std::string& outPath, const std::vec
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  lumo::commands::registerCommandFamilies();
   try {
     if (args.size() == 2 && args[0] == "--list") return list(args[1]);
     if (args.size() == 2 && args[0] == "--verify") return verify(args[1]);

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace lumo {
 
 struct ResourceEntry {
@@ -70,9 +72,9 @@ class ResourceBundle {
   // their own checks.
   bool copyTo(std::string_view type, std::uint32_t id, int fd) const;
 
-  // Reads every resource and compares it with its checksum; on a mismatch
-  // returns false and sets `why`.
-  bool verifyAll(std::string* why) const;
+  // Reads every resource and compares it with its checksum; a failure names
+  // the first resource that cannot be read or does not match.
+  Result<void> verifyAll() const;
 
  private:
   std::string path_;
