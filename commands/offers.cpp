@@ -1,5 +1,6 @@
 // Recommended software: GetSoft reads the offer list into the soft*
-// variables, DownloadAndInstall fetches and starts one ticked offer.
+// variables, DownloadAndInstall fetches and starts one ticked offer, once
+// its download matches the SHA-256 that the list names for it.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -7,10 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "commands/download_check.h"
 #include "commands/families.h"
 #include "commands/process.h"
 #include "commands/statistics.h"
 #include "formats/registry_store.h"
+#include "platform/digest.h"
 #include "platform/http_client.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -29,6 +32,7 @@ constexpr const char* kRunNotFound = "[Run] Source executable not found: ";
 // The installed-program test reads the value into a buffer of this size.
 constexpr std::size_t kInstalledValueBuffer = 260;
 constexpr int kOfferPlaces = 3;
+constexpr std::string_view kDigestVariable = "softdigest";
 constexpr int kTickedOffersWanted = 2;
 
 // The attributes of an offer line, in the order they must appear.
@@ -107,11 +111,14 @@ void GetSoft(const CommandContext& context, const CommandArguments& arguments) {
 
   std::string lower = toLowerAscii(arguments.text);
   std::string listPath;
-  if (lower.find("http://") != std::string::npos) {
+  if (namesWebAddress(lower)) {
     // A failed download leaves the list of an earlier run in use, but only
     // one this user wrote: the temporary folder may be shared.
     listPath = context.environment.tempDir + std::string(kListFileName);
-    if (!downloadToFile(lower, listPath, DownloadedFile::Data) && !ownedByThisUser(listPath)) return;
+    std::string refusal;
+    bool downloaded = downloadToFile(lower, listPath, DownloadedFile::Data, &refusal);
+    logSecureChannelError("GetSoft", lower, refusal);
+    if (!downloaded && !ownedByThisUser(listPath)) return;
   } else {
     listPath = nativePath(arguments.text);
   }
@@ -138,6 +145,9 @@ void GetSoft(const CommandContext& context, const CommandArguments& arguments) {
     variables.set("softurl" + n, offer.name + "|" + offer.extendName + "|" + offer.keyWord + "|" + offer.regRoot + "|" +
                                    offer.regPath + "|" + offer.regKey + "|" + offer.url);
     variables.set("softshortname" + n, offer.extendName);
+    // The record has no room for the digest; DownloadAndInstall finds it by
+    // the place whose record it is given.
+    variables.set(std::string(kDigestVariable) + n, readDigestNotation(offer.check).named ? offer.check : "");
     bool offered = !isInstalled(offer);
     variables.set("softcheck" + n, offered ? "1" : "0");
 
@@ -171,6 +181,13 @@ void DownloadAndInstall(const CommandContext& context, const CommandArguments& a
     }
   }
 
+  std::string digest;
+  for (int n = 1; n <= kOfferPlaces; ++n) {
+    std::string number = std::to_string(n);
+    if (context.variables.get("softurl" + number) == arguments.text)
+      digest = context.variables.get(std::string(kDigestVariable) + number);
+  }
+
   std::string fileName = installerFileName(address);
   std::string localPath = context.environment.tempDir + fileName;
   if (!fileName.empty()) {
@@ -179,7 +196,12 @@ void DownloadAndInstall(const CommandContext& context, const CommandArguments& a
   }
 
   context.host.balloon(kDownloadingTitle + name, description);
-  bool downloaded = !fileName.empty() && downloadToFile(address, localPath, DownloadedFile::Program);
+  std::string refusal;
+  bool downloaded = !fileName.empty() && downloadToFile(address, localPath, DownloadedFile::Program, &refusal);
+  logSecureChannelError("DownloadAndInstall", address, refusal);
+  // A download that fails its check counts as a failed one.
+  bool refused = downloaded && checkDownload(localPath, address, digest) == DownloadVerdict::Refused;
+  if (refused) downloaded = false;
   sendLog(context, Report{.method = "install", .result = "downloadOk", .extend = shortName, .value = "1"});
 
   context.host.balloon(kInstallingTitle + name, description);
@@ -187,7 +209,8 @@ void DownloadAndInstall(const CommandContext& context, const CommandArguments& a
   // a shared temporary folder, a folder) is never started: the command ends
   // as if the download had left nothing there.
   std::error_code error;
-  if (!downloaded && fs::exists(fs::symlink_status(localPath, error))) throw ScriptError(kRunNotFound + localPath);
+  if (refused || (!downloaded && fs::exists(fs::symlink_status(localPath, error))))
+    throw ScriptError(kRunNotFound + localPath);
   runProgram(context, localPath, "-s", 2000, false);
   sendLog(context, Report{.method = "install", .result = "installOk", .extend = shortName, .value = "1"});
 }

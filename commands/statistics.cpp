@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "commands/download_check.h"
 #include "commands/families.h"
 #include "commands/identity.h"
 #include "platform/debug_channel.h"
@@ -101,7 +102,7 @@ void sendLog(const CommandContext& context, const Report& report) {
 }
 
 void openUrl(const std::string& address, const std::string& mode) {
-  if (address.find("http://") == std::string::npos) throw ScriptError(kInvalidUrl + address);
+  if (!namesWebAddress(address)) throw ScriptError(kInvalidUrl + address);
 
   if (mode == "ie") {
     // The browser's fate is not examined.
@@ -112,6 +113,7 @@ void openUrl(const std::string& address, const std::string& mode) {
   FetchOptions options;
   options.userAgent = applicationName();
   FetchResult fetched = silentGet(address, options);
+  logSecureChannelError("OpenUrl", address, fetched.secureChannelError);
   debugOutput("Send log tick count: " + std::to_string(fetched.elapsedMs) + " miliseconds");
 }
 

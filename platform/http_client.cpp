@@ -53,6 +53,29 @@ Easy newSession() {
   return curl;
 }
 
+// The transport's failures that mean the peer could not be trusted or no
+// secure channel could be agreed: such a failure is a refusal that the
+// callers record with its reason, not a network hiccup.
+bool isSecureChannelFailure(CURLcode code) {
+  switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string failureText(CURLcode code, const char* detail) {
+  return *detail ? std::string(detail) : std::string(curl_easy_strerror(code));
+}
+
 bool mustEncode(unsigned char c) {
   if (c <= 0x20 || c >= 0x7F) return true;
   switch (c) {
@@ -91,6 +114,8 @@ std::string transportUrl(std::string_view url) {
 }
 
 FetchResult silentGet(std::string_view url, const FetchOptions& options) {
+  // Outlives the session that writes into it.
+  char detail[CURL_ERROR_SIZE] = "";
   Easy curl = newSession();
   if (!curl) throw std::runtime_error("cannot open an HTTP session");
   std::string address = transportUrl(url);
@@ -100,6 +125,7 @@ FetchResult silentGet(std::string_view url, const FetchOptions& options) {
   curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
   curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, kReportStallSeconds);
   curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, refuseBody);
+  curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, detail);
 
   FetchResult result;
   auto start = std::chrono::steady_clock::now();
@@ -111,6 +137,7 @@ FetchResult silentGet(std::string_view url, const FetchOptions& options) {
     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &result.status);
     result.connected = connectTime > 0 || result.status != 0;
     bool connectFailed = code == CURLE_COULDNT_CONNECT || (code == CURLE_OPERATION_TIMEDOUT && !result.connected);
+    if (isSecureChannelFailure(code)) result.secureChannelError = failureText(code, detail);
     if (!connectFailed) break;
   }
   result.elapsedMs =
@@ -118,7 +145,9 @@ FetchResult silentGet(std::string_view url, const FetchOptions& options) {
   return result;
 }
 
-bool downloadToFile(std::string_view url, const std::string& path, DownloadedFile kind) {
+bool downloadToFile(std::string_view url, const std::string& path, DownloadedFile kind,
+                    std::string* secureChannelError) {
+  char detail[CURL_ERROR_SIZE] = "";
   Easy curl = newSession();
   if (!curl) return false;
 
@@ -145,7 +174,10 @@ bool downloadToFile(std::string_view url, const std::string& path, DownloadedFil
   curl_easy_setopt(curl.get(), CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, writeToFile);
   curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, file);
-  bool ok = curl_easy_perform(curl.get()) == CURLE_OK;
+  curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, detail);
+  CURLcode code = curl_easy_perform(curl.get());
+  if (secureChannelError && isSecureChannelFailure(code)) *secureChannelError = failureText(code, detail);
+  bool ok = code == CURLE_OK;
 
   ok = std::fflush(file) == 0 && ok;
   ok = ::fchmod(::fileno(file), kind == DownloadedFile::Program ? 0755 : 0644) == 0 && ok;

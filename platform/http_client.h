@@ -1,6 +1,10 @@
 // HTTP for reports and downloads, and handing an address to the desktop's
 // web browser.
 //
+// Both "http" and "https" addresses are fetched, and redirects may lead
+// from one to the other. Certificates are checked against the system's
+// trusted authorities and the host name, as the transport does by default.
+//
 // Addresses travel as the Windows Internet functions send them: the program
 // never encodes its own values, and at the transport every character that a
 // URL cannot carry (control characters, blanks, bytes outside ASCII, and
@@ -32,6 +36,9 @@ struct FetchResult {
   bool connected = false;    // a connection to the server was made
   long status = 0;           // HTTP status of the response; 0 when none came
   std::int64_t elapsedMs = 0;
+  // Why a secure (https) connection was refused, for example a certificate
+  // that does not check out; empty when none was refused.
+  std::string secureChannelError;
 };
 
 // Sends one GET and waits for the response headers; the body is not read.
@@ -45,7 +52,10 @@ enum class DownloadedFile { Data, Program };
 // Downloads `url` to `path`, replacing what is there. The file appears only
 // when the whole body arrived with a success status; a failed download
 // leaves nothing at `path` that it did not find there. Redirects are followed.
-bool downloadToFile(std::string_view url, const std::string& path, DownloadedFile kind);
+// When a secure connection was refused, `secureChannelError` (if given)
+// receives why.
+bool downloadToFile(std::string_view url, const std::string& path, DownloadedFile kind,
+                    std::string* secureChannelError = nullptr);
 
 // True when the file at `path` belongs to the user this program runs as.
 // Downloads land in the temporary folder, which other users may share: a

@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libarchive-dev liblzma-dev zlib1g-dev libcurl4-openssl-dev libsqlite3-dev
-  libgtest-dev googletest
+  libarchive-dev liblzma-dev zlib1g-dev libcurl4-openssl-dev libsqlite3-dev libsodium-dev
+  libgtest-dev googletest minisign openssl
   7zip
   desktop-file-utils xdg-utils fonts-wqy-microhei
   xvfb xauth x11-utils xdotool

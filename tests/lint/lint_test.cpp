@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lint.h"
+#include "offer_lint.h"
 #include "platform/text.h"
 #include "script/handler_registry.h"
 #include "script/run_environment.h"
@@ -242,6 +243,49 @@ TEST(ScriptLint, PackingRefusesAScriptWithErrorsAndPrintsWarnings) {
     EXPECT_EQ(linted.exitCode, c.status) << c.what << linted.out;
     EXPECT_NE(linted.out.find(c.status ? "\"errors\":1" : "\"warnings\":1"), std::string::npos) << linted.out;
   }
+}
+
+// Offer lists: each offer line on its own, a sound one giving nothing.
+TEST(OfferListLint, ReportsEachFaultOfAnOfferLineAndNothingElse) {
+  const std::string digest = "sha256:" + std::string(64, 'a');
+  auto line = [&](std::string check, std::string url = "https://example.org/a.sh", std::string name = "Alpha") {
+    return "<item name=\"" + name + "\" keyWord=\"k\" extendName=\"a\" check=\"" + check +
+           "\" regRoot=\"HKCU\" regPath=\"p\" regKey=\"v\" url=\"" + url + "\"/>";
+  };
+  struct Case {
+    const char* fault;
+    std::string line;
+    std::optional<Severity> severity;  // nothing: no finding
+    const char* text;
+  } cases[] = {
+      {"sound", line(digest), std::nullopt, ""},
+      {"sound over http, upper-case digits", line("sha256:" + std::string(64, 'F'), "http://h/a.sh"), std::nullopt, ""},
+      {"no digest", line("1"), Severity::Warning, "names no digest: the program from https://example.org/a.sh runs unchecked"},
+      {"short digest", line("sha256:abc"), Severity::Error, "is not \"sha256:\" and 64 hex digits"},
+      {"digest not hex", line("sha256:" + std::string(64, 'g')), Severity::Error, "64 hex digits"},
+      {"no web address", line(digest, "ftp://h/a.sh"), Severity::Error, "is not an http:// or https:// address"},
+      {"a value the record cannot carry", line(digest, "https://h/a.sh", "A|B"), Severity::Error,
+       "value of \"name\" holds one of"},
+      {"attributes out of order", "<item keyWord=\"k\" name=\"n\" extendName=\"e\" check=\"" + digest +
+       "\" regRoot=\"r\" regPath=\"p\" regKey=\"v\" url=\"https://h/a\"/>", Severity::Error,
+       "\"keyWord\" is missing or out of order"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::string path = dir / "offers.xml";
+    writeFile(path, "<?xml version=\"1.0\"?>\n<soft>\n" + c.line + "\n</soft>\n");
+    std::vector<LintFinding> findings = lintOfferList(path);
+    if (!c.severity) {
+      EXPECT_TRUE(findings.empty()) << c.fault << describe(findings);
+      continue;
+    }
+    ASSERT_EQ(findings.size(), 1u) << c.fault << describe(findings);
+    EXPECT_EQ(findings[0].line, 3) << c.fault;
+    EXPECT_EQ(findings[0].severity, *c.severity) << c.fault;
+    EXPECT_NE(findings[0].text.find(c.text), std::string::npos) << c.fault << describe(findings);
+  }
+  EXPECT_TRUE(isOfferList("a/offers.XML"));
+  EXPECT_FALSE(isOfferList("a/install.ini"));
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include "formats/registry_store.h"
 #include "network/network_fixture.h"
+#include "platform/digest.h"
 #include "platform/text.h"
+#include "script/execution_log.h"
 
 namespace lumo {
 namespace {
@@ -13,9 +15,9 @@ using test::runCommand;
 using test::NetworkTest;
 
 std::string offerLine(const std::string& name, const std::string& root, const std::string& path,
-                      const std::string& url) {
+                      const std::string& url, const std::string& check = "1") {
   return "  <item name=\"" + name + "\" keyWord=\"" + name + " is fast\" extendName=\"" + toLowerAscii(name) +
-         "\" check=\"1\" regRoot=\"" + root + "\" regPath=\"" + path + "\" regKey=\"Path\" url=\"" + url + "\"/>\n";
+         "\" check=\"" + check + "\" regRoot=\"" + root + "\" regPath=\"" + path + "\" regKey=\"Path\" url=\"" + url + "\"/>\n";
 }
 
 std::string offerList(const std::vector<std::string>& lines) {
@@ -221,6 +223,54 @@ TEST_F(OffersTest, NothingIsStartedWhenTheInstallerCouldNotBeWritten) {
     }
   }
   EXPECT_TRUE(test::pathExists(squatted + "/inside"));
+}
+
+// The digest the list names travels beside the record; a download runs only
+// when its SHA-256 matches, and without a digest it runs with a warning.
+TEST_F(OffersTest, AnOffersDigestDecidesWhetherItsDownloadRuns) {
+  const std::string installer = "#!/bin/sh\ntouch \"$0.ran\"\n";
+  test::writeFile(dir_ / "reference", installer);
+  const std::string digest = *fileSha256(dir_ / "reference");
+  const std::string other = std::string(63, '0') + "1";
+  std::string upper = digest;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  struct Case {
+    std::string check;
+    bool runs;
+    std::string logged;  // a line the execution log must hold
+  } cases[] = {
+      {"sha256:" + digest, true, ""},
+      {"sha256:" + upper, true, ""},
+      {"1", true, "the offer names no sha256 digest; the download runs unchecked"},
+      {"", true, "the offer names no sha256 digest; the download runs unchecked"},
+      {"sha256:" + other, false, ": SHA-256 " + digest + " differs from the offer's " + other},
+      {"sha256:" + digest.substr(1), false, "is not sha256: and 64 hex digits"},
+      {"sha256:" + digest + "0", false, "is not sha256: and 64 hex digits"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    std::string file = "offer" + std::to_string(++n) + ".sh";
+    std::string address = server_.base() + "/" + file;
+    std::string local = runEnvironment().tempDir + file;
+    server_.serve("/" + file, installer);
+    useScript("");
+    getSoftFrom(offerList({offerLine("Beta", "HKCU", "Software\\Beta", address, c.check)}));
+    std::string log = dir_ / (file + ".log");
+    ASSERT_TRUE(openExecutionLog(log));
+    std::string error = test::commandError("DownloadAndInstall", GetVariable("softurl1"));
+    closeExecutionLog();
+    std::string written = gbkToUtf8(test::readFile(log));
+
+    for (int i = 0; i < 100 && c.runs && !test::pathExists(local + ".ran"); ++i) ::usleep(50 * 1000);
+    EXPECT_EQ(test::pathExists(local + ".ran"), c.runs) << c.check;
+    EXPECT_EQ(test::pathExists(local), c.runs) << c.check;  // a refused download is deleted
+    EXPECT_EQ(error, c.runs ? "(no error)" : "[Run] Source executable not found: " + local) << c.check;
+    if (c.logged.empty())
+      EXPECT_EQ(written, "") << c.check;
+    else
+      EXPECT_NE(written.find("[DownloadAndInstall] " + address + ": "), std::string::npos) << written;
+    EXPECT_NE(written.find(c.logged), std::string::npos) << c.check << "\n" << written;
+  }
 }
 
 }  // namespace

@@ -87,8 +87,6 @@ TEST_F(StatisticsTest, MalformedReportsThrowTheirMessages) {
       {"OpenUrl", "http://127.0.0.1/", "[OpenUrl] Invalid arguments (nArg!=2): http://127.0.0.1/"},
       {"OpenUrl", "www.example.com|ie", "[OpenUrl] Invalid arguments (arg 2 is not a valid url )www.example.com"},
       {"OpenUrl", "HTTP://EXAMPLE.COM|", "[OpenUrl] Invalid arguments (arg 2 is not a valid url )HTTP://EXAMPLE.COM"},
-      {"OpenUrl", "https://example.com|ie",
-       "[OpenUrl] Invalid arguments (arg 2 is not a valid url )https://example.com"},
   };
   for (const auto& c : cases) {
     try {

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "formats/profile_file.h"
+#include "offer_lint.h"
 #include "platform/text.h"
 #include "script/arguments.h"
 #include "script/decimal.h"
@@ -447,12 +448,12 @@ int lintMain(const std::vector<std::string>& args) {
       files.push_back(arg);
   }
   if (usageError || files.empty()) {
-    std::fputs("usage: lumo-pack lint [--json] SCRIPT...\n", stderr);
+    std::fputs("usage: lumo-pack lint [--json] SCRIPT|OFFERS.xml...\n", stderr);
     return 2;
   }
   std::vector<LintFinding> findings;
   for (const std::string& file : files) {
-    std::vector<LintFinding> found = lintScript(file);
+    std::vector<LintFinding> found = isOfferList(file) ? lintOfferList(file) : lintScript(file);
     findings.insert(findings.end(), found.begin(), found.end());
   }
   if (json) {

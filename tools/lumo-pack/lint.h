@@ -34,8 +34,9 @@ std::string formatJson(const std::vector<LintFinding>& findings);
 
 bool hasErrors(const std::vector<LintFinding>& findings);
 
-// `lumo-pack lint [--json] SCRIPT...`: returns the exit status (0 without
-// errors, 1 with, 2 for a wrong command line).
+// `lumo-pack lint [--json] FILE...` (scripts, and offer lists ending in
+// ".xml"): returns the exit status (0 without errors, 1 with, 2 for a wrong
+// command line).
 int lintMain(const std::vector<std::string>& args);
 
 }  // namespace lumo

@@ -1,9 +1,11 @@
 // lumo-pack: builds installers from a program and a set of resources.
 //
 //   lumo-pack --list INSTALLER
-//   lumo-pack --verify INSTALLER
-//   lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...]
-//   lumo-pack lint [--json] SCRIPT...
+//   lumo-pack --verify [-p KEY.pub [-x SIGNATURE]] INSTALLER
+//   lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...] [-k KEY.key [-t COMMENT]]
+//   lumo-pack keygen -o NAME
+//   lumo-pack sign -k KEY.key [-t COMMENT] FILE...
+//   lumo-pack lint [--json] SCRIPT|OFFERS.xml...
 //
 // OUT is the program of BASE with the resources of BASE, each --set adding
 // or replacing one. OUT is written beside itself under a temporary name and
@@ -11,6 +13,8 @@
 // The payload (DATA 900) that goes into OUT is unpacked in full first by the
 // installer's decoder; one that does not unpack soundly is refused.
 // A script given as INI 800 is linted first: an error refuses the installer.
+// With -k the new installer is signed (OUT.minisig); the key is read before
+// anything is packed, so a wrong key costs no build.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,14 +33,17 @@
 #include "lint.h"
 #include "payload_proof.h"
 #include "platform/atomic_file.h"
+#include "signature.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: lumo-pack --list INSTALLER\n"
-    "       lumo-pack --verify INSTALLER\n"
-    "       lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...]   (TYPE: INI, DATA, PNG, ICON)\n"
-    "       lumo-pack lint [--json] SCRIPT...\n";
+    "       lumo-pack --verify [-p KEY.pub [-x SIGNATURE]] INSTALLER\n"
+    "       lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...] [-k KEY.key [-t COMMENT]]   (TYPE: INI, DATA, PNG, ICON)\n"
+    "       lumo-pack keygen -o NAME        (writes NAME.key and NAME.pub)\n"
+    "       lumo-pack sign -k KEY.key [-t COMMENT] FILE...   (writes FILE.minisig)\n"
+    "       lumo-pack lint [--json] SCRIPT|OFFERS.xml...\n";
 constexpr const char* kTypes[] = {"INI", "DATA", "PNG", "ICON"};
 constexpr std::size_t kBlock = 1 << 20;
 // The payload that Out unpacks; other DATA resources are plain bytes.
@@ -116,8 +123,13 @@ void provePayloads(int fd, const std::vector<lumo::ResourceEntry>& entries, cons
   }
 }
 
-// Every resource against its CRC, then every payload unpacked in full.
-int verify(const std::string& path) {
+// The signature first when a public key is given, then every resource
+// against its CRC, then every payload unpacked in full.
+int verify(const std::string& path, const std::string& publicKey, const std::string& signature) {
+  if (!publicKey.empty()) {
+    std::string comment = lumo_pack::verifySignature(publicKey, path, signature.empty() ? path + ".minisig" : signature);
+    std::printf("%s: signed; trusted comment: %s\n", path.c_str(), comment.c_str());
+  }
   lumo::ResourceBundle bundle = openSound(path);
   if (bundle.entries().empty()) throw PackError(path + ": no resources");
   Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -166,7 +178,8 @@ void lintEmbeddedScripts(const std::vector<Replacement>& sets) {
   }
 }
 
-int pack(const std::string& basePath, const std::string& outPath, const std::vector<Replacement>& sets) {
+int pack(const std::string& basePath, const std::string& outPath, const std::vector<Replacement>& sets,
+         const lumo_pack::SecretKey* key, const std::string& comment) {
   for (std::size_t i = 0; i < sets.size(); ++i)
     for (std::size_t j = i + 1; j < sets.size(); ++j)
       if (sets[i].type == sets[j].type && sets[i].id == sets[j].id)
@@ -244,6 +257,41 @@ int pack(const std::string& basePath, const std::string& outPath, const std::vec
     ::unlink(tempPath.c_str());
     throw;
   }
+  if (key) key->sign(outPath, comment.empty() ? lumo_pack::trustedCommentFor(outPath) : comment);
+  return 0;
+}
+
+int keygen(const std::vector<std::string>& args) {
+  if (args.size() != 2 || args[0] != "-o" || args[1].empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  lumo_pack::generateKeyPair(args[1]);
+  std::printf("%s.key: secret key (keep it private)\n%s.pub: public key\n", args[1].c_str(), args[1].c_str());
+  return 0;
+}
+
+int sign(const std::vector<std::string>& args) {
+  std::string keyPath, comment;
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-k" && i + 1 < args.size()) {
+      keyPath = args[++i];
+    } else if (args[i] == "-t" && i + 1 < args.size()) {
+      comment = args[++i];
+    } else if (!args[i].starts_with("-")) {
+      files.push_back(args[i]);
+    } else {
+      keyPath.clear();
+      break;
+    }
+  }
+  if (keyPath.empty() || files.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  lumo_pack::SecretKey key = lumo_pack::SecretKey::load(keyPath);
+  for (const std::string& file : files) key.sign(file, comment.empty() ? lumo_pack::trustedCommentFor(file) : comment);
   return 0;
 }
 
@@ -254,13 +302,38 @@ int main(int argc, char** argv) {
   lumo::commands::registerCommandFamilies();
   try {
     if (args.size() == 2 && args[0] == "--list") return list(args[1]);
-    if (args.size() == 2 && args[0] == "--verify") return verify(args[1]);
+    if (!args.empty() && args[0] == "--verify") {
+      std::string publicKey, signature, installer;
+      for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "-p" && i + 1 < args.size()) {
+          publicKey = args[++i];
+        } else if (args[i] == "-x" && i + 1 < args.size()) {
+          signature = args[++i];
+        } else if (installer.empty() && !args[i].starts_with("-")) {
+          installer = args[i];
+        } else {
+          installer.clear();
+          break;
+        }
+      }
+      if (installer.empty() || (publicKey.empty() && !signature.empty())) {
+        std::fputs(kUsage, stderr);
+        return 2;
+      }
+      return verify(installer, publicKey, signature);
+    }
     if (!args.empty() && args[0] == "lint") return lumo::lintMain({args.begin() + 1, args.end()});
-    std::string base, out;
+    if (!args.empty() && args[0] == "keygen") return keygen({args.begin() + 1, args.end()});
+    if (!args.empty() && args[0] == "sign") return sign({args.begin() + 1, args.end()});
+    std::string base, out, keyPath, comment;
     std::vector<Replacement> sets;
     for (std::size_t i = 0; i < args.size(); ++i) {
       if (args[i] == "-o" && i + 1 < args.size()) {
         out = args[++i];
+      } else if (args[i] == "-k" && i + 1 < args.size()) {
+        keyPath = args[++i];
+      } else if (args[i] == "-t" && i + 1 < args.size()) {
+        comment = args[++i];
       } else if (args[i] == "--set" && i + 1 < args.size()) {
         sets.push_back(parseSet(args[++i]));
       } else if (base.empty() && !args[i].starts_with("-")) {
@@ -270,11 +343,13 @@ int main(int argc, char** argv) {
         return 2;
       }
     }
-    if (base.empty() || out.empty()) {
+    if (base.empty() || out.empty() || (keyPath.empty() && !comment.empty())) {
       std::fputs(kUsage, stderr);
       return 2;
     }
-    return pack(base, out, sets);
+    std::optional<lumo_pack::SecretKey> key;
+    if (!keyPath.empty()) key.emplace(lumo_pack::SecretKey::load(keyPath));
+    return pack(base, out, sets, key ? &*key : nullptr, comment);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "lumo-pack: %s\n", error.what());
     return 1;
