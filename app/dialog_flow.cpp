@@ -12,6 +12,7 @@
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "script/dispatcher.h"
+#include "script/execution_log.h"
 #include "script/host.h"
 #include "script/run_environment.h"
 
@@ -29,16 +30,40 @@ int runDialogFlow(DialogThread& thread, DialogFlow& flow) {
   thread.run();
   // The dialog has ended: messages of workers that still run are dropped.
   waitForWorkers(flow.timings().workerExitWait);
-  return flow.exitStatus();
+  flow.beforeExit();
+  const int status = flow.exitStatus();
+  // A run that does not complete says why, silent runs included: the exit
+  // status alone tells nobody what is left to do.
+  if (status != kExitOk) {
+    LogWarning("The run ends with status " + std::to_string(status) + ": " + flow.endingReason(status));
+  }
+  return status;
 }
 
 DialogFlow::DialogFlow(DialogThread& thread, DialogWindow& window, FlowTimings timings)
     : thread_(thread), window_(window), timings_(timings) {}
 
 int DialogFlow::exitStatus() const {
+  if (failureStatus_ != 0) return failureStatus_;
   if (failureFlow_) return kExitInstallFailed;
   if (completed_ || cancelled_) return kExitOk;
   return kExitIncomplete;
+}
+
+std::string DialogFlow::endingReason(int status) const {
+  if (status == kExitOk) return {};
+  if (!failureReason_.empty()) return failureReason_;
+  if (status == kExitInstallFailed) {
+    return "the installation failed and was rolled back; the failing command is logged above";
+  }
+  return "the sections ended without completing the run (last progress " + std::to_string(position_) + "% \"" +
+         lastProgressText_ + "\")";
+}
+
+void DialogFlow::setFailure(int status, std::string reason) {
+  if (failureStatus_ != 0) return;
+  failureStatus_ = status;
+  failureReason_ = std::move(reason);
 }
 
 int DialogFlow::startSection(std::string_view bannerName, SectionList list) {
@@ -98,6 +123,7 @@ void DialogFlow::endSilentRunWhenIdle() {
 void DialogFlow::onProgress(const std::string& text, int percent) {
   position_ = (text == "Process++" && percent == 0) ? std::min(position_ + 1, 100) : percent;
   window_.setProgress(position_, text);
+  lastProgressText_ = text;
   // The first matching end of a run acts; the variables are read now, so a
   // script may change its texts on the way.
   if (position_ == 100 && text == GetVariable("msg_complete")) {

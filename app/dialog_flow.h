@@ -48,6 +48,10 @@ class DialogFlow {
   virtual void onCloseRequest() = 0;
 
   int exitStatus() const;
+  // Why a run ends with `status`; empty for kExitOk.
+  std::string endingReason(int status) const;
+  // Called once the dialog has ended, before the exit status is read.
+  virtual void beforeExit() {}
   int position() const { return position_; }
   const FlowTimings& timings() const { return timings_; }
 
@@ -74,6 +78,9 @@ class DialogFlow {
   // Initialisation is over, the silent start included: from now on a
   // silent run ends with its last worker, whatever text it sent last.
   void initialised();
+  // The run ends with `status` (not kExitOk) for `reason`, whatever else
+  // happens; the first failure set is the one that counts.
+  void setFailure(int status, std::string reason);
 
   virtual void onInstallComplete() {}
   virtual void onUninstallComplete() {}
@@ -84,6 +91,9 @@ class DialogFlow {
   bool completed_ = false;    // the run reached its end (installed or removed)
   bool cancelled_ = false;    // the user ended the run before it started, or nothing was to do
   bool failureFlow_ = false;  // the installation ended in the failure flow
+  int failureStatus_ = 0;     // set by setFailure
+  std::string failureReason_;
+  std::string lastProgressText_;
 
  private:
   void launch(int worker, std::string_view bannerName, SectionList list);

@@ -9,5 +9,6 @@ inline constexpr int kExitStartupFailed = 2;    // no working script could be fo
 inline constexpr int kExitIncomplete = 3;       // the sections ended without completing the run
 inline constexpr int kExitNoDisplay = 4;        // a non-silent start could not open a window
 inline constexpr int kExitDamaged = 5;          // a resource of the installer fails its checksum
+inline constexpr int kExitUninstallFailed = 6;  // the uninstallation was refused or left the product behind
 
 }  // namespace lumo

@@ -10,6 +10,7 @@
 #include "script/dispatcher.h"
 #include "script/execution_log.h"
 #include "script/host.h"
+#include "script/install_folder.h"
 #include "script/run_environment.h"
 #include "script/script_error.h"
 
@@ -19,6 +20,7 @@ namespace {
 constexpr std::string_view kConfirmExitText = "您确定要退出 Vexta影音 安装程序吗？";
 constexpr std::string_view kConfirmExitCaption = "退出安装";
 constexpr std::string_view kRunFailedText = "暂时无法启动Vexta影音：";
+constexpr std::string_view kFolderRefusedText = "无法安装到这个文件夹，请选择其他文件夹：\n";
 
 constexpr std::string_view kOpenLicenseLine = "OpenUrl @license_url|ie";
 
@@ -60,6 +62,9 @@ void InstallFlow::initialise() {
   // The wizard waits for [installinit]; past the limit it goes on with
   // whatever the variables hold while the section runs on.
   waitForSection(initWorker, timings_.installInitWait);
+  // A record that names no product folder is no earlier installation: the
+  // [install] lines that remove the old folder must not reach it.
+  dropUnfitEarlierInstallFolder();
 
   // An earlier installation's folder is kept when it exists and is a Vexta
   // folder (either separator); otherwise the default folder.
@@ -86,12 +91,30 @@ void InstallFlow::startInstallation(const std::string& folder) {
   // Once the rollback has begun (a failure in [installinit]), installing
   // would undo it; and the installation starts only once.
   if (installing_ || rollbackStarted_ || ending_) return;
+  if (std::optional<std::string> why = whyNotInstallFolder(folder)) {
+    refuseFolder(*why);
+    return;
+  }
   installing_ = true;
   folder_ = folder;
   setInstallFolder(folder);
   if (equalsIgnoreCase(folder, earlierInstallFolder())) SetVariable("replacesetup", "1");
   wizard_.showInstallingPage();
   startSection(kExecInstall, std::move(install_));
+}
+
+void InstallFlow::refuseFolder(const std::string& why) {
+  LogWarning("The installation folder is refused: " + why);
+  host().ask(Question{.id = "install.folder-refused",
+                      .text = std::string(kFolderRefusedText) + why,
+                      .caption = std::string(kInstallerCaption),
+                      .buttons = {Button::Ok},
+                      .icon = Icon::Warning});
+  // The wizard stays for another choice; a silent run has no other.
+  if (!runEnvironment().silent) return;
+  setFailure(kExitIncomplete, "the installation folder is refused: " + why);
+  ending_ = true;
+  wizard_.endDialog();
 }
 
 void InstallFlow::onInstallFinished() {

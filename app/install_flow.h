@@ -58,6 +58,8 @@ class InstallFlow final : public DialogFlow {
 
  private:
   void onInstallComplete() override;
+  // Says why the folder cannot be installed into; a silent run ends.
+  void refuseFolder(const std::string& why);
 
   InstallWindow& wizard_;
   SectionList install_;

@@ -4,12 +4,14 @@
 #include "platform/file_operations.h"
 #include "script/dispatcher.h"
 #include "script/host.h"
+#include "script/install_folder.h"
 #include "script/run_environment.h"
 
 namespace lumo {
 namespace {
 
 constexpr std::string_view kNotInstalledText = "您未安装或已经卸载了Vexta影音！";
+constexpr std::string_view kFolderRefusedText = "Vexta影音的安装记录指向的文件夹不能卸载：\n";
 
 // The product's version follows "version=".
 constexpr std::string_view kFeedbackAddress =
@@ -28,6 +30,22 @@ void UninstallFlow::initialise() {
   waitForSection(initWorker, timings_.uninstallInitWait);
 
   RunEnvironment& env = runEnvironment();
+  const std::string recorded = earlierInstallFolder();
+  std::optional<std::string> why = dropUnfitEarlierInstallFolder();
+  if (why && pathFileExists(recorded)) {
+    // Shown in silent runs too: the record names a folder that is there but
+    // is no product folder, and removing it would take what is not ours. A
+    // record of a folder that is gone leaves nothing to remove: the
+    // installation is simply not there.
+    host().ask(Question{.id = "uninstall.folder-refused",
+                        .text = std::string(kFolderRefusedText) + *why,
+                        .caption = std::string(kInstallerCaption),
+                        .buttons = {Button::Ok},
+                        .icon = Icon::Error});
+    setFailure(kExitUninstallFailed, "the recorded installation folder is refused: " + *why);
+    dialog_.endDialog();
+    return;
+  }
   const std::string folder = earlierInstallFolder();
   setInstallFolder(folder);
   installed_ = pathFileExists(folder) && pathFileExists(folder + "/LumoClient.exe");
@@ -66,6 +84,12 @@ void UninstallFlow::onUninstallComplete() {
   completed_ = true;
   dialog_.showRemovedPage();
   if (runEnvironment().silent) postCloseRequest();
+}
+
+void UninstallFlow::beforeExit() {
+  const std::string folder = installFolder();
+  if (removed_ && !folder.empty() && isFolder(folder))
+    setFailure(kExitUninstallFailed, "the uninstallation left the product behind in " + folder);
 }
 
 void UninstallFlow::onCloseRequest(bool cancelButton) {

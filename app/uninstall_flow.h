@@ -24,6 +24,9 @@ class UninstallFlow final : public DialogFlow {
 
  private:
   void onUninstallComplete() override;
+  // An uninstallation that says it is done but leaves the product's folder
+  // behind has failed.
+  void beforeExit() override;
 
   UninstallWindow& dialog_;
   SectionList uninstall_;

@@ -1,6 +1,7 @@
 // File-system commands: Delete, RMDir, MakeSurePath, Move, Copy, Exists,
 // ClearTmp. A malformed line, a Move or Copy that cannot complete and an
-// RMDir of a protected folder throw; every other failure of a file
+// RMDir of a protected folder, a system folder or an install folder that is
+// no product folder throw; every other failure of a file
 // operation is silent and the script goes on.
 // Paths are used as they arrive (not trimmed, relative to the current
 // folder), with "\" read as "/".
@@ -12,12 +13,17 @@
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/sysroot.h"
+#include "platform/system_folders.h"
+#include "script/install_folder.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo {
 namespace {
 
 constexpr char kProtectedFolderError[] = "[RMDir] Protected folder not removed: ";
+constexpr char kSystemFolderError[] = "[RMDir] System folder not removed: ";
+constexpr char kNotProductFolderError[] = "[RMDir] Install folder not removed: ";
 
 // Folders of the run that hold more than the product: the root, the user's
 // home, the desktops, the menus, the application data, the programs folder,
@@ -43,6 +49,18 @@ bool isProtectedFolder(const std::string& folder, const RunEnvironment& environm
   return false;
 }
 
+// Whether `folder` (resolved, its last link kept) is the folder this run
+// installs into or the earlier installation's folder. Both come from
+// records or choices, not from the script's own text, so their removal is
+// held to the product folder's rules.
+bool isInstallFolder(const std::string& folder, const CommandContext& context) {
+  for (const std::string& install :
+       {context.installFolder, nativePath(context.variables.get(kEarlierFolderVariable))}) {
+    if (install.starts_with('/') && resolvedPath(install, false) == folder) return true;
+  }
+  return false;
+}
+
 void Delete(const CommandContext&, const CommandArguments& arguments) { deleteFile(nativePath(arguments.text)); }
 
 // Empty text and relative paths (which would depend on whatever the current
@@ -55,6 +73,13 @@ void RMDir(const CommandContext& context, const CommandArguments& arguments) {
   if (text.empty() || text[0] != '/') return;
   std::string folder = resolvedPath(text, false);
   if (isProtectedFolder(folder, context.environment)) throw ScriptError(kProtectedFolderError + arguments.text);
+  // A standard folder of the system or a mount point holds more than any
+  // product, whatever a line or a record says.
+  if (isStandardSystemFolder(folder) || isMountPoint(folder)) throw ScriptError(kSystemFolderError + arguments.text);
+  if (isInstallFolder(folder, context)) {
+    if (std::optional<std::string> why = whyNotProductFolder(folder, kProductFolderName))
+      throw ScriptError(kNotProductFolderError + *why);
+  }
   removeTree(folder);
 }
 

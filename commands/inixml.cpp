@@ -44,6 +44,10 @@ void WriteIni(const CommandContext& context, const CommandArguments& arguments) 
   // A missing folder or a read-only file makes the write fail; the script
   // goes on without a word, and the old file stays whole.
   std::string path = nativePath(fields[0]);
+  // Written raw, a line break in a field would add lines of its own (in the
+  // working script: a section that runs); it is an error, never a silent skip.
+  if (std::optional<std::string> why = whyEntryCannotBeWritten(fields[1], fields[2], fields[3]))
+    throw ScriptError("[WriteIni] Entry not written (" + *why + "): " + fields[0]);
   if (isReadOnlyFile(canonicalPath(path).value_or(path))) return;
   ProfileFile(path, iniEncoding(context.variables, path)).write(fields[1], fields[2], fields[3]);
 }

@@ -325,7 +325,24 @@ std::vector<ProfileEntry> ProfileFile::entries(std::string_view section) const {
   return found;
 }
 
+std::optional<std::string> whyEntryCannotBeWritten(std::string_view section, std::string_view key,
+                                                   std::string_view value) {
+  constexpr std::string_view kLineBreaksAndNul{"\r\n\0", 3};
+  if (section.find_first_of(kLineBreaksAndNul) != std::string_view::npos ||
+      key.find_first_of(kLineBreaksAndNul) != std::string_view::npos ||
+      value.find_first_of(kLineBreaksAndNul) != std::string_view::npos) {
+    return "a line break or NUL cannot be written into an INI entry";
+  }
+  if (section.find(']') != std::string_view::npos) return "a section name cannot hold \"]\"";
+  const std::string_view name = trim(key);
+  if (name.starts_with('[') || name.starts_with(';') || key.find('=') != std::string_view::npos) {
+    return "a key cannot begin with \"[\" or \";\" or hold \"=\"";
+  }
+  return std::nullopt;
+}
+
 bool ProfileFile::write(std::string_view section, std::string_view key, std::string_view value) {
+  if (whyEntryCannotBeWritten(section, key, value)) return false;
   LockedFile file(path_, LockedFile::Mode::Write);
   std::string content;
   if (!file.ok() || !file.readAll(content)) return false;

@@ -44,6 +44,14 @@ inline constexpr int kGroupedFlushIntervalMs = 100;
 // for a process about to end with _exit. A normal exit does it by itself.
 void flushProfileFiles();
 
+// Why an INI file cannot hold key=value in the section as one entry, or
+// nothing when it can: a line break ends the entry and starts lines of its
+// own (a forged section header among them), a NUL cuts the text, a key that
+// begins with "[" or ";" reads as a header or a comment, a key with "=" is
+// split elsewhere, a section name with "]" ends early.
+std::optional<std::string> whyEntryCannotBeWritten(std::string_view section, std::string_view key,
+                                                   std::string_view value);
+
 struct ProfileEntry {
   int line = 0;  // counted from 1
   std::string key;
@@ -68,8 +76,9 @@ class ProfileFile {
 
   // Writes key=value into the section, adding the section at the end of the
   // file or the key after the section's last entry when they are missing.
-  // Returns false when the file could not be written; the old file is then
-  // left whole.
+  // Returns false when the file could not be written, or when it cannot
+  // hold the entry (whyEntryCannotBeWritten); the old file is then left
+  // whole.
   bool write(std::string_view section, std::string_view key, std::string_view value);
 
   // Removes the key's line. Returns false only when the file could not be

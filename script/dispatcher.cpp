@@ -49,9 +49,10 @@ void Execute(CommandRecord& record) {
   // A text that needs more replacements than the bound (a variable that
   // refers to itself) comes back unexpanded and is an invalid line, even
   // for Copy.
-  const bool expanded = Expand(record.arguments);
+  bool marksLeft = false;
+  const bool expanded = Expand(record.arguments, "@$#", marksLeft);
   logCommandLine(record.verb, record.arguments);
-  const bool leftovers = record.verb != "Copy" && record.arguments.find_first_of("@$#") != std::string::npos;
+  const bool leftovers = record.verb != "Copy" && marksLeft;
   if (!expanded || leftovers) {
     if (installMode) throw ScriptError(std::string(kInvalidLine) + record.arguments);
     Log(std::string(kInvalidLine) + " " + record.arguments + "\r\n");
@@ -71,7 +72,8 @@ void Execute(CommandRecord& record) {
   try {
     run();
   } catch (const ScriptError& error) {
-    debugOutput(record.verb + ": " + error.what() + " (ignored while uninstalling)\n");
+    // The section goes on, but what was not removed must be on record.
+    LogWarning(std::string(error.what()) + " (uninstalling goes on)");
   }
 }
 
@@ -116,8 +118,11 @@ void SectionThreadProc(SectionList& list) {
   try {
     RunSection(list);
   } catch (const ScriptError& error) {
-    if (!runEnvironment().installMode) return;
     const std::string message = error.what();
+    if (!runEnvironment().installMode) {
+      LogWarning(message + " (the section ends here)");
+      return;
+    }
     Log(message + "\r\n");
     host().ask(Question{.id = "script.command-failed",
                         .text = std::string(kCommandFailedText) + message,

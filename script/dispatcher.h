@@ -33,11 +33,12 @@ std::string sectionBanner(std::string_view name);
 void LogSectionBanner(std::string_view name);
 
 // Expands the argument text in place, logs "verb arguments", checks for
-// leftover "@", "$" or "#" (not for Copy), reads the text by the record's
-// rules and calls the handler with the run's context. Install
+// leftover "@", "$" or "#" outside the folders that macros put in (not for
+// Copy), reads the text by the record's rules and calls the handler with the
+// run's context. Install
 // mode: an invalid line or a failing handler throws ScriptError. Uninstall
 // mode: an invalid line is logged and skipped, a ScriptError of the handler
-// is dropped.
+// is logged (and written to stderr) and the section goes on.
 void Execute(CommandRecord& record);
 
 // Evaluates "(LEFT==RIGHT)->#target" or "(LEFT!=RIGHT)->#target"; the
@@ -53,8 +54,8 @@ void RunSection(SectionList& list);
 
 // The body of a worker thread: RunSection, then the failure policy. In
 // install mode a ScriptError is logged, shown to the user and reported to
-// the dialog as install-failed; in uninstall mode it ends the section
-// silently, as does any other exception in either mode.
+// the dialog as install-failed; in uninstall mode it ends the section with
+// a log line; any other exception ends it in either mode.
 void SectionThreadProc(SectionList& list);
 
 // Parses and executes one command line of a dialog on the calling thread.

@@ -48,6 +48,11 @@ void Log(std::string_view text) {
   std::fflush(log.file);
 }
 
+void LogWarning(std::string_view line) {
+  Log(std::string(line) + "\r\n");
+  std::fprintf(stderr, "LumoInstaller: %.*s\n", static_cast<int>(line.size()), line.data());
+}
+
 void logCommandLine(std::string_view verb, std::string_view arguments) {
   Log(std::string(verb) + " " + std::string(arguments) + "\r\n");
 }

@@ -18,6 +18,11 @@ void closeExecutionLog();
 
 void Log(std::string_view text);
 
+// Writes one line (given without its line end) to the log and to stderr:
+// what a run refuses, or why it ends without completing, must reach whoever
+// started it, silent runs included.
+void LogWarning(std::string_view line);
+
 // The line of one executed command: verb and expanded arguments. The
 // program's own typed calls of a command write it too, so the log reads the
 // same as when a script line had made the call.

@@ -35,8 +35,15 @@ std::optional<VariableReference> findVariableReference(std::string_view text, st
 
 // Rewrites `text` in place: the ten macros ($INSTALLER before $INSTALL, ...),
 // then every "@" reference, and once more when a "$" is left over (a variable
-// whose value starts with a macro). Returns false, leaving `text` as it was,
-// when the text needs more than kMaxVariableReplacements replacements.
+// whose value starts with a macro). The folder a macro puts in is taken as it
+// is: no "@" or "$" inside it is ever replaced. Returns false, leaving `text`
+// as it was, when the text needs more than kMaxVariableReplacements
+// replacements.
 bool Expand(std::string& text);
+
+// The same, and `marksLeft` tells whether any of `marks` is left in the
+// expanded text outside the folders that macros put in (a folder may hold
+// "@" or "$" as part of its name; the line's own text may not).
+bool Expand(std::string& text, std::string_view marks, bool& marksLeft);
 
 }  // namespace lumo

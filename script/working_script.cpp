@@ -6,16 +6,32 @@
 #include "formats/profile_file.h"
 #include "platform/file_handles.h"
 #include "platform/text.h"
+#include "script/execution_log.h"
+#include "script/install_folder.h"
 #include "script/run_environment.h"
+#include "script/script_error.h"
 
 namespace lumo {
 namespace {
 
 constexpr std::string_view kVarSection = "var";
+constexpr std::string_view kUnwritableValueError = "[SetVariable] Variable not written: ";
+constexpr std::string_view kLossyValueWarning = "[SetVariable] Characters that GBK cannot carry are written as \"?\": ";
 
 // Scripts write variables in bursts (a flush per write made 10,000 writes
 // take a minute): writes are grouped for the disk, never for readers.
 ProfileFile workingScript(const std::string& path) { return ProfileFile(path, TextEncoding::Gbk, Durability::Grouped); }
+
+std::string visibleControls(std::string_view text) {
+  std::string shown;
+  for (char c : text) {
+    if (c == '\r') shown += "\\r";
+    else if (c == '\n') shown += "\\n";
+    else if (c == '\0') shown += "\\0";
+    else shown += c;
+  }
+  return shown;
+}
 
 }  // namespace
 
@@ -24,6 +40,22 @@ std::string Variables::get(std::string_view name) const {
 }
 
 void Variables::set(std::string_view name, std::string_view value) const {
+  // The record of the earlier installation is checked at the door.
+  std::string admitted;
+  if (equalsIgnoreCase(name, kEarlierFolderVariable)) {
+    admitted = admittedEarlierFolder(value);
+    value = admitted;
+  }
+  // Written raw, such a value would become script text of its own.
+  if (std::optional<std::string> why = whyEntryCannotBeWritten(kVarSection, name, value)) {
+    throw ScriptError(std::string(kUnwritableValueError) + *why + ": " + visibleControls(name) + "=" +
+                      visibleControls(value));
+  }
+  // The script is GBK text: what GBK cannot carry is stored as "?", and a
+  // folder stored so names another folder. The run says so.
+  if (gbkToUtf8(utf8ToGbk(value)) != value) {
+    LogWarning(std::string(kLossyValueWarning) + std::string(name) + "=" + toValidUtf8(value));
+  }
   workingScript(scriptPath_).write(kVarSection, name, value);
 }
 

@@ -23,7 +23,12 @@ inline constexpr std::size_t kMaxValueLength = 259;
 std::string GetVariable(std::string_view name);
 
 // Writes a [var] key of the working script. A failed write is ignored, as
-// the Windows code ignores it; the old file stays whole.
+// the Windows code ignores it; the old file stays whole. A name or value
+// that holds a line break or NUL is refused with a ScriptError: the file
+// has no way to carry it, and written raw it would become script text. A
+// value with characters that GBK cannot carry is written with "?" in their
+// place, and the log and stderr say so. A write of `installdir` stores only
+// a folder the script can hold (see admittedEarlierFolder).
 void SetVariable(std::string_view name, std::string_view value);
 
 // Whether `path` (a native path) is the working script. The script is GBK

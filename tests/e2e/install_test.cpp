@@ -92,11 +92,12 @@ TEST(Installer, ReinstallIntoTheSameFolderReplacesTheInstallation) {
   EXPECT_EQ(box.regValue(kTarnKey, "HDir"), box.installDir());
 }
 
-TEST(Installer, ReinstallIntoAnotherFolderRemovesTheOldOne) {
+TEST(Installer, AnEarlierFolderNotNamedLikeTheProductIsLeftAlone) {
   Sandbox box;
   ASSERT_EQ(installSilently(box).exitCode, 0);
-  // An earlier installation in a folder the installer does not take as its
-  // own (no "Vexta" in its path): the new one goes to the default folder.
+  // An earlier installation in a folder that is no product folder (not
+  // named "Vexta"): the new one goes to the default folder, and the old one
+  // is not the installer's to remove.
   const std::string old = box.sys() + "/srv/OldPlayer";
   fs::create_directories(box.sys() + "/srv");
   fs::rename(box.installDir(), old);
@@ -105,7 +106,7 @@ TEST(Installer, ReinstallIntoAnotherFolderRemovesTheOldOne) {
   ProcessResult again = installSilently(box);
   ASSERT_EQ(again.exitCode, 0) << again.err;
   EXPECT_EQ(variableOf(box.appData() + "/Lumo/Installer/install.ini", "replacesetup"), "0");
-  EXPECT_FALSE(pathExists(old));
+  EXPECT_TRUE(pathExists(old + "/LumoClient.exe"));
   EXPECT_TRUE(pathExists(box.installDir() + "/LumoClient.exe"));
   EXPECT_EQ(box.regValue(kTarnKey, "HDir"), box.installDir());
 }

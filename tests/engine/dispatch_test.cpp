@@ -90,7 +90,7 @@ TEST(Dispatch, UninstallModeSkipsBadLinesAndGoesOn) {
   EXPECT_EQ(test::logText(run.logPath()),
             "Record first\r\r\n"
             "Record $NOPE\r\r\nInvalid command or argument:  $NOPE\r\r\n"
-            "Fail dropped\r\r\n"
+            "Fail dropped\r\r\n[Fail] dropped (uninstalling goes on)\r\r\n"
             "Record @self\r\r\nInvalid command or argument:  @self\r\r\n"
             "Record \r\r\n"
             "Record last\r\r\n"
@@ -98,7 +98,7 @@ TEST(Dispatch, UninstallModeSkipsBadLinesAndGoesOn) {
   EXPECT_TRUE(host.events().empty());
 }
 
-TEST(Dispatch, AnIfThenErrorEndsAnUninstallSectionSilently) {
+TEST(Dispatch, AnIfThenErrorEndsAnUninstallSectionWithALogLine) {
   TempDir dir;
   ScopedRun run(dir, false, std::string(kVars) + "[uninstall]\n#IfThen (1==1)->Record x\n#Record never\n");
   RecordingHost host;
@@ -106,7 +106,7 @@ TEST(Dispatch, AnIfThenErrorEndsAnUninstallSectionSilently) {
   SectionThreadProc(list);
   closeExecutionLog();
   EXPECT_TRUE(test::recordedLines().empty());
-  EXPECT_EQ(test::logText(run.logPath()), "");
+  EXPECT_EQ(test::logText(run.logPath()), "[IfThen] Arguments must be command: Record x (the section ends here)\r\r\n");
   EXPECT_TRUE(host.events().empty());
 }
 
@@ -172,7 +172,9 @@ TEST(Dispatch, RunCommandLineLogsScriptErrorsAndSwallowsTheRest) {
     closeExecutionLog();
     std::string expected = installMode ? "Fail report\r\r\n[Fail] report\r\r\nCrash \r\r\nIfThen (1==1)->Record x\r\r\n"
                                          "[IfThen] Nested or single conditions are not supported: (1==1)->Record x\r\r\n"
-                                       : "Fail report\r\r\nCrash \r\r\nIfThen (1==1)->Record x\r\r\n";
+                                       : "Fail report\r\r\n[Fail] report (uninstalling goes on)\r\r\nCrash \r\r\n"
+                                         "IfThen (1==1)->Record x\r\r\n[IfThen] Nested or single conditions are not "
+                                         "supported: (1==1)->Record x (uninstalling goes on)\r\r\n";
     EXPECT_EQ(test::logText(run.logPath()), expected + "Record 值\r\r\n") << installMode;
     EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"值"});
     EXPECT_TRUE(host.events().empty());

@@ -61,7 +61,7 @@ constexpr std::string_view kSections =
     "[installok]\n#Notify 安装完成|100\n#IfThen (@autorun==1)->#Notify 启动|100\n#Notify 正在关闭|100\n"
     "[installfailed]\n#Notify 安装失败,正在回滚...|99\n#Notify 回滚完成|0\n"
     "[uninstallinit]\n#ReadIni $INIPATH|var|where->installdir\n"
-    "[uninstall]\n#Notify 正在删除 $INSTALL @rmuserdata|50\n#Notify 卸载完成|100\n";
+    "[uninstall]\n#Notify 正在删除 $INSTALL @rmuserdata|50\n#RMDir $INSTALL\n#Notify 卸载完成|100\n";
 
 std::string banner(std::string_view name) {
   return "\r\r\nLumoShellParser::" + std::string(name) + "  -----------------------------\r\r\n";
@@ -115,7 +115,8 @@ TEST(EndToEnd, ASilentUninstallationRunsItsSections) {
   EXPECT_EQ(sandbox.log(), banner("ExecUnInstallInit") + "ReadIni " +
                                sandbox.path("dist/install.ini") + "|var|where->installdir\r\r\n" +
                                banner("ExecUninstall") + "Notify 正在删除 " + installed + " 0|50\r\r\n" +
-                               "Notify 卸载完成|100\r\r\n");
+                               "RMDir " + installed + "\r\r\n" + "Notify 卸载完成|100\r\r\n");
+  EXPECT_FALSE(test::pathExists(installed));
 
   // Once the product is gone, the uninstaller says so and removes nothing.
   fs::remove(installed + "/LumoClient.exe");

@@ -75,12 +75,29 @@ TEST_F(Expansion, MacrosAndReferencesFollowTheirRules) {
   }
 }
 
-TEST_F(Expansion, ThereIsNeverAThirdPass) {
-  // The second pass's macro brings in a reference whose value is a macro.
-  runEnvironment().kernel = "/data/@sub";
-  std::string text = "@kernelref";
-  EXPECT_TRUE(Expand(text));
-  EXPECT_EQ(text, "/data/$SYSTEM");
+// A folder is a name, never script: "/home/john@corp.example" once lost
+// its "@corp.example" part, and RMDir then removed "/home/john".
+TEST_F(Expansion, AFolderPutInByAMacroIsTakenAsItIs) {
+  const struct {
+    std::string install, kernel, appData, in, out;
+  } cases[] = {
+      {"/x/srv@x/Vexta", "", "", "$INSTALL\\LumoClient.exe", "/x/srv@x/Vexta\\LumoClient.exe"},
+      {"", "", "/home/john@corp.example/.config", "$APPDATA\\Lumo|@rmuserdata",
+       "/home/john@corp.example/.config\\Lumo|1"},
+      {"/opt/$KERNEL", "/k", "", "$INSTALL $KERNEL", "/opt/$KERNEL /k"},
+      // The second pass's folder is final too: never a third pass.
+      {"", "/data/@sub$SYSTEM", "", "@kernelref", "/data/@sub$SYSTEM"},
+      // A name ends where a folder begins.
+      {"/opt/Vexta", "", "", "@rmuserdata$INSTALL", "1/opt/Vexta"},
+  };
+  for (const auto& c : cases) {
+    setInstallFolder(c.install);
+    runEnvironment().kernel = c.kernel;
+    runEnvironment().appData = c.appData;
+    std::string text = c.in;
+    EXPECT_TRUE(Expand(text)) << c.in;
+    EXPECT_EQ(text, c.out) << c.in;
+  }
 }
 
 TEST_F(Expansion, ASelfReferringVariableLeavesTheTextUnexpanded) {

@@ -353,12 +353,12 @@ TEST(UninstallFlow, ASilentUninstallationRemovesAndCloses) {
   std::string script = std::string(kFlowVars) + "rmuserdata=1\ninstalldir=" + dir / "opt/Vexta" +
                        "\n[uninstallinit]\n#Record uinit\n"
                        "[uninstall]\n#Record remove $INSTALL @rmuserdata\n#Fail ignored\n#Record $NOPE\n"
-                       "#Notify 卸载完成|100\n#Record after\n";
+                       "#RMDir $INSTALL\n#Notify 卸载完成|100\n#Record after\n";
   Outcome outcome = runDialog(dir, false, script);
   EXPECT_EQ(outcome.status, kExitOk);
   EXPECT_EQ(bannersIn(outcome.log), (std::vector<std::string>{"ExecUnInstallInit", "ExecUninstall"}));
   EXPECT_EQ(outcome.lines, (std::vector<std::string>{"uinit", "remove " + dir / "opt/Vexta" + " 0", "after"}));
-  EXPECT_NE(outcome.log.find("Fail ignored\r\r\nRecord $NOPE\r\r\nInvalid command or argument:  $NOPE\r\r\n"),
+  EXPECT_NE(outcome.log.find("Fail ignored\r\r\n[Fail] ignored (uninstalling goes on)\r\r\nRecord $NOPE\r\r\nInvalid command or argument:  $NOPE\r\r\n"),
             std::string::npos);
   EXPECT_TRUE(outcome.questions.empty());
   EXPECT_TRUE(outcome.reports.empty());  // a silent uninstallation sends no closing report
@@ -378,8 +378,9 @@ TEST(UninstallFlow, WithoutAnInstallationNothingIsRemoved) {
   }
 }
 
-// An installdir that leads to the user's home, which holds a LumoClient.exe:
-// RMDir refuses, the uninstallation runs on to its end, and the home stays.
+// An installdir that leads to the user's home, which holds a LumoClient.exe,
+// is no product folder: the uninstallation is refused before it starts,
+// says why and fails, and the home stays.
 TEST(UninstallFlow, AFolderThatLeadsToTheHomeIsNeverRemoved) {
   TempDir dir;
   test::ScopedEnv home("HOME", dir / "home");
@@ -389,8 +390,11 @@ TEST(UninstallFlow, AFolderThatLeadsToTheHomeIsNeverRemoved) {
     std::string script = std::string(kFlowVars) + "installdir=" + installdir +
                          "\n[uninstall]\n#Record remove $INSTALL\n#RMDir $INSTALL\n#Notify 卸载完成|100\n";
     Outcome outcome = runDialog(dir, false, script);
-    EXPECT_EQ(outcome.status, kExitOk);
-    EXPECT_EQ(outcome.lines, std::vector<std::string>{"remove " + dir / "home"}) << installdir;
+    EXPECT_EQ(outcome.status, kExitUninstallFailed);
+    EXPECT_TRUE(outcome.lines.empty()) << installdir;
+    ASSERT_EQ(outcome.questions.size(), 1u);
+    EXPECT_TRUE(outcome.questions[0].starts_with("uninstall.folder-refused: ")) << outcome.questions[0];
+    EXPECT_NE(outcome.log.find("The run ends with status 6"), std::string::npos);
     EXPECT_TRUE(test::pathExists(dir / "home/Vexta/LumoClient.exe"));
   }
 }
