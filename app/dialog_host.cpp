@@ -1,16 +1,13 @@
 #include "app/dialog_host.h"
 
-#include <utility>
-
 namespace lumo {
 
-DialogHost::DialogHost(DialogThread& thread, DialogFlow& flow, DialogWindow& window, Answerer answer)
-    : thread_(thread), flow_(flow), window_(window), answer_(std::move(answer)) {}
+DialogHost::DialogHost(DialogThread& thread, DialogFlow& flow) : thread_(thread), flow_(flow) {}
 
 // The texts live on the worker's stack; call() returns only after the
 // dialog thread has used them, so they are passed by reference.
 void DialogHost::balloon(const std::string& title, const std::string& text) {
-  thread_.call([&] { window_.showBalloon(title, text); });
+  thread_.call([&] { flow_.onBalloon(title, text); });
 }
 
 void DialogHost::installFailed() {
@@ -27,9 +24,7 @@ void DialogHost::progress(const std::string& text, int percent) {
 
 Button DialogHost::ask(const Question& question) {
   Button answer = question.silentAnswer;
-  thread_.call([&] {
-    if (answer_) answer = answer_(question);
-  });
+  thread_.call([&] { answer = flow_.ask(question); });
   return answer;
 }
 

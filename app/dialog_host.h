@@ -1,10 +1,8 @@
 // The Host of a run with a dialog: carries every message of the workers to
-// the dialog thread and returns once it has been handled there, as a
-// synchronous window message does. Any window layer uses it as it is; the
-// window supplies only the answerer of its questions.
+// the dialog thread and returns once the flow has handled it there, as a
+// synchronous window message does.
 #pragma once
 
-#include "app/dialog_contract.h"
 #include "app/dialog_flow.h"
 #include "app/dialog_thread.h"
 #include "script/host.h"
@@ -13,8 +11,8 @@ namespace lumo {
 
 class DialogHost final : public Host {
  public:
-  // All four must outlive every worker that may call the host.
-  DialogHost(DialogThread& thread, DialogFlow& flow, DialogWindow& window, Answerer answer);
+  // Both must outlive every worker that may call the host.
+  DialogHost(DialogThread& thread, DialogFlow& flow);
 
   void balloon(const std::string& title, const std::string& text) override;
   void installFailed() override;
@@ -26,8 +24,6 @@ class DialogHost final : public Host {
  private:
   DialogThread& thread_;
   DialogFlow& flow_;
-  DialogWindow& window_;
-  Answerer answer_;
 };
 
 }  // namespace lumo

@@ -1,13 +1,39 @@
 #include "app/dialog_thread.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <condition_variable>
 #include <exception>
+#include <map>
 
 #include "platform/debug_channel.h"
 
 namespace lumo {
+namespace {
 
-int DialogThread::startSingleShot(std::chrono::milliseconds delay, Task task) {
-  // The id is known before the first tick: ticks run on this same thread.
+void runGuarded(const Task& task) {
+  try {
+    task();
+  } catch (const std::exception& error) {
+    debugOutput(std::string("Dialog task failed: ") + error.what() + "\n");
+  } catch (...) {
+    debugOutput("Dialog task failed\n");
+  }
+}
+
+void ensureApplication() {
+  if (QCoreApplication::instance()) return;
+  static int argc = 1;
+  static char name[] = "LumoInstaller";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication application(argc, argv);  // lives until the process ends
+}
+
+}  // namespace
+
+int Timers::startSingleShot(std::chrono::milliseconds delay, Task task) {
+  // The id is known before the tick: ticks run on the dialog thread.
   auto id = std::make_shared<int>(0);
   *id = startTimer(delay, [this, id, task = std::move(task)] {
     stopTimer(*id);
@@ -16,7 +42,7 @@ int DialogThread::startSingleShot(std::chrono::milliseconds delay, Task task) {
   return *id;
 }
 
-struct TaskLoop::Completion {
+struct DialogThread::Completion {
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
@@ -26,18 +52,29 @@ struct TaskLoop::Completion {
     done = true;
     finished.notify_all();
   }
+  void wait() {
+    std::unique_lock lock(mutex);
+    finished.wait(lock, [this] { return done; });
+  }
 };
 
-TaskLoop::TaskLoop() : owner_(std::this_thread::get_id()) {}
+struct DialogThread::Loop {
+  QObject receiver;  // lives on the dialog thread; queued calls land here
+  std::map<int, std::unique_ptr<QTimer>> timers;
+  QEventLoop* running = nullptr;
+};
 
-TaskLoop::~TaskLoop() { quit(); }
+DialogThread::DialogThread()
+    : owner_((ensureApplication(), std::this_thread::get_id())), loop_(std::make_unique<Loop>()) {}
 
-bool TaskLoop::ended() const {
+DialogThread::~DialogThread() { quit(); }
+
+bool DialogThread::ended() const {
   std::lock_guard lock(mutex_);
   return ended_;
 }
 
-void TaskLoop::call(Task task) {
+void DialogThread::call(Task task) {
   if (std::this_thread::get_id() == owner_) {
     task();
     return;
@@ -47,105 +84,79 @@ void TaskLoop::call(Task task) {
     std::lock_guard lock(mutex_);
     if (ended_) return;
     queue_.push_back({std::move(task), completion});
+    // The queue, not the event, carries the task: quit() can then release
+    // every sender at once. The event is posted under the lock, so quit()
+    // cannot end the thread between the two.
+    QMetaObject::invokeMethod(&loop_->receiver, [this] { drain(); }, Qt::QueuedConnection);
   }
-  wakeUp_.notify_all();
-  std::unique_lock lock(completion->mutex);
-  completion->finished.wait(lock, [&] { return completion->done; });
+  completion->wait();
 }
 
-void TaskLoop::post(Task task) {
-  {
-    std::lock_guard lock(mutex_);
-    if (ended_) return;
-    queue_.push_back({std::move(task), nullptr});
-  }
-  wakeUp_.notify_all();
-}
-
-int TaskLoop::startTimer(std::chrono::milliseconds period, Task tick) {
+void DialogThread::post(Task task) {
   std::lock_guard lock(mutex_);
-  int id = nextTimerId_++;
-  timers_[id] = Timer{period, Clock::now() + period, std::move(tick)};
-  wakeUp_.notify_all();
+  if (ended_) return;
+  queue_.push_back({std::move(task), nullptr});
+  QMetaObject::invokeMethod(&loop_->receiver, [this] { drain(); }, Qt::QueuedConnection);
+}
+
+void DialogThread::drain() {
+  for (;;) {
+    Pending pending;
+    {
+      std::lock_guard lock(mutex_);
+      if (ended_ || queue_.empty()) return;
+      pending = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    runGuarded(pending.task);
+    if (pending.completion) pending.completion->signal();
+  }
+}
+
+int DialogThread::startTimer(std::chrono::milliseconds period, Task tick) {
+  if (ended()) return 0;
+  const int id = nextTimerId_++;
+  auto timer = std::make_unique<QTimer>();
+  timer->setInterval(period);
+  QObject::connect(timer.get(), &QTimer::timeout, &loop_->receiver, [tick = std::move(tick)] { runGuarded(tick); });
+  timer->start();
+  loop_->timers[id] = std::move(timer);
   return id;
 }
 
-void TaskLoop::stopTimer(int id) {
-  std::lock_guard lock(mutex_);
-  timers_.erase(id);
+void DialogThread::stopTimer(int id) {
+  // A tick may stop its own timer: the QTimer goes once control is back in
+  // the event loop.
+  auto found = loop_->timers.find(id);
+  if (found == loop_->timers.end()) return;
+  found->second->stop();
+  found->second.release()->deleteLater();
+  loop_->timers.erase(found);
 }
 
-void TaskLoop::quit() {
-  std::unique_lock lock(mutex_);
-  ended_ = true;
-  drop(lock);
-  wakeUp_.notify_all();
-}
-
-void TaskLoop::drop(std::unique_lock<std::mutex>&) {
+void DialogThread::quit() {
+  std::deque<Pending> dropped;
+  {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    dropped.swap(queue_);
+  }
   // Senders waiting for a dropped task go on, as a send to a destroyed
   // window returns.
-  for (Pending& pending : queue_) {
+  for (Pending& pending : dropped) {
     if (pending.completion) pending.completion->signal();
   }
-  queue_.clear();
-  timers_.clear();
+  for (auto& [id, timer] : loop_->timers) timer->stop();
+  loop_->timers.clear();
+  if (loop_->running) loop_->running->exit();
 }
 
-void TaskLoop::run() {
-  while (serveOne(Clock::time_point::max())) {
-  }
-}
-
-bool TaskLoop::serveUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const Clock::time_point deadline = Clock::now() + limit;
-  while (!done()) {
-    if (!serveOne(deadline)) return done();
-  }
-  return true;
-}
-
-bool TaskLoop::serveOne(Clock::time_point deadline) {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    if (ended_) return false;
-    Task task;
-    std::shared_ptr<Completion> completion;
-    Clock::time_point wakeAt = deadline;
-    if (!queue_.empty()) {
-      task = std::move(queue_.front().task);
-      completion = std::move(queue_.front().completion);
-      queue_.pop_front();
-    } else {
-      const Clock::time_point now = Clock::now();
-      for (auto& [id, timer] : timers_) {
-        if (timer.due <= now) {
-          timer.due = now + timer.period;
-          task = timer.tick;
-          break;
-        }
-        wakeAt = std::min(wakeAt, timer.due);
-      }
-    }
-    if (task) {
-      lock.unlock();
-      try {
-        task();
-      } catch (const std::exception& error) {
-        debugOutput(std::string("Dialog task failed: ") + error.what() + "\n");
-      } catch (...) {
-        debugOutput("Dialog task failed\n");
-      }
-      if (completion) completion->signal();
-      return true;
-    }
-    if (Clock::now() >= deadline) return false;
-    if (wakeAt == Clock::time_point::max()) {
-      wakeUp_.wait(lock);
-    } else {
-      wakeUp_.wait_until(lock, wakeAt);
-    }
-  }
+void DialogThread::run() {
+  if (ended()) return;
+  QEventLoop loop;
+  loop_->running = &loop;
+  loop.exec();
+  loop_->running = nullptr;
 }
 
 }  // namespace lumo

@@ -1,15 +1,14 @@
-// The dialog thread: the one thread on which a dialog and its flow run.
-// Workers reach it only through call(), which returns after the dialog has
-// handled the task (the synchronous window messages 2019 to 2023). The
-// dialog never waits for a worker while handling a task; it may start the
-// next worker from inside one.
+// The dialog thread: the one thread on which the run decides and the windows
+// show, served by Qt Core's event loop. A windowed run's application object
+// serves it; a silent run gets a core application, which never connects to a
+// display. Workers reach it only through call(), which returns after the task
+// has run there (the synchronous window messages 2019 to 2023), or post().
+// Nothing on it ever waits for a worker: waiting is a phase of the run.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -18,82 +17,63 @@ namespace lumo {
 
 using Task = std::function<void()>;
 
-class DialogThread {
+// Where the run's timers come from. The dialog thread's own are Qt timers;
+// a test hands the run timers that it fires itself, so no test sleeps
+// through a close delay.
+class Timers {
  public:
-  virtual ~DialogThread() = default;
-
-  // Runs `task` on the dialog thread and returns once it has run; on the
-  // dialog thread itself it runs at once. After the dialog has ended the
-  // task is dropped, as a message to a window that no longer exists.
-  virtual void call(Task task) = 0;
-
-  // Queues `task` for the dialog thread and returns at once.
-  virtual void post(Task task) = 0;
-
-  // On the dialog thread: handles tasks and timers until `done` holds, the
-  // time is up or the dialog ends. Returns whether `done` holds.
-  virtual bool serveUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) = 0;
-
-  // A timer that runs `tick` on the dialog thread every `period` until it
-  // is stopped. Returns its id.
+  virtual ~Timers() = default;
+  // Runs `tick` on the dialog thread every `period` until stopped.
   virtual int startTimer(std::chrono::milliseconds period, Task tick) = 0;
   virtual void stopTimer(int id) = 0;
-
-  // A timer that runs `task` once, after `delay`. On the dialog thread.
-  // Returns its id (stopTimer() cancels it before it runs).
+  // Runs `task` once after `delay`; stopTimer() cancels it before then.
   int startSingleShot(std::chrono::milliseconds delay, Task task);
-
-  // Serves tasks and timers until quit(): the dialog's modal loop.
-  virtual void run() = 0;
-
-  // Ends the dialog: run() returns, queued and later tasks are dropped.
-  virtual void quit() = 0;
 };
 
-// A dialog thread of its own making: a task queue with timers, served by
-// the thread that constructed it.
-class TaskLoop final : public DialogThread {
+class DialogThread final : public Timers {
  public:
-  TaskLoop();
-  ~TaskLoop() override;
-  TaskLoop(const TaskLoop&) = delete;
-  TaskLoop& operator=(const TaskLoop&) = delete;
+  // On the thread that serves it. Makes a core application when the process
+  // has no application object yet (a silent run, a test of the flows).
+  DialogThread();
+  ~DialogThread() override;
+  DialogThread(const DialogThread&) = delete;
+  DialogThread& operator=(const DialogThread&) = delete;
 
-  bool ended() const;
+  // Runs `task` on the dialog thread and returns once it has run; on the
+  // dialog thread itself it runs at once. After the end the task is dropped,
+  // as a message to a window that no longer exists.
+  void call(Task task);
+  // Queues `task` for the dialog thread and returns at once.
+  void post(Task task);
 
-  void run() override;
-  void call(Task task) override;
-  void post(Task task) override;
-  bool serveUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) override;
   int startTimer(std::chrono::milliseconds period, Task tick) override;
   void stopTimer(int id) override;
-  void quit() override;
+
+  // Serves tasks and timers until quit().
+  void run();
+  // Ends the dialog: run() returns; waiting senders are released, queued
+  // and later tasks dropped, timers stopped.
+  void quit();
+  bool ended() const;
 
  private:
-  using Clock = std::chrono::steady_clock;
   struct Completion;
   struct Pending {
     Task task;
     std::shared_ptr<Completion> completion;  // null for posted tasks
   };
-  struct Timer {
-    std::chrono::milliseconds period;
-    Clock::time_point due;
-    Task tick;
-  };
+  // The Qt side: the receiver of queued calls, the timers and the loop. Qt
+  // stays out of this header, so what includes it builds without Qt.
+  struct Loop;
 
-  // Runs one task or one due timer, waiting for one until `deadline`.
-  // Returns false when nothing ran (time is up, or the dialog ended).
-  bool serveOne(Clock::time_point deadline);
-  void drop(std::unique_lock<std::mutex>& lock);
+  void drain();
 
   const std::thread::id owner_;
+  std::unique_ptr<Loop> loop_;
   mutable std::mutex mutex_;
-  std::condition_variable wakeUp_;
   std::deque<Pending> queue_;
-  std::map<int, Timer> timers_;
-  int nextTimerId_ = 1;
   bool ended_ = false;
+  int nextTimerId_ = 1;
 };
 
 }  // namespace lumo

@@ -1,7 +1,12 @@
 #include "app/install_flow.h"
 
+#include <functional>
+
+#include "app/exit_status.h"
 #include "commands/process.h"
 #include "commands/statistics.h"
+#include "platform/debug_channel.h"
+#include "platform/desktop_entry.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -9,7 +14,6 @@
 #include "script/decimal.h"
 #include "script/dispatcher.h"
 #include "script/execution_log.h"
-#include "script/host.h"
 #include "script/install_folder.h"
 #include "script/run_environment.h"
 #include "script/script_error.h"
@@ -21,8 +25,10 @@ constexpr std::string_view kConfirmExitText = "您确定要退出 Vexta影音 �
 constexpr std::string_view kConfirmExitCaption = "退出安装";
 constexpr std::string_view kRunFailedText = "暂时无法启动Vexta影音：";
 constexpr std::string_view kFolderRefusedText = "无法安装到这个文件夹，请选择其他文件夹：\n";
-
-constexpr std::string_view kOpenLicenseLine = "OpenUrl @license_url|ie";
+constexpr std::string_view kFailureText =
+    "抱歉! Vexta影音安装过程中遇到问题并且无法修复，安装即将退出！\n安装日志详细描述了错误原因，请参考:";
+constexpr std::string_view kFailureCaption = "安装失败";
+constexpr std::string_view kProductFolder = "Vexta";
 
 // The product's program in the install folder, as the script names it.
 constexpr std::string_view kProductProgram = "\\LumoClient.exe";
@@ -33,6 +39,12 @@ int nextComponent(std::string_view& text) {
   std::string_view component = text.substr(0, dot);
   text = dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
   return readDecimal(component);
+}
+
+// The report's line is logged now, in its place among the sections' lines;
+// the report itself goes aside.
+std::function<void()> report(std::string_view result, std::string_view extension = {}) {
+  return [arguments = commands::logReport("install", result, extension)] { commands::deliverReport(arguments); };
 }
 
 }  // namespace
@@ -51,193 +63,234 @@ bool IsInstalledNewer(std::string_view installed) {
   return false;
 }
 
-InstallFlow::InstallFlow(DialogThread& thread, InstallWindow& window, FlowTimings timings)
-    : DialogFlow(thread, window, timings), wizard_(window) {}
+std::string productFolderIn(std::string_view chosen) {
+  std::string folder(chosen);
+  if (!folder.ends_with('/')) folder += '/';
+  return folder + std::string(kProductFolder);
+}
 
-void InstallFlow::initialise() {
+InstallFlow::InstallFlow(DialogThread& thread, Timers& timers, FlowTimings timings)
+    : DialogFlow(thread, timers, timings) {}
+
+void InstallFlow::start() {
   SectionList init;
   ReadSection("[installinit]", init);
   ReadSection("[install]", install_);
-  const int initWorker = startSection(kExecInstallInit, std::move(init));
-  // The wizard waits for [installinit]; past the limit it goes on with
-  // whatever the variables hold while the section runs on.
-  waitForSection(initWorker, timings_.installInitWait);
+  startInit(kExecInstallInit, std::move(init), timings_.installInitWait);
+}
+
+void InstallFlow::onInitWaitOver() {
   // A record that names no product folder is no earlier installation: the
   // [install] lines that remove the old folder must not reach it.
   dropUnfitEarlierInstallFolder();
-
   // An earlier installation's folder is kept when it exists and is a Vexta
-  // folder (either separator); otherwise the default folder.
+  // folder; otherwise the default folder.
   const std::string installed = earlierInstallFolder();
-  RunEnvironment& env = runEnvironment();
-  folder_ = pathFileExists(installed) && installed.find("/Vexta") != std::string::npos ? installed
-                                                                                       : env.programFiles + "/Vexta";
-  setInstallFolder(folder_);
+  setInstallFolder(pathFileExists(installed) && installed.find("/Vexta") != std::string::npos
+                       ? installed
+                       : runEnvironment().programFiles + "/Vexta");
   installedIsNewer_ = IsInstalledNewer(GetVariable("realversion"));
-  autorun_ = GetVariable("autorun") == "1";
   for (int number = 1; number <= 3; ++number) {
     const std::string n = std::to_string(number);
     if (GetVariable("softcheck" + n) != "1") continue;
     std::string name = GetVariable("softname" + n);
-    if (!name.empty()) offers_.push_back(Offer{number, std::move(name)});
+    if (!name.empty()) offers_.push_back(Offer{number, std::move(name), true});
   }
   balloonsEnabled_ = GetVariable("notifyicon") == "1";
   title_ = "Vexta影音" + GetVariable("app_version") + "安装程序";
-  if (env.silent) startInstallation(folder_);
-  initialised();
+  handle(InstallEvent::InitWaitOver);
 }
 
-void InstallFlow::startInstallation(const std::string& folder) {
-  // Once the rollback has begun (a failure in [installinit]), installing
-  // would undo it; and the installation starts only once.
-  if (installing_ || rollbackStarted_ || ending_) return;
-  if (std::optional<std::string> why = whyNotInstallFolder(folder)) {
-    refuseFolder(*why);
-    return;
+InstallFacts InstallFlow::facts() const {
+  // Only a phase that may start the installation asks about the folder.
+  const InstallPhase phase = state_.phase;
+  const bool choosing = phase == InstallPhase::Starting || phase == InstallPhase::Options ||
+                        phase == InstallPhase::NewerVersion;
+  return InstallFacts{.silent = runEnvironment().silent,
+                      .autorun = GetVariable("autorun") == "1",
+                      .installedIsNewer = installedIsNewer_,
+                      .folderRefused = choosing && whyNotInstallFolder(installFolder()).has_value()};
+}
+
+InstallFace InstallFlow::face() const {
+  // An ending run has no window to show, however it ended.
+  const bool over = state_.phase == InstallPhase::Ending || state_.phase == InstallPhase::Ended;
+  InstallFace face{.phase = state_.phase,
+                   .visible = state_.visible && !over,
+                   .title = title_,
+                   .folder = installFolder(),
+                   .agreed = state_.agreed,
+                   .autorun = GetVariable("autorun") == "1",
+                   .offers = offers_,
+                   .notifyIcon = notifyIcon_};
+  for (Offer& offer : face.offers) offer.checked = GetVariable("softcheck" + std::to_string(offer.number)) == "1";
+  return face;
+}
+
+void InstallFlow::deliver(const Intent& intent) {
+  intent_ = intent;
+  switch (intent.kind) {
+    case Intent::InstallPressed: handle(InstallEvent::InstallPressed); break;
+    case Intent::ContinuePressed: handle(InstallEvent::ContinuePressed); break;
+    case Intent::OpenInstalledPressed: handle(InstallEvent::OpenInstalledPressed); break;
+    case Intent::LicensePressed: handle(InstallEvent::LicensePressed); break;
+    case Intent::AgreementToggled: handle(InstallEvent::AgreementToggled); break;
+    case Intent::AutorunToggled:
+    case Intent::OfferToggled: handle(InstallEvent::ChoiceToggled); break;
+    case Intent::FolderChosen: handle(InstallEvent::FolderChosen); break;
+    case Intent::CloseRequested: handle(InstallEvent::CloseRequested); break;
+    default: reportTransitionFault("install: an intent of the uninstall dialog"); break;
   }
-  installing_ = true;
-  folder_ = folder;
-  setInstallFolder(folder);
-  if (equalsIgnoreCase(folder, earlierInstallFolder())) SetVariable("replacesetup", "1");
-  wizard_.showInstallingPage();
-  startSection(kExecInstall, std::move(install_));
 }
 
-void InstallFlow::refuseFolder(const std::string& why) {
-  LogWarning("The installation folder is refused: " + why);
-  host().ask(Question{.id = "install.folder-refused",
-                      .text = std::string(kFolderRefusedText) + why,
-                      .caption = std::string(kInstallerCaption),
-                      .buttons = {Button::Ok},
-                      .icon = Icon::Warning});
-  // The wizard stays for another choice; a silent run has no other.
-  if (!runEnvironment().silent) return;
-  setFailure(kExitIncomplete, "the installation folder is refused: " + why);
-  ending_ = true;
-  wizard_.endDialog();
-}
-
-void InstallFlow::onInstallFinished() {
-  // [installok] itself may say NotifyOK: restarting it would repeat the
-  // completion (and its reports) for ever.
-  if (installOkStarted_) {
-    Log("NotifyOK: [installok] has already been started; ignored\r\n");
-    return;
+void InstallFlow::onEndText(EndText text) {
+  switch (text) {
+    case EndText::Complete: handle(InstallEvent::Completed); break;
+    case EndText::CancelComplete: handle(InstallEvent::RolledBack); break;
+    case EndText::Close: handle(InstallEvent::Closing); break;
+    case EndText::Removed:
+      // Only the uninstall dialog ends with it; the desktop still rereads
+      // the associations it may have changed.
+      refreshDesktopDatabase(runEnvironment().smPrograms);
+      break;
+    case EndText::None: break;
   }
-  installOkStarted_ = true;
-  SectionList installOk;
-  ReadSection("[installok]", installOk);
-  startSection(kExecInstallOK, std::move(installOk));
 }
 
-void InstallFlow::onInstallFailed() {
-  failureFlow_ = true;
-  if (!rollbackStarted_) {
-    rollbackStarted_ = true;
-    // A line after msg_close in [installok] failed: the close timer must
-    // not end the run in the middle of the rollback.
-    stopCloseTimer();
-    SectionList rollback;
-    ReadSection("[installfailed]", rollback);
-    startSection(kExecInstallFailed, std::move(rollback));
-    return;
-  }
-  // The rollback itself failed: nothing more runs.
-  endWithFailure();
+void InstallFlow::onBalloon(const std::string& title, const std::string& text) {
+  if (balloonsEnabled_ && notifyIcon_ && window_) window_->showBalloon(title, text);
 }
 
-void InstallFlow::onInstallComplete() {
-  completed_ = true;
-  wizard_.associationsChanged();
-  if (GetVariable("autorun") == "1") {
-    // The script starts the product itself.
-    runWhileServing([] { commands::sendReport("install", "complete", "setuprun=1"); });
-    wizard_.hide();
-    return;
-  }
-  finishedPage_ = true;
-  wizard_.showFinishedPage();
-}
-
-void InstallFlow::runProduct() {
-  // The window answers clicks while the report is sent: a second click
-  // must not start the product again.
-  if (ending_) return;
-  ending_ = true;
-  try {
-    const std::string program = installFolder() + std::string(kProductProgram);
-    logCommandLine("Run", program + "||0|show");
-    commands::runProgram(program, "", 0, true);
-    runWhileServing([] { commands::sendReport("install", "complete", "setuprun=2"); });
-    productLaunched_ = true;
-  } catch (const ScriptError& error) {
-    host().ask(Question{.id = "install.run-failed",
-                        .text = std::string(kRunFailedText) + error.what(),
-                        .caption = std::string(kInstallerCaption),
-                        .buttons = {Button::Ok},
-                        .icon = Icon::Warning});
-  } catch (...) {
-  }
-  ending_ = false;
-  wizard_.hide();
-}
-
-void InstallFlow::chooseAutorun(bool on) { SetVariable("autorun", on ? "1" : ""); }
-
-void InstallFlow::chooseOffer(int number, bool on) {
-  SetVariable("softcheck" + std::to_string(number), on ? "1" : "0");
-}
-
-void InstallFlow::openLicense() {
-  runWhileServing([] { RunCommandLine(kOpenLicenseLine); });
-}
-
-void InstallFlow::openInstalledProduct() {
-  if (ending_) return;
-  ending_ = true;
-  // The installed version is newer: the user gets it instead of this one.
-  std::string product = nativePath(GetVariable("installdir"));
-  if (!product.ends_with('/')) product += '/';
-  product += "LumoClient.exe";
-  if (auto plan = planStart(product, "", runEnvironment().system)) startProcess(*plan, true);
-  runWhileServing([] { commands::sendReport("install", "canceled"); });
-  cancelled_ = true;
-  wizard_.endDialog();
-}
-
-void InstallFlow::onCloseRequest() {
-  // A close request that arrives while an ending's report is sent is the
-  // same ending.
-  if (ending_) return;
-  if (!wizard_.isHidden()) {
-    if (finishedPage_ && !productLaunched_) {
-      // Finished: hide; the close timer ends the dialog after msg_close.
-      wizard_.hide();
-      return;
+void InstallFlow::handle(InstallEvent event) {
+  pending_.push_back(event);
+  if (handling_) return;  // an effect's answer follows the effects before it
+  handling_ = true;
+  while (!pending_.empty()) {
+    const InstallEvent next = pending_.front();
+    pending_.erase(pending_.begin());
+    try {
+      InstallStep step = nextInstallStep(state_, next, facts());
+      state_ = step.state;
+      for (InstallEffect effect : step.effects) apply(effect);
+    } catch (const NoTransition& fault) {
+      reportTransitionFault(fault.what());
     }
-    if (installing_ || rollbackStarted_) return;
-    Button answer = host().ask(Question{.id = "install.confirm-exit",
-                                        .text = std::string(kConfirmExitText),
-                                        .caption = std::string(kConfirmExitCaption),
-                                        .buttons = {Button::Yes, Button::No},
-                                        .defaultButton = Button::No,
-                                        .silentAnswer = Button::Yes,
-                                        .icon = Icon::Information});
-    if (answer != Button::Yes) return;
-    ending_ = true;
-    runWhileServing([] { commands::sendReport("install", "canceled"); });
-    cancelled_ = true;
-    wizard_.endDialog();
-    return;
   }
-  // Hidden: the dialog ends. The running workers are not consulted: the
-  // close requests of the close timer and of the failure endings arrive
-  // while the worker that sent the last message is still finishing, and
-  // neither is repeated. The end of the run waits for the workers instead.
-  ending_ = true;
-  wizard_.removeNotifyIcon();
-  if (finishedPage_ && !productLaunched_) runWhileServing([] { commands::sendReport("install", "complete", "setuprun=0"); });
-  wizard_.endDialog();
+  handling_ = false;
+  settle();
+}
+
+void InstallFlow::apply(InstallEffect effect) {
+  using E = InstallEffect;
+  switch (effect) {
+    case E::ShowWindow:
+    case E::ShowFace:
+    case E::Hide:
+      if (window_) window_->show(face());
+      break;
+    case E::StartInstall:
+      if (equalsIgnoreCase(installFolder(), earlierInstallFolder())) SetVariable("replacesetup", "1");
+      startSection(kExecInstall, std::move(install_));
+      break;
+    case E::RefuseFolder: {
+      const std::string why = whyNotInstallFolder(installFolder()).value_or("");
+      LogWarning("The installation folder is refused: " + why);
+      ask(Question{.id = "install.folder-refused",
+                   .text = std::string(kFolderRefusedText) + why,
+                   .caption = std::string(kInstallerCaption),
+                   .buttons = {Button::Ok},
+                   .icon = Icon::Warning});
+      if (runEnvironment().silent) setFailure(kExitIncomplete, "the installation folder is refused: " + why);
+      break;
+    }
+    case E::StartInstallOk: {
+      SectionList installOk;
+      ReadSection("[installok]", installOk);
+      startSection(kExecInstallOK, std::move(installOk));
+      break;
+    }
+    case E::LogInstallOkIgnored: Log("NotifyOK: [installok] has already been started; ignored\r\n"); break;
+    case E::StartRollback: {
+      SectionList rollback;
+      ReadSection("[installfailed]", rollback);
+      startSection(kExecInstallFailed, std::move(rollback));
+      break;
+    }
+    case E::StartCloseTimer: startCloseTimer([this] { handle(InstallEvent::CloseTimer); }); break;
+    case E::StopCloseTimer: stopCloseTimer(); break;
+    case E::RefreshDesktop: refreshDesktopDatabase(runEnvironment().smPrograms); break;
+    case E::WriteChoice:
+      if (intent_.kind == Intent::AutorunToggled) {
+        SetVariable("autorun", GetVariable("autorun") == "1" ? "" : "1");
+      } else {
+        const std::string name = "softcheck" + std::to_string(intent_.offer);
+        SetVariable(name, GetVariable(name) == "1" ? "0" : "1");
+      }
+      break;
+    case E::SetFolder:
+      if (!intent_.folder.empty()) setInstallFolder(productFolderIn(intent_.folder));
+      break;
+    case E::OpenLicense: sendAside([address = GetVariable("license_url")] { commands::openUrl(address, "ie"); }); break;
+    case E::AskExit: {
+      const Button answer = ask(Question{.id = "install.confirm-exit",
+                                         .text = std::string(kConfirmExitText),
+                                         .caption = std::string(kConfirmExitCaption),
+                                         .buttons = {Button::Yes, Button::No},
+                                         .defaultButton = Button::No,
+                                         .silentAnswer = Button::Yes,
+                                         .icon = Icon::Information});
+      handle(answer == Button::Yes ? InstallEvent::ExitConfirmed : InstallEvent::ExitDeclined);
+      break;
+    }
+    case E::AskFailure:
+      ask(Question{.id = "install.failed",
+                   .text = std::string(kFailureText) + runEnvironment().logPath,
+                   .caption = std::string(kFailureCaption),
+                   .buttons = {Button::Ok},
+                   .icon = Icon::Error});
+      break;
+    case E::AskRunFailed:
+      if (runFailure_.empty()) break;  // not a script's error: nothing to tell
+      ask(Question{.id = "install.run-failed",
+                   .text = std::string(kRunFailedText) + runFailure_,
+                   .caption = std::string(kInstallerCaption),
+                   .buttons = {Button::Ok},
+                   .icon = Icon::Warning});
+      break;
+    case E::StartProduct:
+      runFailure_.clear();
+      try {
+        const std::string program = installFolder() + std::string(kProductProgram);
+        logCommandLine("Run", program + "||0|show");
+        commands::runProgram(program, "", 0, true);
+        handle(InstallEvent::ProductStarted);
+      } catch (const ScriptError& error) {
+        runFailure_ = error.what();
+        handle(InstallEvent::ProductFailed);
+      } catch (...) {
+        handle(InstallEvent::ProductFailed);
+      }
+      break;
+    case E::OpenInstalledProduct: {
+      // The installed version is newer: the user gets it instead of this one.
+      std::string product = nativePath(GetVariable("installdir"));
+      if (!product.ends_with('/')) product += '/';
+      product += "LumoClient.exe";
+      if (auto plan = planStart(product, "", runEnvironment().system)) startProcess(*plan, true);
+      break;
+    }
+    case E::ReportCanceled: sendAside(report("canceled")); break;
+    case E::ReportComplete0: sendAside(report("complete", "setuprun=0")); break;
+    case E::ReportComplete1: sendAside(report("complete", "setuprun=1")); break;
+    case E::ReportComplete2: sendAside(report("complete", "setuprun=2")); break;
+    case E::ReportFailed: sendAside(report("failed")); break;
+    case E::RemoveNotifyIcon: notifyIcon_ = false; break;
+    case E::EndDialog:
+      stopCloseTimer();
+      if (window_) window_->show(face());
+      break;
+    case E::Quit: thread_.quit(); break;
+  }
 }
 
 }  // namespace lumo

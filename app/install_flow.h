@@ -1,5 +1,6 @@
-// The install wizard's side of the run: [installinit], [install],
-// [installok] and the rollback [installfailed].
+// The install wizard's run: [installinit], [install], [installok] and the
+// rollback [installfailed], driven by the install transition table
+// (app/install_phases.h).
 #pragma once
 
 #include <string>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "app/dialog_flow.h"
+#include "app/install_phases.h"
 
 namespace lumo {
 
@@ -15,66 +17,55 @@ namespace lumo {
 // components. The empty text is never newer.
 bool IsInstalledNewer(std::string_view installed);
 
-// A recommended program the wizard offers: its number (1 to 3, the n of
-// softnameN and softcheckN) and its name.
-struct Offer {
-  int number;
-  std::string name;
-};
+// The folder the product gets inside the one the user chose ("/" gives
+// "/Vexta").
+std::string productFolderIn(std::string_view chosen);
 
 class InstallFlow final : public DialogFlow {
  public:
-  InstallFlow(DialogThread& thread, InstallWindow& window, FlowTimings timings = {});
+  InstallFlow(DialogThread& thread, Timers& timers, FlowTimings timings = {});
 
-  void initialise() override;
-  // The install button (or a silent start): installs into `folder`.
-  void startInstallation(const std::string& folder);
-  // The install button of the Finished face: starts the product.
-  void runProduct();
-  // 2022: starts [installok], once per run.
-  void onInstallFinished() override;
-  // 2021: the first starts the rollback, a second ends the run.
-  void onInstallFailed() override;
-  void onCloseRequest() override;
+  // The window the flow shows its faces in (before start()).
+  void setWindow(InstallWindow& window) { window_ = &window; }
+  void start() override;
+  int exitStatus() const override { return lumo::exitStatus(state_); }
 
-  // The user's choices, written for the sections that read them.
-  void chooseAutorun(bool on);
-  void chooseOffer(int number, bool on);
-  // The agreement link.
-  void openLicense();
-  // The newer-version button: opens the installed product and ends the
-  // dialog as a cancelled installation.
-  void openInstalledProduct();
+  void deliver(const Intent& intent) override;
+  // 2022 and 2021.
+  void onInstallFinished() override { handle(InstallEvent::InstallFinished); }
+  void onInstallFailed() override { handle(InstallEvent::InstallFailed); }
+  void onBalloon(const std::string& title, const std::string& text) override;
 
-  // The folder the wizard offers (after initialise()).
-  const std::string& folder() const { return folder_; }
-  bool installedIsNewer() const { return installedIsNewer_; }
-  bool rollbackStarted() const { return rollbackStarted_; }
-  // What the options face offers, as the script left it after [installinit].
-  bool autorun() const { return autorun_; }
-  const std::vector<Offer>& offers() const { return offers_; }
-  bool balloonsEnabled() const { return balloonsEnabled_; }
-  const std::string& title() const { return title_; }
+  const InstallState& state() const { return state_; }
+  // The face the window shows now.
+  InstallFace face() const;
 
  private:
-  void onInstallComplete() override;
-  // Says why the folder cannot be installed into; a silent run ends.
-  void refuseFolder(const std::string& why);
+  void onEndText(EndText text) override;
+  void onInitWaitOver() override;
+  void onWorkersIdle() override { handle(InstallEvent::WorkersIdle); }
+  void onReportsDone() override { handle(InstallEvent::ReportsDone); }
+  bool ending() const override { return state_.phase == InstallPhase::Ending; }
+  DialogWindow* window() const override { return window_; }
 
-  InstallWindow& wizard_;
+  // Feeds one event to the table and carries out its effects; events that
+  // the effects give back follow in order.
+  void handle(InstallEvent event);
+  void apply(InstallEffect effect);
+  InstallFacts facts() const;
+
+  InstallWindow* window_ = nullptr;
+  InstallState state_;
   SectionList install_;
-  std::string folder_;
   bool installedIsNewer_ = false;
-  bool autorun_ = false;
   std::vector<Offer> offers_;
   bool balloonsEnabled_ = false;
+  bool notifyIcon_ = true;
   std::string title_;
-  bool installing_ = false;
-  bool installOkStarted_ = false;
-  bool rollbackStarted_ = false;
-  bool finishedPage_ = false;
-  bool productLaunched_ = false;
-  bool ending_ = false;  // an ending (or the product's start) is under way
+  Intent intent_{Intent::CloseRequested};  // the one being handled
+  std::string runFailure_;                 // why the product did not start
+  std::vector<InstallEvent> pending_;
+  bool handling_ = false;
 };
 
 }  // namespace lumo

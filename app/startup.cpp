@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "app/dialog_contract.h"
 #include "app/exit_status.h"
 #include "formats/profile_file.h"
 #include "formats/resource_bundle.h"
@@ -56,7 +55,10 @@ StartupSwitches parseSwitches(const std::vector<std::string>& arguments) {
   StartupSwitches switches;
   if (arguments.empty()) return switches;
   std::string line;
-  for (const std::string& argument : arguments) line += " " + toLowerAscii(argument);
+  for (const std::string& argument : arguments) {
+    line += ' ';
+    line += toLowerAscii(argument);
+  }
   switches.uninstall = line.find("-uinst") != std::string::npos;
   switches.silent = line.find("/s") != std::string::npos || line.find("-s") != std::string::npos;
   return switches;
@@ -89,7 +91,7 @@ void fillRunEnvironment(RunEnvironment& environment, const std::string& programP
   makeFolders(environment.kernel + "/LumoClient/cache/");
 }
 
-int startUp(const std::vector<std::string>& arguments) {
+std::optional<int> startUp(const std::vector<std::string>& arguments) {
   // A damaged installer must not begin to change the machine and fail half
   // way: every resource, the payload too, is read against its checksum
   // before the lock, the folders or the working script are created.
@@ -136,7 +138,7 @@ int startUp(const std::vector<std::string>& arguments) {
   debugOutput("start-up: mode=" + std::string(environment.installMode ? "install" : "uninstall") +
               " silent=" + (environment.silent ? "1" : "0") + " script=" + environment.iniPath +
               " log=" + environment.logPath);
-  return runModeDialog();
+  return std::nullopt;
 }
 
 void endProcess(int status) {

@@ -2,6 +2,7 @@
 // the working script and the execution log, then the dialog of the mode.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,9 +36,11 @@ int fontScaleForDpi(int dpi);
 // the cache folder under the shared data folder.
 void fillRunEnvironment(RunEnvironment& environment, const std::string& programPath, bool machineWide);
 
-// The whole start-up with `arguments` (argv without the program name).
-// Returns the exit status of the run.
-int startUp(const std::vector<std::string>& arguments);
+// The start-up with `arguments` (argv without the program name): the
+// resources' checksums, the lock, the environment, the working script and
+// the log. Returns the exit status when the run ends here, or nothing when
+// the dialog of the mode follows (app/run.h).
+std::optional<int> startUp(const std::vector<std::string>& arguments);
 
 // Closes the log and ends the process with `status` at once, without running
 // the runtime's clean-up (workers still running end with the process).

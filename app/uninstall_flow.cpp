@@ -1,9 +1,11 @@
 #include "app/uninstall_flow.h"
 
+#include "app/exit_status.h"
 #include "commands/statistics.h"
+#include "platform/debug_channel.h"
+#include "platform/desktop_entry.h"
 #include "platform/file_operations.h"
 #include "script/dispatcher.h"
-#include "script/host.h"
 #include "script/install_folder.h"
 #include "script/run_environment.h"
 
@@ -19,92 +21,150 @@ constexpr std::string_view kFeedbackAddress =
 
 }  // namespace
 
-UninstallFlow::UninstallFlow(DialogThread& thread, UninstallWindow& window, FlowTimings timings)
-    : DialogFlow(thread, window, timings), dialog_(window) {}
+UninstallFlow::UninstallFlow(DialogThread& thread, Timers& timers, FlowTimings timings)
+    : DialogFlow(thread, timers, timings) {}
 
-void UninstallFlow::initialise() {
+void UninstallFlow::start() {
   SectionList init;
   ReadSection("[uninstallinit]", init);
   ReadSection("[uninstall]", uninstall_);
-  const int initWorker = startSection(kExecUnInstallInit, std::move(init));
-  waitForSection(initWorker, timings_.uninstallInitWait);
+  startInit(kExecUnInstallInit, std::move(init), timings_.uninstallInitWait);
+}
 
-  RunEnvironment& env = runEnvironment();
+void UninstallFlow::onInitWaitOver() {
   const std::string recorded = earlierInstallFolder();
   std::optional<std::string> why = dropUnfitEarlierInstallFolder();
-  if (why && pathFileExists(recorded)) {
-    // Shown in silent runs too: the record names a folder that is there but
-    // is no product folder, and removing it would take what is not ours. A
-    // record of a folder that is gone leaves nothing to remove: the
-    // installation is simply not there.
-    host().ask(Question{.id = "uninstall.folder-refused",
-                        .text = std::string(kFolderRefusedText) + *why,
-                        .caption = std::string(kInstallerCaption),
-                        .buttons = {Button::Ok},
-                        .icon = Icon::Error});
-    setFailure(kExitUninstallFailed, "the recorded installation folder is refused: " + *why);
-    dialog_.endDialog();
-    return;
-  }
+  // A record of a folder that is gone leaves nothing to remove: the
+  // installation is simply not there. One that is there but is no product
+  // folder is refused, in silent runs too.
+  if (why && pathFileExists(recorded)) refusal_ = *why;
   const std::string folder = earlierInstallFolder();
-  setInstallFolder(folder);
+  if (refusal_.empty()) setInstallFolder(folder);
   installed_ = pathFileExists(folder) && pathFileExists(folder + "/LumoClient.exe");
-  if (!installed_) {
-    // Shown in silent runs too: nothing is removed and nobody would know why.
-    host().ask(Question{.id = "uninstall.not-installed",
-                        .text = std::string(kNotInstalledText),
-                        .caption = std::string(kInstallerCaption),
-                        .buttons = {Button::Ok},
-                        .icon = Icon::Warning});
-    cancelled_ = true;
-    dialog_.endDialog();
-    return;
-  }
   title_ = "Vexta影音" + GetVariable("app_version") + "卸载程序";
-  if (env.silent) startUninstallation(false);
-  initialised();
+  handle(UninstallEvent::InitWaitOver);
 }
 
-void UninstallFlow::startUninstallation(bool removeUserData) {
-  if (removing_) return;
-  removing_ = true;
-  SetVariable("rmuserdata", removeUserData ? "1" : "0");
-  dialog_.showProgressPage();
-  // The progress page gets its moment on screen before the section starts;
-  // the dialog thread keeps serving meanwhile.
-  startSectionAfter(timings_.uninstallStartPause, kExecUninstall, std::move(uninstall_));
+UninstallFacts UninstallFlow::facts() const {
+  return UninstallFacts{.silent = runEnvironment().silent, .installed = installed_, .folderRefused = !refusal_.empty()};
 }
 
-void UninstallFlow::onUninstallComplete() {
-  // [uninstall] may delete the working script after it has reported the
-  // removal (the default script does), long before the user closes the
-  // dialog: the version for the feedback page is read while it is there.
-  if (!removed_) feedbackLine_ = "OpenUrl " + std::string(kFeedbackAddress) + GetVariable("app_version") + "|ie";
-  removed_ = true;
-  completed_ = true;
-  dialog_.showRemovedPage();
-  if (runEnvironment().silent) postCloseRequest();
+UninstallFace UninstallFlow::face() const {
+  return UninstallFace{.phase = state_.phase,
+                       .visible = state_.phase == UninstallPhase::Confirm ||
+                                  state_.phase == UninstallPhase::Removing || state_.phase == UninstallPhase::Removed,
+                       .title = title_,
+                       .clearUserData = state_.clearUserData};
+}
+
+void UninstallFlow::deliver(const Intent& intent) {
+  switch (intent.kind) {
+    case Intent::UninstallPressed: handle(UninstallEvent::UninstallPressed); break;
+    case Intent::CancelPressed: handle(UninstallEvent::CancelPressed); break;
+    case Intent::OkPressed: handle(UninstallEvent::OkPressed); break;
+    case Intent::BoxToggled: handle(UninstallEvent::BoxToggled); break;
+    case Intent::CloseRequested: handle(UninstallEvent::CloseRequested); break;
+    default: reportTransitionFault("uninstall: an intent of the install wizard"); break;
+  }
 }
 
 void UninstallFlow::beforeExit() {
   const std::string folder = installFolder();
-  if (removed_ && !folder.empty() && isFolder(folder))
+  if (state_.completed && !folder.empty() && isFolder(folder)) {
     setFailure(kExitUninstallFailed, "the uninstallation left the product behind in " + folder);
+  }
 }
 
-void UninstallFlow::onCloseRequest(bool cancelButton) {
-  if (runEnvironment().silent) {
-    dialog_.endDialog();
-    return;
+void UninstallFlow::onEndText(EndText text) {
+  switch (text) {
+    case EndText::Removed: handle(UninstallEvent::RemovalDone); break;
+    case EndText::Close: handle(UninstallEvent::Closing); break;
+    case EndText::Complete: break;  // the end of an installation ends nothing here
+    case EndText::CancelComplete:
+      // Nor does the end of a rollback; the desktop still rereads the
+      // associations it may have changed.
+      refreshDesktopDatabase(runEnvironment().smPrograms);
+      break;
+    case EndText::None: break;
   }
-  dialog_.hide();
-  if (removed_) {
-    RunCommandLine(feedbackLine_);
-  } else {
-    cancelled_ = !removing_;
-    commands::sendReport("uninstall", "canceled", cancelButton ? "sysbtn=0" : "sysbtn=1");
+}
+
+void UninstallFlow::onBalloon(const std::string& title, const std::string& text) {
+  if (window_) window_->showBalloon(title, text);
+}
+
+void UninstallFlow::handle(UninstallEvent event) {
+  pending_.push_back(event);
+  if (handling_) return;  // an effect's answer follows the effects before it
+  handling_ = true;
+  while (!pending_.empty()) {
+    const UninstallEvent next = pending_.front();
+    pending_.erase(pending_.begin());
+    try {
+      UninstallStep step = nextUninstallStep(state_, next, facts());
+      state_ = step.state;
+      for (UninstallEffect effect : step.effects) apply(effect);
+    } catch (const NoTransition& fault) {
+      reportTransitionFault(fault.what());
+    }
   }
-  dialog_.endDialog();
+  handling_ = false;
+  settle();
+}
+
+void UninstallFlow::apply(UninstallEffect effect) {
+  using E = UninstallEffect;
+  switch (effect) {
+    case E::AskNotInstalled:
+      ask(Question{.id = "uninstall.not-installed",
+                   .text = std::string(kNotInstalledText),
+                   .caption = std::string(kInstallerCaption),
+                   .buttons = {Button::Ok},
+                   .icon = Icon::Warning});
+      break;
+    case E::RefuseFolder:
+      ask(Question{.id = "uninstall.folder-refused",
+                   .text = std::string(kFolderRefusedText) + refusal_,
+                   .caption = std::string(kInstallerCaption),
+                   .buttons = {Button::Ok},
+                   .icon = Icon::Error});
+      setFailure(kExitUninstallFailed, "the recorded installation folder is refused: " + refusal_);
+      break;
+    case E::ShowWindow:
+    case E::ShowFace:
+    case E::Hide:
+      if (window_) window_->show(face());
+      break;
+    case E::StartRemoval:
+      SetVariable("rmuserdata", state_.clearUserData ? "1" : "0");
+      // The removing face gets its moment on screen before the section
+      // starts; the dialog thread keeps serving meanwhile.
+      startSectionAfter(timings_.uninstallStartPause, kExecUninstall, std::move(uninstall_));
+      break;
+    case E::RefreshDesktop: refreshDesktopDatabase(runEnvironment().smPrograms); break;
+    case E::NoteFeedbackVersion:
+      // [uninstall] may delete the working script after it has reported the
+      // removal (the default script does), long before the user closes the
+      // dialog: the version for the feedback page is read while it is there.
+      feedbackAddress_ = std::string(kFeedbackAddress) + GetVariable("app_version");
+      break;
+    case E::OpenFeedback: sendAside([address = feedbackAddress_] { commands::openUrl(address, "ie"); }); break;
+    case E::ReportCanceledByButton:
+    case E::ReportCanceledBySystem: {
+      // Logged now, in order; sent aside.
+      const std::string arguments = commands::logReport(
+          "uninstall", "canceled", effect == E::ReportCanceledByButton ? "sysbtn=0" : "sysbtn=1");
+      sendAside([arguments] { commands::deliverReport(arguments); });
+      break;
+    }
+    case E::StartCloseTimer: startCloseTimer([this] { handle(UninstallEvent::CloseTimer); }); break;
+    case E::StopCloseTimer: stopCloseTimer(); break;
+    case E::EndDialog:
+      stopCloseTimer();
+      if (window_) window_->show(face());
+      break;
+    case E::Quit: thread_.quit(); break;
+  }
 }
 
 }  // namespace lumo

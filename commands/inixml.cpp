@@ -56,8 +56,8 @@ void WriteIni(const CommandContext& context, const CommandArguments& arguments) 
 // "<TAG>VALUE</TAG>"; every line, the last one included, ends in CR LF.
 // A byte-order mark at the start of the file is kept.
 std::string replaceXmlElementLines(std::string_view content, std::string_view tag, std::string_view value) {
-  const std::string open = "<" + std::string(tag) + ">";
-  const std::string close = "</" + std::string(tag) + ">";
+  const std::string open = std::string("<").append(tag).append(">");
+  const std::string close = std::string("</").append(tag).append(">");
   std::string result;
   if (content.starts_with(kUtf8Bom)) {
     result = kUtf8Bom;

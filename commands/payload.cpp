@@ -13,7 +13,9 @@
 // once its size and CRC-32 match the archive's header (checked here, not
 // only inside the decoder), so a damaged payload never costs the user an
 // older, sound file. Independent solid blocks are decoded side by side, one
-// reader per thread, each reader skipping the blocks of the others.
+// reader per thread, each reader skipping the blocks of the others; a block
+// whose LZMA2 stream resets its dictionary on the way is itself decoded on
+// several threads, one piece per thread (SevenZipEntryReader).
 #include <algorithm>
 #include <atomic>
 #include <exception>
@@ -27,6 +29,7 @@
 #include "commands/families.h"
 #include "formats/resource_bundle.h"
 #include "formats/sevenzip_catalogue.h"
+#include "formats/sevenzip_entry_reader.h"
 #include "platform/archive_extractor.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
@@ -137,14 +140,13 @@ class PayloadWriter {
   PayloadWriter(const std::string& folder, const std::string& realFolder, SharedRun& run)
       : folder_(folder), realFolder_(realFolder), umask_(currentUmask()), run_(run) {}
 
-  // Walks the archive on `fd`; with a catalogue and a share, writes only
+  // Walks the opened archive; with a catalogue and a share, writes only
   // what the share names and leaves the rest to the other readers.
-  void unpack(int fd, const SevenZipCatalogue* catalogue, const ReaderShare* share,
-              const std::vector<std::size_t>* owner) {
-    ArchiveExtractor archive;
+  void unpack(SevenZipEntryReader& archive, bool opened, const SevenZipCatalogue* catalogue,
+              const ReaderShare* share, const std::vector<std::size_t>* owner) {
     ArchiveEntry entry;
     std::size_t index = 0;
-    if (archive.open(fd)) {
+    if (opened) {
       while (!run_.stopped && archive.next(entry)) {
         const CatalogueEntry* expected = nullptr;
         if (catalogue) {
@@ -183,7 +185,7 @@ class PayloadWriter {
     return a == b;
   }
 
-  void write(ArchiveExtractor& archive, const ArchiveEntry& entry, const CatalogueEntry* expected) {
+  void write(SevenZipEntryReader& archive, const ArchiveEntry& entry, const CatalogueEntry* expected) {
     std::optional<std::vector<std::string>> parts = resolveInside(entry.name, {});
     if (!parts) throwOutside(entry.name);
     if (parts->empty()) {
@@ -252,7 +254,7 @@ class PayloadWriter {
     insideFolders_.clear();
   }
 
-  void writeFile(ArchiveExtractor& archive, const ArchiveEntry& entry, const std::string& name,
+  void writeFile(SevenZipEntryReader& archive, const ArchiveEntry& entry, const std::string& name,
                  const CatalogueEntry* expected) {
     std::string path = folder_ + name;
     ReplacementFile output;
@@ -384,11 +386,19 @@ void unpackArchive(const CommandContext& context, int fd, const std::string& fol
     // order by one reader.
     for (const CatalogueEntry& entry : catalogue->entries) hasLinks = hasLinks || entry.link;
   }
-  std::size_t readers = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  std::size_t readers = cores;
   if (catalogue) readers = std::min(readers, catalogue->blocks.size());
-  if (!catalogue || hasLinks || readers <= 1) {
+  // One reader in archive order when blocks split: each of them then keeps
+  // every core busy by itself.
+  SevenZipEntryReader whole;
+  bool opened = whole.open(fd, 0, ArchiveExtractor::kWholeFile, catalogue ? &*catalogue : nullptr, cores);
+  if (!catalogue || hasLinks || readers <= 1 || whole.splitBlocks() > 0 || !opened) {
+    if (whole.splitBlocks() > 0)
+      debugOutput("[Out] " + std::to_string(catalogue->blocks.size()) + " blocks, " +
+                  std::to_string(whole.splitBlocks()) + " of them decoded piece by piece side by side");
     try {
-      PayloadWriter(folder, realFolder, run).unpack(fd, catalogue ? &*catalogue : nullptr, nullptr, nullptr);
+      PayloadWriter(folder, realFolder, run).unpack(whole, opened, catalogue ? &*catalogue : nullptr, nullptr, nullptr);
     } catch (const Stopped&) {
     }
   } else {
@@ -398,7 +408,9 @@ void unpackArchive(const CommandContext& context, int fd, const std::string& fol
                 " readers");
     auto read = [&](const ReaderShare& share) {
       try {
-        PayloadWriter(folder, realFolder, run).unpack(fd, &*catalogue, &share, &owner);
+        SevenZipEntryReader archive;
+        bool opened = archive.open(fd, 0, ArchiveExtractor::kWholeFile, &*catalogue, 1);
+        PayloadWriter(folder, realFolder, run).unpack(archive, opened, &*catalogue, &share, &owner);
       } catch (const Stopped&) {
       } catch (...) {
         run.fail(std::current_exception());

@@ -1,19 +1,24 @@
-// CreateShortCut, PinTaskBar, RegDLL, UnRegDLL and GetMaxDisk: the product
-// in the desktop's menus and on its desktop, its components registered, and
-// the disk for its cache.
+// CreateShortCut, PinTaskBar, InstallIcon, RemoveIcon, RegDLL, UnRegDLL and
+// GetMaxDisk: the product in the desktop's menus and on its desktop, its
+// icon in the desktop's icon theme, its components registered, and the disk
+// for its cache.
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 #include "commands/families.h"
+#include "formats/resource_bundle.h"
 #include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
 #include "platform/desktop_favourites.h"
 #include "platform/disks.h"
 #include "platform/file_operations.h"
+#include "platform/icon_theme.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/shared_module.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo {
@@ -24,6 +29,14 @@ constexpr std::string_view kPinLinkMissing = "[PinTaskBar] Source link not exist
 constexpr std::string_view kPinNotOffered = "[PinTaskBar] The desktop offers no taskbar to pin to: ";
 constexpr std::string_view kPinFailed = "[PinTaskBar] Pinning failed: ";
 constexpr std::string_view kModuleNotFound = "[RegDLL] Source file not found:";
+constexpr std::string_view kBadIconName = "[InstallIcon] Invalid icon name: ";
+constexpr std::string_view kNoProgramIcon = "[InstallIcon] This installer carries no icon: ";
+constexpr std::string_view kIconNotWritten = "[InstallIcon] Icon not written: ";
+// The program icon among the installer's resources.
+constexpr std::uint32_t kProgramIconId = 128;
+// The variable that holds the menu categories of program links, each
+// followed by ";" ("AudioVideo;Video;Player;").
+constexpr std::string_view kCategoriesVariable = "desktop_categories";
 
 bool isWebAddress(std::string_view target) {
   return target.find("http://") != std::string_view::npos || target.find("https://") != std::string_view::npos;
@@ -58,13 +71,36 @@ LinkTarget splitLinkTarget(std::string_view target) {
   return link;
 }
 
-std::string fileStem(const std::string& path) {
-  std::string name = path.substr(path.rfind('/') + 1);
-  std::size_t dot = name.rfind('.');
-  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+// Where the desktop's shared data lives for this run: the programs menu's
+// parent folder, /usr/share for a machine-wide run and $XDG_DATA_HOME for a
+// user, so icons and file types follow the menu entries' scope.
+std::string desktopDataFolder(const RunEnvironment& environment) {
+  const std::string& menu = environment.smPrograms;
+  return menu.empty() ? std::string() : std::filesystem::path(menu).parent_path().string();
 }
 
-void CreateShortCut(const CommandContext&, const CommandArguments& arguments) {
+// The ICON field: a name without a folder is an icon of the desktop's theme
+// (installed with InstallIcon), which each desktop draws at the size it
+// needs; anything else is an image file.
+std::string linkIcon(const std::string& field) {
+  if (field.empty()) return "";
+  if (field.find_first_of("/\\") == std::string::npos && isThemeIconName(field)) return field;
+  return nativePath(field);
+}
+
+std::vector<std::string> categoriesOf(std::string_view list) {
+  std::vector<std::string> categories;
+  std::size_t start = 0;
+  while (start < list.size()) {
+    std::size_t end = std::min(list.find(';', start), list.size());
+    std::string_view item = trim(list.substr(start, end - start));
+    if (!item.empty()) categories.emplace_back(item);
+    start = end + 1;
+  }
+  return categories;
+}
+
+void CreateShortCut(const CommandContext& context, const CommandArguments& arguments) {
   const std::vector<std::string>& fields = arguments.fields;
   const std::string& target = fields[1];
   if (!pathFileExists(nativePath(target)) && !isWebAddress(target) && target.find('-') == std::string::npos)
@@ -73,9 +109,11 @@ void CreateShortCut(const CommandContext&, const CommandArguments& arguments) {
   std::string linkPath = desktopEntryPath(nativePath(fields[0]));
   LinkTarget link = splitLinkTarget(target);
   DesktopEntry entry;
+  // Menus show the link's own name, as the Windows shell shows a link's
+  // file name; the description is the tooltip.
   entry.name = fileStem(linkPath);
   entry.comment = fields[3];
-  entry.icon = fields[2].empty() ? "" : nativePath(fields[2]);
+  entry.icon = linkIcon(fields[2]);
   if (isWebAddress(link.path)) {
     entry.url = std::string(trim(link.path));
   } else {
@@ -83,6 +121,7 @@ void CreateShortCut(const CommandContext&, const CommandArguments& arguments) {
     if (!link.arguments.empty() || isExecutableFile(program) || !pathFileExists(program)) {
       entry.program = program;
       entry.arguments = splitCommandLine(link.arguments);
+      entry.categories = categoriesOf(context.variables.get(std::string(kCategoriesVariable)));
     } else {
       // A document or a folder: the desktop opens it with its usual program.
       entry.url = fileUri(program);
@@ -107,6 +146,26 @@ void PinTaskBar(const CommandContext&, const CommandArguments& arguments) {
     case PinOutcome::NotOffered: debugOutput(std::string(kPinNotOffered) + arguments.text); break;
     case PinOutcome::Failed: debugOutput(std::string(kPinFailed) + arguments.text); break;
   }
+}
+
+// The installer's own icon (every size it holds) into the desktop's icon
+// theme under NAME, so that links may name it by NAME.
+void InstallIcon(const CommandContext& context, const CommandArguments& arguments) {
+  std::string name(trim(arguments.text));
+  if (!isThemeIconName(name)) throw ScriptError(std::string(kBadIconName) + arguments.text);
+  std::optional<std::string> icon = ResourceBundle::ofThisProgram().load("ICON", kProgramIconId);
+  std::vector<IconImage> images = icon ? iconImages(*icon) : std::vector<IconImage>{};
+  if (images.empty()) {
+    debugOutput(std::string(kNoProgramIcon) + arguments.text);
+    return;
+  }
+  if (!installThemeIcon(desktopDataFolder(context.environment), name, images))
+    debugOutput(std::string(kIconNotWritten) + arguments.text);
+}
+
+void RemoveIcon(const CommandContext& context, const CommandArguments& arguments) {
+  std::string name(trim(arguments.text));
+  if (isThemeIconName(name)) removeThemeIcon(desktopDataFolder(context.environment), name);
 }
 
 void RegDLL(const CommandContext&, const CommandArguments& arguments) {
@@ -139,6 +198,8 @@ namespace commands {
 void registerShellCommands() {
   registerCommand("CreateShortCut", CreateShortCut, {.fields = 4, .paths = pathFields(0, 1, 2)});
   registerCommand("PinTaskBar", PinTaskBar, {.paths = pathFields(0)});
+  registerCommand("InstallIcon", InstallIcon, {});
+  registerCommand("RemoveIcon", RemoveIcon, {});
   registerCommand("RegDLL", RegDLL, {.paths = pathFields(0)});
   registerCommand("UnRegDLL", UnRegDLL, {.paths = pathFields(0)});
   registerCommand("GetMaxDisk", GetMaxDisk, {.output = Output::Required});

@@ -31,6 +31,24 @@ void appendOffers(const Variables& variables, std::string& extend, std::string& 
   if (value.ends_with('_')) value.pop_back();
 }
 
+// What the verb OpenUrl does: mode "ie" opens the address in the web
+// browser, anything else fetches it silently.
+void visitAddress(const std::string& address, const std::string& mode) {
+  if (!namesWebAddress(address)) throw ScriptError(kInvalidUrl + address);
+
+  if (mode == "ie") {
+    // The browser's fate is not examined.
+    openAddress(address);
+    return;
+  }
+
+  FetchOptions options;
+  options.userAgent = applicationName();
+  FetchResult fetched = silentGet(address, options);
+  logSecureChannelError("OpenUrl", address, fetched.secureChannelError);
+  debugOutput("Send log tick count: " + std::to_string(fetched.elapsedMs) + " miliseconds");
+}
+
 void SendLog(const CommandContext& context, const CommandArguments& arguments) {
   const std::vector<std::string>& fields = arguments.fields;
   sendLog(context, Report{.method = fields[0],
@@ -41,7 +59,7 @@ void SendLog(const CommandContext& context, const CommandArguments& arguments) {
 }
 
 void OpenUrl(const CommandContext&, const CommandArguments& arguments) {
-  openUrl(arguments.fields[0], arguments.fields[1]);
+  visitAddress(arguments.fields[0], arguments.fields[1]);
 }
 
 }  // namespace
@@ -54,9 +72,17 @@ std::string statisticsEndpoint() {
 }
 
 void sendReport(std::string_view method, std::string_view result, std::string_view extension) {
+  deliverReport(logReport(method, result, extension));
+}
+
+std::string logReport(std::string_view method, std::string_view result, std::string_view extension) {
   std::string arguments = std::string(method) + "|" + std::string(result) + "||";
-  if (!extension.empty()) arguments += "+" + std::string(extension);
+  if (!extension.empty()) arguments.append("+").append(extension);
   logCommandLine("SendLog", arguments);
+  return arguments;
+}
+
+void deliverReport(const std::string& arguments) {
   // Through the verb's registered handler, as the script's line would go, so
   // that a run without a network (a test of the flows) can put its own there.
   if (!findHandler("SendLog")) return;
@@ -98,23 +124,21 @@ void sendLog(const CommandContext& context, const Report& report) {
   // address holding a "|" (from a variable or the extension) was refused
   // there and still is.
   if (address.find('|') != std::string::npos) throwArgumentCount("OpenUrl", 2, address + "|");
-  openUrl(address, "");
+  visitAddress(address, "");
 }
 
-void openUrl(const std::string& address, const std::string& mode) {
-  if (!namesWebAddress(address)) throw ScriptError(kInvalidUrl + address);
-
-  if (mode == "ie") {
-    // The browser's fate is not examined.
-    openAddress(address);
-    return;
+void openUrl(std::string_view address, std::string_view mode) {
+  const std::string arguments = std::string(address) + "|" + std::string(mode);
+  logCommandLine("OpenUrl", arguments);
+  // Through the verb's registered handler, as for reports: a test puts its
+  // own there instead of a browser.
+  if (!findHandler("OpenUrl")) return;
+  const CommandContext context = currentCommandContext();
+  try {
+    callCommand(context, "OpenUrl", arguments);
+  } catch (const ScriptError& error) {
+    Log(std::string(error.what()) + "\r\n");
   }
-
-  FetchOptions options;
-  options.userAgent = applicationName();
-  FetchResult fetched = silentGet(address, options);
-  logSecureChannelError("OpenUrl", address, fetched.secureChannelError);
-  debugOutput("Send log tick count: " + std::to_string(fetched.elapsedMs) + " miliseconds");
 }
 
 void registerStatisticsCommands() {

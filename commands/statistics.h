@@ -30,10 +30,18 @@ void sendLog(const CommandContext& context, const Report& report);
 // script would have run; a failure is logged there too and goes no further.
 void sendReport(std::string_view method, std::string_view result, std::string_view extension = {});
 
-// Opens `address` as the verb OpenUrl does: mode "ie" in the web browser,
-// anything else fetched silently. Throws ScriptError for an address that is
-// no web address.
-void openUrl(const std::string& address, const std::string& mode);
+// The same in two steps, for a caller that keeps the log in order while the
+// report itself goes out on another thread: logReport() writes the line and
+// returns the report's arguments, deliverReport() sends them.
+std::string logReport(std::string_view method, std::string_view result, std::string_view extension = {});
+void deliverReport(const std::string& arguments);
+
+// Opens `address` as the verb OpenUrl does (mode "ie" in the web browser,
+// anything else fetched silently), for the program's own addresses (the
+// agreement, the feedback page). The execution log shows the line "OpenUrl ADDRESS|MODE" a script
+// would have run; an address that is not one is logged there and goes no
+// further.
+void openUrl(std::string_view address, std::string_view mode);
 
 // Where reports go: the endpoint's scheme, host and port, or the value of
 // LUMO_STATS_URL when it is set.

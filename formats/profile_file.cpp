@@ -365,7 +365,7 @@ bool ProfileFile::write(std::string_view section, std::string_view key, std::str
   } else {
     updated = content;
     if (!updated.empty() && updated.back() != '\n') updated += "\r\n";
-    updated += "[" + encode(section) + "]\r\n" + entry + "\r\n";
+    updated.append("[").append(encode(section)).append("]\r\n").append(entry).append("\r\n");
   }
   if (updated == content) return true;
   bool ok = replace(updated, file.mode());

@@ -331,6 +331,29 @@ CatalogueBlock describe(const Folder& folder) {
   return block;
 }
 
+// The coders of a block with one packed stream and coders of one stream in
+// and one out, in decoding order; empty for any other shape.
+std::vector<CatalogueCoder> chainOf(const Folder& folder) {
+  std::vector<CatalogueCoder> chain;
+  for (const Coder& coder : folder.coders)
+    if (coder.inStreams != 1 || coder.outStreams != 1) return {};
+  if (folder.packedStreams.size() != 1) return {};
+  // With one stream in and one out per coder, stream numbers are coder
+  // numbers: a bind pair feeds coder `in` from the output of coder `out`.
+  std::uint64_t current = folder.packedStreams[0];
+  for (std::size_t step = 0; step < folder.coders.size(); ++step) {
+    if (current >= folder.coders.size()) return {};
+    const Coder& coder = folder.coders[current];
+    chain.push_back({methodName(coder.id), coder.properties, folder.unpackSizes[current]});
+    std::optional<std::uint64_t> next;
+    for (const auto& [in, out] : folder.bindPairs)
+      if (out == current) next = in;
+    if (!next) return chain.size() == folder.coders.size() ? chain : std::vector<CatalogueCoder>{};
+    current = *next;
+  }
+  return {};
+}
+
 // The archive: a descriptor and the range of it that the archive occupies.
 struct Span {
   int fd;
@@ -500,7 +523,21 @@ SevenZipCatalogue readHeader(Reader& in) {
   if (property != kEnd) throw Damaged("unexpected property at the end of the header");
   if (names.size() != files) throw Damaged("entries without names");
 
-  for (const Folder& folder : streams.folders) catalogue.blocks.push_back(describe(folder));
+  std::uint64_t packOffset = 32 + streams.packPosition;
+  std::vector<std::uint64_t> packStarts;
+  for (std::uint64_t size : streams.packSizes) {
+    packStarts.push_back(packOffset);
+    packOffset += size;
+  }
+  for (const Folder& folder : streams.folders) {
+    CatalogueBlock block = describe(folder);
+    if (folder.packedStreams.size() == 1 && folder.firstPackStream < packStarts.size()) {
+      block.packOffset = packStarts[folder.firstPackStream];
+      block.packSize = streams.packSizes[folder.firstPackStream];
+      block.chain = chainOf(folder);
+    }
+    catalogue.blocks.push_back(std::move(block));
+  }
   std::size_t stream = 0;
   for (std::uint64_t i = 0; i < files; ++i) {
     CatalogueEntry entry;

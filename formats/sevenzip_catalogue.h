@@ -27,10 +27,24 @@ struct CatalogueEntry {
   std::uint32_t block = 0;            // for entries with data
 };
 
+// One coder of a block that is a plain chain (one packed stream, each
+// coder one stream in and one out).
+struct CatalogueCoder {
+  std::string method;                 // as in `coders`: "LZMA2", "BCJ", ...
+  std::string properties;             // as stored
+  std::uint64_t unpackSize = 0;       // of what it puts out
+};
+
 struct CatalogueBlock {
   std::string coders;                 // e.g. "BCJ + LZMA2:d=32m", outermost first
   std::uint64_t unpackSize = 0;
   std::uint64_t dictionary = 0;       // of its LZMA, LZMA2 or PPMd coder; 0 otherwise
+  // Where the packed data lies, from the start of the archive, and the
+  // coders in the order they decode it (the one that reads the packed data
+  // first). Empty for a block with several packed streams (BCJ2).
+  std::uint64_t packOffset = 0;
+  std::uint64_t packSize = 0;
+  std::vector<CatalogueCoder> chain;
 };
 
 struct SevenZipCatalogue {

@@ -46,6 +46,15 @@ std::string quoteExecArgument(std::string_view argument) {
   return quoted;
 }
 
+// "Key=a;b;\n", or nothing for an empty list. Items are plain tokens
+// (categories, MIME types); one holding ";" or a line break is dropped.
+std::string listValue(std::string_view key, const std::vector<std::string>& items) {
+  std::string value;
+  for (const std::string& item : items)
+    if (!item.empty() && item.find_first_of(";\n\r\\") == std::string::npos) value += item + ";";
+  return value.empty() ? std::string() : std::string(key) + "=" + value + "\n";
+}
+
 }  // namespace
 
 std::string desktopEntryPath(std::string_view linkPath) {
@@ -55,10 +64,22 @@ std::string desktopEntryPath(std::string_view linkPath) {
   return std::string(linkPath);
 }
 
-std::string desktopExecValue(const std::string& program, const std::vector<std::string>& arguments) {
+std::string desktopExecValue(const std::string& program, const std::vector<std::string>& arguments,
+                             std::optional<std::size_t> fileArgument) {
   std::string line = quoteExecArgument(program);
-  for (const std::string& argument : arguments) line += " " + quoteExecArgument(argument);
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    // Appended piece by piece: a temporary " " + text here makes GCC 12's
+    // optimiser warn about an overlapping copy that cannot happen.
+    line += ' ';
+    line += fileArgument == i ? std::string("%f") : quoteExecArgument(arguments[i]);
+  }
   return escapeValue(line);
+}
+
+std::string fileStem(std::string_view path) {
+  std::string_view name = path.substr(path.rfind('/') + 1);
+  std::size_t dot = name.rfind('.');
+  return std::string(dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot));
 }
 
 std::string renderDesktopEntry(const DesktopEntry& entry) {
@@ -69,11 +90,15 @@ std::string renderDesktopEntry(const DesktopEntry& entry) {
     text += "Type=Link\n";
   }
   text += "Name=" + escapeValue(entry.name) + "\n";
-  if (!entry.comment.empty()) text += "Comment=" + escapeValue(entry.comment) + "\n";
+  // A comment that repeats the name tells nothing (and validators say so).
+  if (!entry.comment.empty() && entry.comment != entry.name) text += "Comment=" + escapeValue(entry.comment) + "\n";
   if (!entry.icon.empty()) text += "Icon=" + escapeValue(entry.icon) + "\n";
   if (entry.url.empty()) {
-    text += "Exec=" + desktopExecValue(entry.program, entry.arguments) + "\n";
+    text += "Exec=" + desktopExecValue(entry.program, entry.arguments, entry.fileArgument) + "\n";
     text += "Terminal=false\n";
+    if (entry.hidden) text += "NoDisplay=true\n";
+    text += listValue("Categories", entry.categories);
+    text += listValue("MimeType", entry.mimeTypes);
   } else {
     text += "URL=" + escapeValue(entry.url) + "\n";
   }

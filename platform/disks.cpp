@@ -121,7 +121,7 @@ std::optional<std::string> roomiestLocalDisk(const std::vector<MountEntry>& moun
   // system is still a disk the machine writes to.
   if (!best) {
     std::optional<std::uint64_t> free = probe.freeBytes("/");
-    if (free && *free > 0) best = "/";
+    if (free && *free > 0) best.emplace(1, '/');
   }
   return best;
 }

@@ -331,14 +331,14 @@ std::string resolvedPath(const std::string& path, bool followLastLink) {
   while (known-- > 0) {
     std::string prefix = absolute ? "" : ".";
     for (std::size_t i = 0; i < known; ++i) prefix.append("/").append(parts[i]);
-    if (prefix.empty()) prefix = "/";
+    if (prefix.empty()) prefix.push_back('/');
     if (std::optional<std::string> real = canonicalPath(prefix)) {
       base = *real;
       break;
     }
   }
   if (known == static_cast<std::size_t>(-1)) {
-    base = "/";
+    base.assign(1, '/');
     known = 0;
   }
   auto append = [&base](const std::string& name) {

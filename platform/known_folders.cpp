@@ -61,6 +61,12 @@ SpecialFolders specialFolders(bool machineWide) {
     // accounts is the nearest thing.
     folders.desktop = machinePath("/etc/skel/Desktop");
     folders.smPrograms = machinePath("/usr/share/applications");
+    // What a machine-wide installation keeps as application data (the
+    // uninstaller and its script, the autostart entry) must serve every
+    // administrator, not only the one who installed: the machine-wide
+    // configuration folder, whose "autostart" every session reads. Root's
+    // own folder is mode 0700.
+    folders.appData = machinePath("/etc/xdg");
   } else {
     std::string data = withoutTrailingSlash(userDataFolder());
     folders.programFiles = data;

@@ -15,7 +15,7 @@ struct SpecialFolders {
   std::string curDesktop;    // the user's own desktop
   std::string system;        // system programs
   std::string smPrograms;    // programs menu (.desktop entries)
-  std::string appData;       // the user's application data
+  std::string appData;       // application data: the user's, or /etc/xdg machine-wide
   std::string tempDir;       // ends in "/"
 };
 

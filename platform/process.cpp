@@ -104,7 +104,7 @@ std::string searchPath(const std::string& name) {
   for (;;) {
     std::size_t colon = rest.find(':');
     std::string folder(rest.substr(0, colon));
-    if (folder.empty()) folder = ".";
+    if (folder.empty()) folder.push_back('.');
     std::string candidate = folder + "/" + name;
     if (isExecutableFile(candidate)) return candidate;
     if (colon == std::string_view::npos) return {};

@@ -9,7 +9,7 @@ packages=(
   libarchive-dev liblzma-dev zlib1g-dev libcurl4-openssl-dev libsqlite3-dev libsodium-dev
   libgtest-dev googletest minisign openssl
   7zip
-  desktop-file-utils xdg-utils fonts-wqy-microhei
+  desktop-file-utils xdg-utils shared-mime-info gtk-update-icon-cache fonts-wqy-microhei
   xvfb xauth x11-utils xdotool
 )
 

@@ -6,7 +6,7 @@
 
 #include "formats/resource_bundle.h"
 #include "script/run_environment.h"
-#include "ui/base_face.h"
+#include "ui/message_boxes.h"
 #include "ui/install_wizard_text.h"
 #include "ui/skin.h"
 
@@ -85,29 +85,7 @@ QIcon programIcon() {
 
 }  // namespace
 
-// What the flow sees of the wizard.
-class CLumoInstallerDlg::Face final : public DialogFace<InstallWindow> {
- public:
-  Face(CLumoInstallerDlg& wizard, QtDialogThread& thread) : DialogFace(wizard, thread), wizard_(wizard) {}
-
-  void showBalloon(const std::string& title, const std::string& text) override {
-    if (wizard_.flow_->balloonsEnabled()) {
-      wizard_.notifyIcon_.showBalloon(QString::fromStdString(title), QString::fromStdString(text));
-    }
-  }
-  void showInstallingPage() override { wizard_.showInstallingPage(); }
-  void showFinishedPage() override { wizard_.showFinishedPage(); }
-  void removeNotifyIcon() override { wizard_.notifyIcon_.remove(); }
-
- private:
-  CLumoInstallerDlg& wizard_;
-};
-
-CLumoInstallerDlg::CLumoInstallerDlg(QtDialogThread& thread, FlowTimings timings)
-    : face_(std::make_unique<Face>(*this, thread)),
-      flow_(std::make_unique<InstallFlow>(thread, *face_, timings)),
-      icon_(programIcon()),
-      notifyIcon_(icon_) {
+CLumoInstallerDlg::CLumoInstallerDlg(IntentSink& run) : run_(run), icon_(programIcon()), notifyIcon_(icon_) {
   setWindowIcon(icon_);
 
   install_ = new CPngButton(kInstallId, kBigButton, this);
@@ -150,19 +128,19 @@ CLumoInstallerDlg::CLumoInstallerDlg(QtDialogThread& thread, FlowTimings timings
   statusLabel().setText(text(kInstalling));
   statusLabel().hide();
 
-  connect(install_, &QAbstractButton::clicked, this, [this] { onInstallButton(); });
-  connect(newer_, &QAbstractButton::clicked, this, [this] { flow_->openInstalledProduct(); });
-  connect(continue_, &CColorLabel::clicked, this, [this] { onContinue(); });
-  connect(agreement_, &QAbstractButton::clicked, this, [this] { onAgreement(); });
-  connect(runAfter_, &QAbstractButton::clicked, this, [this] { onRunAfter(); });
+  // Every click is an intent; what it means is the run's decision.
+  const auto deliver = [this](Intent::Kind kind) { return [this, kind] { run_.deliver(Intent(kind)); }; };
+  connect(install_, &QAbstractButton::clicked, this, deliver(Intent::InstallPressed));
+  connect(newer_, &QAbstractButton::clicked, this, deliver(Intent::OpenInstalledPressed));
+  connect(continue_, &CColorLabel::clicked, this, deliver(Intent::ContinuePressed));
+  connect(agreement_, &QAbstractButton::clicked, this, deliver(Intent::AgreementToggled));
+  connect(runAfter_, &QAbstractButton::clicked, this, deliver(Intent::AutorunToggled));
+  connect(license_, &CColorLabel::clicked, this, deliver(Intent::LicensePressed));
+  connect(this, &CLumoDialog::closeRequested, this, deliver(Intent::CloseRequested));
   connect(change_, &CColorLabel::clicked, this, [this] { onChangeFolder(); });
-  connect(license_, &CColorLabel::clicked, this, [this] { flow_->openLicense(); });
-  connect(this, &CLumoDialog::closeRequested, this, [this] { flow_->onCloseRequest(); });
 }
 
 CLumoInstallerDlg::~CLumoInstallerDlg() = default;
-
-InstallWindow& CLumoInstallerDlg::face() { return *face_; }
 
 CColorLabel& CLumoInstallerDlg::label(int id) {
   switch (id) {
@@ -177,18 +155,17 @@ CColorLabel& CLumoInstallerDlg::label(int id) {
   }
 }
 
-void CLumoInstallerDlg::open() {
-  folder_ = QString::fromStdString(flow_->folder());
-  if (flow_->autorun()) runAfter_->setCheckedFlag(true);
-
+void CLumoInstallerDlg::open(const InstallFace& face) {
+  opened_ = true;
   int x = kOffersLeft;
-  for (const Offer& offer : flow_->offers()) {
+  for (const Offer& offer : face.offers) {
     const QString name = QString::fromStdString(offer.name);
     const int width = (static_cast<int>(name.size()) + 1) * kOfferCharacterWidth;
     CPngButton* box = makeCheckBox(kAgreementId + offer.number, width, name, QPoint(x, kOffersTop), this);
-    box->setCheckedFlag(true);
     const int number = offer.number;
-    connect(box, &QAbstractButton::clicked, this, [this, number] { onOffer(number); });
+    connect(box, &QAbstractButton::clicked, this, [this, number] {
+      run_.deliver(Intent(Intent::OfferToggled, number));
+    });
     offers_[static_cast<std::size_t>(number - 1)] = box;
     x += width + kOfferGap;
     // The skin draws this caption as an image for the font it was made for.
@@ -198,73 +175,75 @@ void CLumoInstallerDlg::open() {
       offersCaption_->show();
     }
   }
-
-  folderLabel_->setText(folder_);
-  showFolder();
-  setWindowTitle(QString::fromStdString(flow_->title()));
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
-  if (flow_->installedIsNewer()) {
-    install_->hide();
-    newer_->show();
-    continue_->show();
-  }
-  show();
 }
 
-void CLumoInstallerDlg::showFolder() {
+void CLumoInstallerDlg::show(const InstallFace& face) {
+  using enum InstallPhase;
+  setWindowTitle(QString::fromStdString(face.title));
+  if (!face.notifyIcon) notifyIcon_.remove();
+  if (!face.visible) {
+    hide();
+    return;
+  }
+  const bool first = !opened_;
+  if (first) open(face);
+
+  const bool choosing = face.phase == Options || face.phase == NewerVersion;
+  if (choosing) {
+    runAfter_->setCheckedFlag(face.autorun);
+    for (const Offer& offer : face.offers) {
+      if (CPngButton* box = offerBox(offer.number)) box->setCheckedFlag(offer.checked);
+    }
+    agreement_->setCheckedFlag(face.agreed);
+    install_->setEnabled(face.agreed);
+    license_->setText(text(face.agreed ? kLicense : kLicenseUnagreed));
+    license_->setActive(face.agreed);
+    install_->setVisible(face.phase == Options);
+    newer_->setVisible(face.phase == NewerVersion);
+    continue_->setVisible(face.phase == NewerVersion && face.agreed);
+    showFolder(face);
+  } else if (face.phase == Installing || face.phase == RollingBack) {
+    install_->show();
+    newer_->hide();
+    continue_->hide();
+    showInstallingPage();
+  } else if (face.phase == Finished) {
+    showInstallingPage();
+    showFinishedPage();
+  }
+  update();
+  if (!isVisible()) {
+    CLumoDialog::show();
+    if (first && onFirstShow_) onFirstShow_();
+  }
+}
+
+void CLumoInstallerDlg::showProgress(int position, const std::string&) { CLumoDialog::showProgress(position); }
+
+void CLumoInstallerDlg::showBalloon(const std::string& title, const std::string& text) {
+  notifyIcon_.showBalloon(QString::fromStdString(title), QString::fromStdString(text));
+}
+
+Button CLumoInstallerDlg::ask(const Question& question) {
+  return messageBoxes().ask(question, isVisible() ? this : nullptr);
+}
+
+void CLumoInstallerDlg::showFolder(const InstallFace& face) {
+  folder_ = QString::fromStdString(face.folder);
   if (auto row = FitFolderLabel(folder_, folderLabel_->pos())) {
     folderLabel_->setGeometry(row->label);
     change_->move(row->link);
   }
-  update();
-}
-
-void CLumoInstallerDlg::onInstallButton() {
-  if (install_->checkedFlag() && install_->isEnabled()) {
-    flow_->runProduct();
-    return;
-  }
-  flow_->startInstallation(folder_.toStdString());
-}
-
-void CLumoInstallerDlg::onContinue() {
-  install_->show();
-  newer_->hide();
-  continue_->hide();
-  onInstallButton();
-}
-
-void CLumoInstallerDlg::onAgreement() {
-  const bool agreed = !agreement_->checkedFlag();
-  agreement_->setCheckedFlag(agreed);
-  install_->setEnabled(agreed);
-  if (newer_->isVisible()) continue_->setVisible(agreed);
-  license_->setText(text(agreed ? kLicense : kLicenseUnagreed));
-  license_->setActive(agreement_->checkedFlag());
-  update();
-}
-
-void CLumoInstallerDlg::onRunAfter() {
-  const bool on = !runAfter_->checkedFlag();
-  runAfter_->setCheckedFlag(on);
-  flow_->chooseAutorun(on);
-}
-
-void CLumoInstallerDlg::onOffer(int number) {
-  CPngButton* box = offerBox(number);
-  const bool on = !box->checkedFlag();
-  box->setCheckedFlag(on);
-  flow_->chooseOffer(number, on);
+  folderLabel_->setText(ShortenForDisplay(folder_, kFolderTextLimit));
 }
 
 void CLumoInstallerDlg::onChangeFolder() {
   const QString chosen = chooseInstallFolder(this);
   if (chosen.isEmpty()) return;
-  folder_ = WithProductFolder(chosen);
-  showFolder();
-  folderLabel_->setText(ShortenForDisplay(folder_, kFolderTextLimit));
+  run_.deliver(Intent(Intent::FolderChosen, 0, chosen.toStdString()));
 }
 
 void CLumoInstallerDlg::showInstallingPage() {
@@ -281,7 +260,6 @@ void CLumoInstallerDlg::showInstallingPage() {
   }
   for (CColorLabel* label : {folderCaption_, folderLabel_, change_, license_}) label->hide();
   closeButton().setEnabled(false);
-  update();
 }
 
 void CLumoInstallerDlg::showFinishedPage() {
@@ -290,7 +268,6 @@ void CLumoInstallerDlg::showFinishedPage() {
   closeButton().setEnabled(true);
   install_->setCheckedFlag(true);
   install_->setEnabled(true);
-  update();
 }
 
 }  // namespace lumo::ui

@@ -1,22 +1,21 @@
 // The install wizard: one skinned page whose face follows the installation
 // (options, newer version installed, installing, rolling back, finished,
-// hidden). The InstallFlow of app/ decides every step; the wizard shows
-// what the flow reports and hands it the user's clicks and choices.
+// hidden). It only shows: the run gives it its faces and decides every
+// step; the wizard hands the run the user's clicks and choices as intents.
 #pragma once
 
 #include <QIcon>
 #include <array>
 #include <memory>
 
-#include "app/install_flow.h"
+#include "app/dialog_contract.h"
 #include "ui/controls.h"
 #include "ui/install_wizard_shell.h"
 #include "ui/lumo_dialog.h"
-#include "ui/qt_dialog_thread.h"
 
 namespace lumo::ui {
 
-class CLumoInstallerDlg final : public CLumoDialog {
+class CLumoInstallerDlg : public CLumoDialog, public InstallWindow {
   Q_OBJECT
  public:
   // Command ids of the wizard's controls and labels.
@@ -33,16 +32,18 @@ class CLumoInstallerDlg final : public CLumoDialog {
   static constexpr int kLicenseId = 1021;
   static constexpr int kNewerId = 1058;
 
-  CLumoInstallerDlg(QtDialogThread& thread, FlowTimings timings = {});
+  explicit CLumoInstallerDlg(IntentSink& run);
+  using CLumoDialog::show;
   ~CLumoInstallerDlg() override;
 
-  // The flow's initialisation is over: fills the options face from what
-  // the script left, and shows the window centred on the screen.
-  void open();
-
-  CLumoDialog& dialog() { return *this; }
-  InstallFlow& flow() { return *flow_; }
-  InstallWindow& face();
+  // The first visible face shows the window centred on the screen, with
+  // the offers of that face.
+  void show(const InstallFace& face) override;
+  void showProgress(int position, const std::string& text) override;
+  void showBalloon(const std::string& title, const std::string& text) override;
+  Button ask(const Question& question) override;
+  // Runs once, when the window first shows (the start-up figure's watch).
+  void setOnFirstShow(std::function<void()> hook) { onFirstShow_ = std::move(hook); }
 
   // The wizard's own controls; offerBox() is null for a number not offered.
   CPngButton& installButton() { return *install_; }
@@ -52,23 +53,19 @@ class CLumoInstallerDlg final : public CLumoDialog {
   CPngButton* offerBox(int number) { return offers_[static_cast<std::size_t>(number - 1)]; }
   // The label with template id `id`; the status line for any other id.
   CColorLabel& label(int id);
+  // The folder the face shows.
   const QString& folder() const { return folder_; }
 
  private:
-  class Face;
-
-  void onInstallButton();
-  void onContinue();
-  void onAgreement();
-  void onRunAfter();
-  void onOffer(int number);
+  void open(const InstallFace& face);
   void onChangeFolder();
-  void showFolder();
+  void showFolder(const InstallFace& face);
   void showInstallingPage();
   void showFinishedPage();
 
-  std::unique_ptr<Face> face_;
-  std::unique_ptr<InstallFlow> flow_;
+  IntentSink& run_;
+  std::function<void()> onFirstShow_;
+  bool opened_ = false;
   QIcon icon_;
   NotifyIcon notifyIcon_;
   CPngButton* install_;

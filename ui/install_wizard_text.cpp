@@ -45,10 +45,4 @@ std::optional<FolderRow> FitFolderLabel(const QString& folder, QPoint labelTopLe
                    QPoint(left + width + kLinkGap, labelTopLeft.y())};
 }
 
-QString WithProductFolder(const QString& chosen) {
-  QString folder = chosen;
-  if (!folder.endsWith(u'/')) folder += u'/';
-  return folder + QStringLiteral("Vexta");
-}
-
 }  // namespace lumo::ui

@@ -29,8 +29,5 @@ struct FolderRow {
 // Nothing for an empty folder.
 std::optional<FolderRow> FitFolderLabel(const QString& folder, QPoint labelTopLeft);
 
-// The install folder for a folder the user chose: the product gets a folder
-// of its own inside it ("/" gives "/Vexta").
-QString WithProductFolder(const QString& chosen);
 
 }  // namespace lumo::ui

@@ -13,18 +13,12 @@
 #include <optional>
 #include <string>
 
-#include "app/dialog_host.h"
-#include "app/install_flow.h"
+#include "app/exit_status.h"
 #include "app/startup.h"
-#include "app/uninstall_flow.h"
-#include "app/worker_threads.h"
 #include "formats/resource_bundle.h"
 #include "platform/debug_channel.h"
 #include "script/run_environment.h"
 #include "ui/install_wizard.h"
-#include "ui/lumo_dialog.h"
-#include "ui/message_boxes.h"
-#include "ui/qt_dialog_thread.h"
 #include "ui/skin.h"
 #include "ui/uninstall_dialog.h"
 
@@ -99,40 +93,13 @@ class FirstFrameWatch final : public QObject {
   QElapsedTimer clock_;
 };
 
-template <typename Mode>
-int runWindowed(const FlowTimings& timings) {
-  if (std::string why = missingDisplay(); !why.empty()) {
-    std::fprintf(stderr, kNoDisplayText, why.c_str());
-    return kExitNoDisplay;
-  }
-  static std::unique_ptr<WindowSystem> windowSystem;  // lives until the process ends
-  if (!windowSystem) windowSystem = std::make_unique<WindowSystem>();
-
-  auto thread = std::make_unique<QtDialogThread>();
-  auto mode = std::make_unique<Mode>(*thread, timings);
-  CLumoDialog* owner = &mode->dialog();
-  auto host = std::make_unique<DialogHost>(*thread, mode->flow(), mode->face(), [owner](const Question& question) {
-    return messageBoxes().ask(question, owner->isVisible() ? owner : nullptr);
-  });
-  // The window shows once the init section is over (or its wait ran out).
-  FirstFrameWatch firstFrame;
-  owner->installEventFilter(&firstFrame);
-  thread->setOpening([opened = mode.get(), &firstFrame] {
-    firstFrame.start();
-    opened->open();
-  });
-  setHost(host.get());
-
-  const int status = runDialogFlow(*thread, mode->flow());
-  owner->hide();
-  if (runningWorkers() > 0) {
-    // A worker outlived the wait and may still reach its dialog; everything
-    // stays until the process ends, which is about to happen.
-    (void)host.release(), (void)mode.release(), (void)thread.release();
-  } else {
-    setHost(nullptr);
-  }
-  return status;
+// Notes how long the window took to paint its first frame once shown.
+template <typename Window>
+void watchFirstFrame(Window& window) {
+  auto* watch = new FirstFrameWatch;
+  watch->setParent(&window);
+  window.installEventFilter(watch);
+  window.setOnFirstShow([watch] { watch->start(); });
 }
 
 }  // namespace
@@ -148,14 +115,26 @@ std::string missingDisplay() {
   return {};
 }
 
-int QtDialogs::runInstallWizard() {
-  if (runEnvironment().silent) return silent_.runInstallWizard();
-  return runWindowed<CLumoInstallerDlg>(timings_);
+int QtWindows::open() {
+  if (std::string why = missingDisplay(); !why.empty()) {
+    std::fprintf(stderr, kNoDisplayText, why.c_str());
+    return kExitNoDisplay;
+  }
+  static std::unique_ptr<WindowSystem> windowSystem;  // lives until the process ends
+  if (!windowSystem) windowSystem = std::make_unique<WindowSystem>();
+  return -1;
 }
 
-int QtDialogs::runUninstallDialog() {
-  if (runEnvironment().silent) return silent_.runUninstallDialog();
-  return runWindowed<CDlgUnInstall>(timings_);
+std::unique_ptr<InstallWindow> QtWindows::installWindow(IntentSink& run) {
+  auto window = std::make_unique<CLumoInstallerDlg>(run);
+  watchFirstFrame(*window);
+  return window;
+}
+
+std::unique_ptr<UninstallWindow> QtWindows::uninstallWindow(IntentSink& run) {
+  auto window = std::make_unique<CDlgUnInstall>(run);
+  watchFirstFrame(*window);
+  return window;
 }
 
 }  // namespace lumo::ui

@@ -1,26 +1,22 @@
-// The dialogs of a run with windows: each mode's window on the Qt event
-// loop, over the flows of app/. Silent runs go to the headless dialogs and
-// never open a window-system connection.
+// The windows of a run with a window system: each mode's window on the Qt
+// application's event loop, which serves the run's dialog thread. Silent
+// runs never come here and never open a window-system connection.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "app/dialog_contract.h"
-#include "app/exit_status.h"
 
 namespace lumo::ui {
 
-class QtDialogs final : public ModeDialogs {
+class QtWindows final : public Windows {
  public:
-  explicit QtDialogs(ModeDialogs& silentDialogs, FlowTimings timings = {})
-      : silent_(silentDialogs), timings_(timings) {}
-
-  int runInstallWizard() override;
-  int runUninstallDialog() override;
-
- private:
-  ModeDialogs& silent_;
-  FlowTimings timings_;
+  // Makes the application object (once per process), or says why no window
+  // can open: status 4.
+  int open() override;
+  std::unique_ptr<InstallWindow> installWindow(IntentSink& run) override;
+  std::unique_ptr<UninstallWindow> uninstallWindow(IntentSink& run) override;
 };
 
 // Why no window can be opened here, or empty when one can be tried: the

@@ -3,7 +3,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "ui/base_face.h"
+#include "platform/debug_channel.h"
+#include "ui/message_boxes.h"
 #include "ui/skin.h"
 
 namespace lumo::ui {
@@ -39,20 +40,7 @@ CPngButton* makeButton(int id, int normal, int hover, QPoint place, QWidget* par
 
 }  // namespace
 
-// What the flow sees of the dialog.
-class CDlgUnInstall::Face final : public DialogFace<UninstallWindow> {
- public:
-  Face(CDlgUnInstall& uninstall, QtDialogThread& thread) : DialogFace(uninstall, thread), uninstall_(uninstall) {}
-
-  void showProgressPage() override { uninstall_.showProgressPage(); }
-  void showRemovedPage() override { uninstall_.showRemovedPage(); }
-
- private:
-  CDlgUnInstall& uninstall_;
-};
-
-CDlgUnInstall::CDlgUnInstall(QtDialogThread& thread, FlowTimings timings)
-    : face_(std::make_unique<Face>(*this, thread)), flow_(std::make_unique<UninstallFlow>(thread, *face_, timings)) {
+CDlgUnInstall::CDlgUnInstall(IntentSink& run) : run_(run) {
   cancel_ = makeButton(kCancelId, skin::kCancelNormal, skin::kCancelHover, {kCancelRight - kButton.width(), kButtonTop},
                        this);
   uninstall_ = makeButton(kUninstallId, skin::kUninstallNormal, skin::kUninstallHover,
@@ -83,34 +71,54 @@ CDlgUnInstall::CDlgUnInstall(QtDialogThread& thread, FlowTimings timings)
   percentageLabel().clear();
   percentageLabel().show();
 
-  // The flow's answer to a close request may hide and end the dialog: the
-  // click is over by the time it runs.
-  connect(uninstall_, &QAbstractButton::clicked, this,
-          [this] { flow_->startUninstallation(clearUserData_->checkedFlag()); });
-  connect(cancel_, &QAbstractButton::clicked, this,
-          [this, &thread] { thread.post([flow = flow_.get()] { flow->onCloseRequest(true); }); });
-  connect(ok_, &QAbstractButton::clicked, this,
-          [this, &thread] { thread.post([flow = flow_.get()] { flow->onCloseRequest(false); }); });
-  connect(clearUserData_, &QAbstractButton::clicked, this, [this] { onClearUserData(); });
-  connect(this, &CLumoDialog::closeRequested, this, [this] { flow_->onCloseRequest(false); });
+  // Every click is an intent; what it means is the run's decision.
+  const auto deliver = [this](Intent::Kind kind) { return [this, kind] { run_.deliver(Intent(kind)); }; };
+  connect(uninstall_, &QAbstractButton::clicked, this, deliver(Intent::UninstallPressed));
+  connect(cancel_, &QAbstractButton::clicked, this, deliver(Intent::CancelPressed));
+  connect(ok_, &QAbstractButton::clicked, this, deliver(Intent::OkPressed));
+  connect(this, &CLumoDialog::closeRequested, this, deliver(Intent::CloseRequested));
+  // A box that cannot show itself ticked is never ticked.
+  connect(clearUserData_, &QAbstractButton::clicked, this, [this] {
+    if (clearUserData_->hasCheckedImages()) run_.deliver(Intent(Intent::BoxToggled));
+  });
 }
 
 CDlgUnInstall::~CDlgUnInstall() = default;
 
-UninstallWindow& CDlgUnInstall::face() { return *face_; }
-
-void CDlgUnInstall::open() {
+void CDlgUnInstall::show(const UninstallFace& face) {
+  using enum UninstallPhase;
   // The taskbar shows the title; the surface has no title bar.
-  setWindowTitle(QString::fromStdString(flow_->title()));
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
+  setWindowTitle(QString::fromStdString(face.title));
+  if (!face.visible) {
+    hide();
+    return;
   }
-  show();
+  clearUserData_->setCheckedFlag(face.clearUserData);
+  if (face.phase == Removing) showProgressPage();
+  if (face.phase == Removed) {
+    showProgressPage();
+    showRemovedPage();
+  }
+  update();
+  if (!isVisible()) {
+    const bool first = !opened_;
+    opened_ = true;
+    if (QScreen* screen = QGuiApplication::primaryScreen(); first && screen) {
+      move(screen->availableGeometry().center() - rect().center());
+    }
+    CLumoDialog::show();
+    if (first && onFirstShow_) onFirstShow_();
+  }
 }
 
-void CDlgUnInstall::onClearUserData() {
-  // Only the box changes here: the flow reads it when the removal starts.
-  if (clearUserData_->hasCheckedImages()) clearUserData_->setCheckedFlag(!clearUserData_->checkedFlag());
+void CDlgUnInstall::showProgress(int position, const std::string&) { CLumoDialog::showProgress(position); }
+
+void CDlgUnInstall::showBalloon(const std::string& title, const std::string& text) {
+  debugOutput("Balloon: " + title + ": " + text + "\n");
+}
+
+Button CDlgUnInstall::ask(const Question& question) {
+  return messageBoxes().ask(question, isVisible() ? this : nullptr);
 }
 
 void CDlgUnInstall::showProgressPage() {
@@ -121,7 +129,6 @@ void CDlgUnInstall::showProgressPage() {
   statusLabel().show();
   clearUserData_->hide();
   question_->hide();
-  update();
 }
 
 void CDlgUnInstall::showRemovedPage() {
@@ -130,7 +137,6 @@ void CDlgUnInstall::showRemovedPage() {
   removed_->show();
   ok_->show();
   closeButton().setEnabled(true);
-  update();
 }
 
 }  // namespace lumo::ui

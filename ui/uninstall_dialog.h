@@ -1,19 +1,18 @@
 // The uninstall dialog: one skinned page whose face follows the removal
-// (confirm, removing, removed). The UninstallFlow of app/ decides every
-// step, the installed check included; the dialog shows what the flow reports
-// and hands it the user's clicks and the clear-user-data choice.
+// (confirm, removing, removed). It only shows: the run gives it its faces
+// and decides every step, the installed check included; the dialog hands
+// the run the user's clicks and the clear-user-data box as intents.
 #pragma once
 
 #include <memory>
 
-#include "app/uninstall_flow.h"
+#include "app/dialog_contract.h"
 #include "ui/controls.h"
 #include "ui/lumo_dialog.h"
-#include "ui/qt_dialog_thread.h"
 
 namespace lumo::ui {
 
-class CDlgUnInstall final : public CLumoDialog {
+class CDlgUnInstall : public CLumoDialog, public UninstallWindow {
   Q_OBJECT
  public:
   // Command ids of the dialog's controls and labels.
@@ -24,17 +23,18 @@ class CDlgUnInstall final : public CLumoDialog {
   static constexpr int kQuestionId = 1018;
   static constexpr int kRemovedId = 1019;
 
-  CDlgUnInstall(QtDialogThread& thread, FlowTimings timings = {});
+  explicit CDlgUnInstall(IntentSink& run);
   ~CDlgUnInstall() override;
+  using CLumoDialog::show;
 
-  // Shows the confirm face, titled and centred, once the flow's
-  // initialisation is over ([uninstallinit] and the installed check). Without
-  // an installation the flow ends the dialog before it opens.
-  void open();
-
-  CLumoDialog& dialog() { return *this; }
-  UninstallFlow& flow() { return *flow_; }
-  UninstallWindow& face();
+  // The first visible face (confirm, once [uninstallinit] and the installed
+  // check are over) shows the window titled and centred. Without an
+  // installation the run ends before any face shows.
+  void show(const UninstallFace& face) override;
+  void showProgress(int position, const std::string& text) override;
+  void showBalloon(const std::string& title, const std::string& text) override;
+  Button ask(const Question& question) override;
+  void setOnFirstShow(std::function<void()> hook) { onFirstShow_ = std::move(hook); }
 
   CPngButton& uninstallButton() { return *uninstall_; }
   CPngButton& cancelButton() { return *cancel_; }
@@ -44,14 +44,12 @@ class CDlgUnInstall final : public CLumoDialog {
   CColorLabel& removedLabel() { return *removed_; }
 
  private:
-  class Face;
-
-  void onClearUserData();
   void showProgressPage();
   void showRemovedPage();
 
-  std::unique_ptr<Face> face_;
-  std::unique_ptr<UninstallFlow> flow_;
+  IntentSink& run_;
+  std::function<void()> onFirstShow_;
+  bool opened_ = false;
   CPngButton* uninstall_;
   CPngButton* cancel_;
   CPngButton* ok_;

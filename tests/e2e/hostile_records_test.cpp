@@ -102,7 +102,8 @@ TEST(HostileRecords, AHomeWithAnAtSignKeepsItsName) {
 
   ProcessResult install = runProgram({box.installer(), "/s"}, env, box.root());
   ASSERT_EQ(install.exitCode, 0) << install.err;
-  const std::string uninstaller = home + "/.config/Lumo/Installer/LumoInstaller";
+  // A machine-wide run keeps its uninstaller in the machine-wide folder.
+  const std::string uninstaller = box.uninstaller();
   ASSERT_TRUE(pathExists(uninstaller));
   ProcessResult uninstall = runProgram({uninstaller, "-uinst", "/s"}, env, box.root());
   EXPECT_EQ(uninstall.exitCode, 0) << uninstall.err;

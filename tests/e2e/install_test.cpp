@@ -167,7 +167,7 @@ TEST(Installer, UninstallWithUserDataRemovalLeavesOnlyIdentityAndLogs) {
   }
   // Run in-process, the uninstaller wrote no log beside itself; its folder
   // is what would hold it.
-  auto left = leftovers(before, box.snapshot(), {"D home/.config/Lumo/Installer/"});
+  auto left = leftovers(before, box.snapshot(), {"D sys/etc/xdg/Lumo/Installer/"});
   EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
   EXPECT_FALSE(pathExists(box.kernel() + "/LumoClient"));
 }

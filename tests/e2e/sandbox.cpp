@@ -1,7 +1,10 @@
 #include "e2e/sandbox.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 
 #include "formats/registry_store.h"
 #include "platform/text.h"
@@ -35,6 +38,23 @@ std::map<std::string, std::string> Sandbox::environment() const {
 
 ProcessResult Sandbox::run(const std::string& program, const std::vector<std::string>& args) const {
   std::vector<std::string> argv{program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runProgram(argv, environment(), root());
+}
+
+ProcessResult Sandbox::runAsUser(const std::string& program, const std::vector<std::string>& args) const {
+  if (::geteuid() != 0) return run(program, args);
+  constexpr unsigned kUser = 65534;
+  fs::permissions(root(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  for (const char* sub : {"home", "tmp", "run"}) {
+    const fs::path top = dir_ / sub;
+    if (::chown(top.c_str(), kUser, kUser) != 0) throw std::runtime_error("cannot give " + top.string() + " away");
+    for (const auto& entry : fs::recursive_directory_iterator(top))
+      if (::lchown(entry.path().c_str(), kUser, kUser) != 0) throw std::runtime_error("cannot give files away");
+  }
+  std::vector<std::string> argv{"/usr/bin/setpriv", "--reuid=" + std::to_string(kUser),
+                                "--regid=" + std::to_string(kUser), "--clear-groups", "--", program};
   argv.insert(argv.end(), args.begin(), args.end());
   return runProgram(argv, environment(), root());
 }
@@ -107,6 +127,7 @@ bool allowedAlways(const std::string& entry) {
   if (entry.ends_with("LumoInstaller.log")) return true;
   if (entry == "F sys/run/Mutex_LumoInstaller.lock") return true;
   if (entry == "F sys/usr/share/applications/mimeinfo.cache") return true;
+  if (entry == "F home/.local/share/applications/mimeinfo.cache") return true;
   if (entry == "F sys/var/lib/LuMo/LumoClient/InstallConfig.ini") return true;
   if (entry.starts_with("F home/.config/lumo/registry/") || entry.starts_with("F sys/var/lib/lumo/registry/"))
     return true;
@@ -122,8 +143,10 @@ bool standardFolder(const std::string& entry) {
       "D home/.local/share/applications/", "D home/Desktop/",   "D sys/usr/",          "D sys/usr/share/",
       "D sys/usr/share/applications/",     "D sys/opt/",         "D sys/var/",          "D sys/var/lib/",
       "D sys/etc/",               "D sys/etc/skel/",             "D sys/etc/skel/Desktop/", "D sys/run/",
+      "D sys/etc/xdg/",           "D sys/etc/xdg/autostart/",
       // the product family's folders, shared with its other programs
-      "D home/.config/Lumo/",     "D sys/var/lib/LuMo/"};
+      "D home/.config/Lumo/",     "D sys/var/lib/LuMo/",         "D sys/etc/xdg/Lumo/",
+      "D home/.local/share/LuMo/"};
   return folders.count(entry) > 0;
 }
 

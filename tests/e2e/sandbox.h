@@ -28,12 +28,20 @@ class Sandbox {
   // Where the default script puts things, as start-up maps them for root.
   std::string installDir() const { return sys() + "/opt/Vexta"; }
   std::string kernel() const { return sys() + "/var/lib/LuMo"; }
-  std::string appData() const { return home() + "/.config"; }
+  // A machine-wide installation keeps its uninstaller and autostart entry in
+  // the machine-wide configuration folder, where every administrator finds them.
+  std::string appData() const { return sys() + "/etc/xdg"; }
   std::string uninstaller() const { return appData() + "/Lumo/Installer/LumoInstaller"; }
-  std::string menu() const { return sys() + "/usr/share/applications/Vexta影音"; }
+  // The desktop's shared data: menu entries, icon theme, MIME types.
+  std::string share() const { return sys() + "/usr/share"; }
+  std::string menu() const { return share() + "/applications/Vexta影音"; }
 
   std::map<std::string, std::string> environment() const;
   ProcessResult run(const std::string& program, const std::vector<std::string>& args) const;
+  // The same as an ordinary user (uid and gid 65534) when this process is
+  // root, with the sandbox's home, temporary and runtime folders given to
+  // that user; as it is otherwise.
+  ProcessResult runAsUser(const std::string& program, const std::vector<std::string>& args) const;
   // build/lumo-reg with the sandbox's environment.
   ProcessResult reg(const std::vector<std::string>& args) const;
   // The data of one value, from "lumo-reg query KEY VALUE"; empty when absent.

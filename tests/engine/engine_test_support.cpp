@@ -1,7 +1,10 @@
 #include "engine_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <stdexcept>
 
+#include "app/dialog_flow.h"
 #include "platform/text.h"
 #include "script/script_engine.h"
 
@@ -69,9 +72,12 @@ ScopedRun::ScopedRun(const TempDir& dir, bool installMode, std::string_view scri
   env.logPath = dir / "setup/LumoInstaller.log";
   useWorkingScript(dir / "setup/install.ini", script);
   openExecutionLog(env.logPath);
+  // The flows never send an event where it has no transition.
+  setTransitionFault([](const std::string& why) { ADD_FAILURE() << why; });
 }
 
 ScopedRun::~ScopedRun() {
+  setTransitionFault({});
   closeExecutionLog();
   runEnvironment() = saved_;
 }

@@ -5,8 +5,12 @@
 #include <functional>
 #include <mutex>
 
-#include "app/dialog_host.h"
+#include <QtCore/qtestsupport_core.h>
+
+#include "app/exit_status.h"
+#include "app/headless_dialogs.h"
 #include "app/install_flow.h"
+#include "app/run.h"
 #include "app/uninstall_flow.h"
 #include "app/worker_threads.h"
 #include "engine_test_support.h"
@@ -14,7 +18,6 @@
 #include "script/dispatcher.h"
 #include "script/execution_log.h"
 #include "script/script_engine.h"
-#include "ui/headless_dialogs.h"
 
 namespace lumo {
 namespace {
@@ -49,27 +52,26 @@ struct Outcome {
   std::string logPath;
 };
 
-// One silent run of the dialog of the mode, in process.
+// One silent run of the dialog of the mode, in process, as main makes it.
 Outcome runDialog(const TempDir& dir, bool installMode, const std::string& script, FlowTimings timings = quick()) {
   Outcome outcome;
   std::mutex mutex;
-  ScopedRun run(dir, installMode, script);
-  ui::HeadlessDialogs dialogs({.answer =
-                                   [&](const Question& question) {
-                                     std::lock_guard lock(mutex);
-                                     outcome.questions.push_back(question.id + ": " + question.text);
-                                     return question.silentAnswer;
-                                   },
-                               .timings = timings});
-  setModeDialogs(&dialogs);
-  outcome.status = runModeDialog();
-  setModeDialogs(nullptr);
+  ScopedRun scoped(dir, installMode, script);
+  HeadlessWindows windows([&](const Question& question) {
+    std::lock_guard lock(mutex);
+    outcome.questions.push_back(question.id + ": " + question.text);
+    return question.silentAnswer;
+  });
+  {
+    lumo::Run run(windows, {.timings = timings, .silentWindows = &windows});
+    outcome.status = run.runDialog();
+  }
   EXPECT_EQ(runningWorkers(), 0);
   closeExecutionLog();
   outcome.lines = test::recordedLines();
   outcome.reports = test::sentReports();
-  outcome.logPath = run.logPath();
-  outcome.log = test::logText(run.logPath());
+  outcome.logPath = scoped.logPath();
+  outcome.log = test::logText(scoped.logPath());
   return outcome;
 }
 
@@ -226,83 +228,34 @@ TEST(InstallFlow, AnEarlierVextaFolderIsKeptWhenItExists) {
   }
 }
 
-// A dialog thread that comes back late from the init wait (it serves what
-// arrives for `linger` more), so that sections can end before the dialog's
-// initialisation does. A run that nothing ends fails instead of hanging.
-class LateLoop final : public DialogThread {
- public:
-  explicit LateLoop(std::chrono::milliseconds linger) : linger_(linger) {}
-  void call(Task task) override { loop_.call(std::move(task)); }
-  void post(Task task) override { loop_.post(std::move(task)); }
-  bool serveUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) override {
-    bool result = loop_.serveUntil(done, limit);
-    loop_.serveUntil([] { return false; }, linger_);
-    return result;
-  }
-  int startTimer(std::chrono::milliseconds period, Task tick) override { return loop_.startTimer(period, tick); }
-  void stopTimer(int id) override { loop_.stopTimer(id); }
-  void run() override {
-    hung = !loop_.serveUntil([this] { return loop_.ended(); }, 5s);
-    loop_.quit();
-  }
-  void quit() override { loop_.quit(); }
-  bool hung = false;
-
- private:
-  TaskLoop loop_;
-  std::chrono::milliseconds linger_;
-};
-
-class HiddenWizard final : public InstallWindow {
- public:
-  explicit HiddenWizard(DialogThread& thread) : thread_(thread) {}
-  void hide() override {}
-  bool isHidden() const override { return true; }
-  void endDialog() override { thread_.quit(); }
-
- private:
-  DialogThread& thread_;
-};
-
-TEST(InstallFlow, ASilentRunWhoseInitSectionFailsEndsWhateverOrderItsWorkersEndIn) {
+TEST(InstallFlow, ASilentRunWhoseInitSectionFailsEndsInFailure) {
   const struct {
     std::string order, init, rollback;
-    std::chrono::milliseconds initWait, linger;
+    std::chrono::milliseconds initWait;
     std::vector<std::string> banners;
   } cases[] = {
-      {"rollback ends, then the init wait", "#Fail init\n", "", 3000ms, 300ms, {"ExecInstallInit", "ExecInstallFailed"}},
-      {"init wait ends, then the rollback", "#Fail init\n", "#SleepMiliSeconds 300\n", 3000ms, 0ms,
+      {"the init wait ends with the section", "#Fail init\n", "", 3000ms, {"ExecInstallInit", "ExecInstallFailed"}},
+      {"the rollback outlives the init section", "#Fail init\n", "#SleepMiliSeconds 100\n", 3000ms,
        {"ExecInstallInit", "ExecInstallFailed"}},
-      {"init wait times out, then the rollback starts and ends", "#SleepMiliSeconds 300\n#Fail init\n", "", 100ms,
-       0ms, {"ExecInstallInit", "ExecInstall", "ExecInstallFailed"}},
+      {"the init wait times out, then the rollback starts and ends", "#SleepMiliSeconds 300\n#Fail init\n", "", 100ms,
+       {"ExecInstallInit", "ExecInstall", "ExecInstallFailed"}},
   };
   for (const auto& c : cases) {
     for (bool closingText : {true, false}) {
       SCOPED_TRACE(c.order + (closingText ? ", with" : ", without") + " the closing text");
       TempDir dir;
-      ScopedRun run(dir, true,
-                    std::string(kFlowVars) + "[installinit]\n" + c.init + "[install]\n#Record install\n" +
-                        "[installfailed]\n" + c.rollback + "#Record rollback\n" +
-                        (closingText ? "#Notify 回滚完成|0\n" : ""));
       FlowTimings timings = quick();
       timings.installInitWait = c.initWait;
-      LateLoop loop(c.linger);
-      HiddenWizard wizard(loop);
-      InstallFlow flow(loop, wizard, timings);
-      std::vector<std::string> questions;
-      DialogHost dialogHost(loop, flow, wizard, [&](const Question& question) {
-        questions.push_back(question.id);
-        return question.silentAnswer;
-      });
-      setHost(&dialogHost);
-      EXPECT_EQ(runDialogFlow(loop, flow), kExitInstallFailed);
-      setHost(nullptr);
-      EXPECT_FALSE(loop.hung);
-      closeExecutionLog();
-      EXPECT_EQ(bannersIn(test::logText(run.logPath())), c.banners);
-      std::vector<std::string> expected{"script.command-failed"};
-      if (closingText) expected.push_back("install.failed");
-      EXPECT_EQ(questions, expected);
+      Outcome outcome = runDialog(dir, true,
+                                  std::string(kFlowVars) + "[installinit]\n" + c.init + "[install]\n#Record install\n" +
+                                      "[installfailed]\n" + c.rollback + "#Record rollback\n" +
+                                      (closingText ? "#Notify 回滚完成|0\n" : ""),
+                                  timings);
+      EXPECT_EQ(outcome.status, kExitInstallFailed);
+      EXPECT_EQ(bannersIn(outcome.log), c.banners);
+      ASSERT_FALSE(outcome.questions.empty());
+      EXPECT_EQ(outcome.questions.front().substr(0, 22), "script.command-failed:");
+      EXPECT_EQ(outcome.questions.size(), closingText ? 2u : 1u) << "the failure box only after the closing text";
     }
   }
 }
@@ -323,11 +276,11 @@ TEST(InstallFlow, TheInstallFinishedMessageIsHonouredOncePerRun) {
 // A window for driving the install flow by hand, as a wizard with a user.
 class VisibleWindow final : public InstallWindow {
  public:
-  void hide() override { hidden = true; }
-  bool isHidden() const override { return hidden; }
-  void endDialog() override { ended = true; }
-  bool hidden = false;
-  bool ended = false;
+  void show(const InstallFace& shown) override { face = shown; }
+  void showProgress(int, const std::string&) override {}
+  void showBalloon(const std::string&, const std::string&) override {}
+  Button ask(const Question& question) override { return question.silentAnswer; }
+  InstallFace face;
 };
 
 TEST(InstallFlow, AChosenFolderEqualToTheEarlierOneIgnoringCaseReplacesIt) {
@@ -336,15 +289,19 @@ TEST(InstallFlow, AChosenFolderEqualToTheEarlierOneIgnoringCaseReplacesIt) {
   ScopedRun run(dir, true, std::string(kFlowVars) + "replacesetup=0\ninstalldir=" + dir / "Apps/Vexta" +
                                "\n[install]\n#Record $INSTALL|@replacesetup\n");
   runEnvironment().silent = false;
-  TaskLoop loop;
+  DialogThread thread;
+  InstallFlow flow(thread, thread, quick());
   VisibleWindow window;
-  InstallFlow flow(loop, window, quick());
-  flow.initialise();
-  EXPECT_EQ(flow.folder(), dir / "Apps/Vexta");
-  flow.startInstallation(dir / "APPS/vexta");
-  flow.startInstallation(dir / "elsewhere");  // started once only
+  flow.setWindow(window);
+  flow.start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return flow.state().phase == InstallPhase::Options; }));
+  EXPECT_EQ(window.face.folder, dir / "Apps/Vexta");
+  flow.deliver(Intent(Intent::FolderChosen, 0, dir / "APPS"));
+  flow.deliver(Intent(Intent::InstallPressed));
+  EXPECT_EQ(flow.state().phase, InstallPhase::Installing);
+  ASSERT_TRUE(QTest::qWaitFor([] { return runningWorkers() == 0; }));
   waitForWorkers(3000ms);
-  EXPECT_EQ(test::recordedLines(), std::vector<std::string>{dir / "APPS/vexta|1"});
+  EXPECT_EQ(test::recordedLines(), std::vector<std::string>{dir / "APPS/Vexta|1"});
 }
 
 TEST(UninstallFlow, ASilentUninstallationRemovesAndCloses) {
@@ -409,13 +366,14 @@ TEST(UninstallFlow, AnUninstallationThatNeverSaysItIsDoneEndsIncomplete) {
   EXPECT_EQ(outcome.lines, std::vector<std::string>{"remove"});
 }
 
-TEST(HeadlessDialogs, ARunThatWouldNeedAWindowSaysSoAndEnds) {
+TEST(HeadlessWindows, ARunThatWouldNeedAWindowSaysSoAndEnds) {
   TempDir dir;
-  ScopedRun run(dir, true, std::string(kFlowVars) + kInstallSections);
+  ScopedRun scoped(dir, true, std::string(kFlowVars) + kInstallSections);
   runEnvironment().silent = false;
-  ui::HeadlessDialogs dialogs;
+  HeadlessWindows windows;
+  lumo::Run run(windows);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(dialogs.runInstallWizard(), kExitOk);
+  EXPECT_EQ(run.runDialog(), kExitOk);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("only silent runs"), std::string::npos);
   EXPECT_TRUE(test::recordedLines().empty());
 }

@@ -51,6 +51,8 @@ TEST(DefaultScript, DefinesEveryVariableWithItsInitialValue) {
       {"product_dir_regkey", "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\LumoClient.exe"},
       {"product_uinst_key", "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexta影音"},
       {"zmv_reg", ".zmv"},
+      {"product_icon", "vexta"},
+      {"desktop_categories", "AudioVideo;Video;Player;"},
       {"msg_init", "正在初始化..."},
       {"msg_inited", "正在准备安装..."},
       {"msg_check", "检查文件占用..."},
@@ -97,7 +99,8 @@ TEST(DefaultScript, EveryCommandLineNamesAVerbOfTheLanguage) {
       "ReadIni",       "WriteIni",       "WriteXml",      "CreateShortCut", "PinTaskBar", "RegDLL",
       "UnRegDLL",      "GetMaxDisk",     "Notify",        "NotifyOK",     "SleepMiliSeconds", "ReadReg",
       "WriteReg",      "DeleteReg",      "DeleteRegValue", "MaxConnection", "Compatibility", "FireWallAllow",
-      "SendLog",       "OpenUrl",        "GetSoft",       "DownloadAndInstall", "IfThen"};
+      "SendLog",       "OpenUrl",        "GetSoft",       "DownloadAndInstall", "IfThen",
+      "InstallIcon",   "RemoveIcon"};
   std::istringstream lines(gbkToUtf8(defaultScriptBytes()));
   std::map<std::string, int> commandsPerSection;
   std::set<std::string> used;

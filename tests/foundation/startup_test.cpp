@@ -79,7 +79,7 @@ TEST(Startup, FoldersForRootAndForAUser) {
   EXPECT_EQ(machine.curDesktop, dir / "home/Desktop");
   EXPECT_EQ(machine.system, dir / "root/usr/bin");
   EXPECT_EQ(machine.smPrograms, dir / "root/usr/share/applications");
-  EXPECT_EQ(machine.appData, dir / "home/.config");
+  EXPECT_EQ(machine.appData, dir / "root/etc/xdg");
   EXPECT_EQ(machine.tempDir, dir / "tmp/");
 
   SpecialFolders user = specialFolders(false);
@@ -88,6 +88,7 @@ TEST(Startup, FoldersForRootAndForAUser) {
   EXPECT_EQ(user.desktop, dir / "home/Desktop");
   EXPECT_EQ(user.smPrograms, dir / "home/.local/share/applications");
   EXPECT_EQ(user.system, dir / "root/usr/bin");
+  EXPECT_EQ(user.appData, dir / "home/.config");
 
   // The desktop named in user-dirs.dirs wins over the default.
   writeFile(dir / "home/.config/user-dirs.dirs", "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");

@@ -3,13 +3,13 @@
 # own, and every Linux header included outside platform/ and the tools, and
 # fails when there is one. Lowest layer first; the tools stand on
 # platform and script, the packer on the command families too (its lint
-# knows their verbs); app/main.cpp stands above everything; tests and
-# benchmarks may include anything.
+# knows their verbs); main.cpp, at the top of the tree, stands above every
+# layer; tests and benchmarks may include anything.
 set(layers platform formats script commands app ui)
 
 function(highest_visible_layer file out)
   string(REGEX MATCH "^[^/]+" folder "${file}")
-  if(file STREQUAL "app/main.cpp")
+  if(file STREQUAL "main.cpp")
     list(FIND layers ui rank)
     set(${out} ${rank} PARENT_SCOPE)
   elseif(file MATCHES "^tools/lumo-pack/")
@@ -25,8 +25,14 @@ function(highest_visible_layer file out)
 endfunction()
 
 set(offences "")
+if(NOT EXISTS ${SOURCE_DIR}/main.cpp)
+  string(APPEND offences "  main.cpp: the program is missing from the top of the tree\n")
+endif()
 foreach(folder ${layers} tools)
   file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
+  if(folder STREQUAL "platform")
+    list(APPEND sources main.cpp)
+  endif()
   foreach(file ${sources})
     highest_visible_layer(${file} visible)
     file(STRINGS ${SOURCE_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<][a-z_]+/")

@@ -17,6 +17,8 @@
 
 #include "formats/resource_bundle.h"
 #include "formats/sevenzip_catalogue.h"
+#include "formats/sevenzip_entry_reader.h"
+#include "platform/lzma2_split_reader.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
@@ -619,6 +621,112 @@ TEST_F(PayloadTest, AFailureInOneBlockStopsEveryReaderAndLeavesNoPartialFile) {
       EXPECT_EQ(readFile(target() + "/" + name), bytes) << name;
     }
   EXPECT_EQ(leftovers(target()), std::vector<std::string>{});
+}
+
+// How many blocks of the archive SevenZipEntryReader decodes piece by piece.
+std::size_t splitBlocksOf(const std::string& archive) {
+  std::optional<SevenZipCatalogue> catalogue = catalogueOf(archive);
+  int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+  SevenZipEntryReader reader;
+  EXPECT_TRUE(reader.open(fd, 0, kToEnd, &*catalogue, 4));
+  std::size_t split = reader.splitBlocks();
+  ::close(fd);
+  return split;
+}
+
+// A multithreaded packer restarts the dictionary every "c" bytes (set small
+// here so that the corpus holds many pieces and its files span them); one
+// thread without "c" does not.
+TEST_F(PayloadTest, StreamsWithAndWithoutDictionaryResetsUnpackByteForByte) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> switches;
+    std::size_t splitBlocks;
+  } cases[] = {
+      {"one thread, no reset", {"-m0=LZMA2:d=64k", "-mmt1"}, 0},
+      {"resets, LZMA2 alone", {"-m0=LZMA2:d=64k:c=256k", "-mmt=2", "-mf=off"}, 1},
+      {"resets, one thread", {"-m0=LZMA2:d=1m:c=1m", "-mmt1", "-mf=off"}, 1},
+      {"resets behind BCJ", {"-m0=BCJ", "-m1=LZMA2:d=128k:c=512k", "-mmt=2"}, 1},
+      {"resets behind ARM", {"-m0=ARM", "-m1=LZMA2:d=64k:c=256k"}, 1},
+      {"resets behind Delta", {"-m0=Delta:4", "-m1=LZMA2:d=64k:c=256k"}, 1},
+      // A block per file: three files are large enough to reset, the small
+      // ones before and between them are not.
+      {"blocks with and without resets", {"-m0=BCJ", "-m1=LZMA2:d=64k:c=128k", "-ms=1f"}, 3},
+  };
+  auto expected = snapshot(corpus().source.path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir scratch;
+    run7zz(c.switches, scratch / "payload.7z", corpus().source.path());
+    EXPECT_EQ(splitBlocksOf(scratch / "payload.7z"), c.splitBlocks);
+    usePayload(scratch / "payload.7z", scratch.path());
+    std::string folder = scratch / "target";
+    EXPECT_EQ(outError(folder), "(no error)");
+    EXPECT_EQ(snapshot(folder), expected);
+    EXPECT_EQ(leftovers(folder), std::vector<std::string>{});
+  }
+}
+
+// Damage in two pieces of many: the entries before the first are written
+// whole, the rest never partly, and the first damaged piece is the one named.
+TEST_F(PayloadTest, ADamagedPieceStopsOutAtItsFirstEntryAndIsNamed) {
+  TempDir source;
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < 12; ++i) {
+    std::string bytes;
+    for (int j = 0; bytes.size() < 200000; ++j) bytes += std::to_string((j * 2654435761u + i) % 1000003) + " ";
+    files["f" + std::to_string(100 + i) + ".txt"] = bytes;
+    writeFile(source / ("f" + std::to_string(100 + i) + ".txt"), bytes);
+  }
+  run7zz({"-m0=LZMA2:d=64k:c=256k", "-mmt=2"}, work / "p.7z", source.path());
+  std::optional<SevenZipCatalogue> catalogue = catalogueOf(work / "p.7z");
+  ASSERT_TRUE(catalogue);
+  const CatalogueBlock& block = catalogue->blocks.at(0);
+  int fd = ::open((work / "p.7z").c_str(), O_RDONLY | O_CLOEXEC);
+  auto pieces = findLzma2Pieces(fd, block.packOffset, block.packSize, block.unpackSize, nullptr);
+  ::close(fd);
+  ASSERT_TRUE(pieces);
+  ASSERT_GE(pieces->size(), 8u);
+  std::string archive = readFile(work / "p.7z");
+  for (std::size_t damaged : {4u, 6u}) {
+    const Lzma2Piece& piece = (*pieces)[damaged];
+    for (std::uint64_t at = 100; at < 400; at += 7) archive[block.packOffset + piece.packedOffset + at] ^= 0x5A;
+  }
+  writeFile(work / "p.7z", archive);
+
+  // The reader names the first of the two.
+  fd = ::open((work / "p.7z").c_str(), O_RDONLY | O_CLOEXEC);
+  SevenZipEntryReader reader;
+  ASSERT_TRUE(reader.open(fd, 0, kToEnd, &*catalogue, 4));
+  ASSERT_EQ(reader.splitBlocks(), 1u);
+  ArchiveEntry entry;
+  while (reader.next(entry))
+    if (reader.extract([](const void*, std::size_t, std::uint64_t) { return true; }) != ArchiveExtractor::DataOutcome::Done)
+      break;
+  ::close(fd);
+  EXPECT_EQ(reader.result(), DecodeResult::DataError);
+  EXPECT_NE(reader.detail().find("piece 5 of " + std::to_string(pieces->size())), std::string::npos) << reader.detail();
+
+  usePayload(work / "p.7z", work.path());
+  std::string error = outError(target());
+  EXPECT_TRUE(error == "\nERROR -Decode7z#1\n" || error == "CRC error -Decode7z") << error;
+  std::uint64_t at = 0;
+  for (const CatalogueEntry& stored : catalogue->entries) {
+    SCOPED_TRACE(stored.name);
+    bool beforeDamage = at + stored.size <= (*pieces)[4].unpackedOffset;
+    EXPECT_EQ(pathExists(target() + "/" + stored.name), beforeDamage);
+    if (beforeDamage) {
+      EXPECT_EQ(readFile(target() + "/" + stored.name), files[stored.name]);
+    }
+    at += stored.size;
+  }
+  EXPECT_EQ(leftovers(target()), std::vector<std::string>{});
+
+  // lumo-pack's proof reads the payload the same way and refuses it.
+  auto packed = test::runProgram({test::buildPath("lumo-pack"), "/bin/true", "-o", work / "refused", "--set",
+                                  "DATA:900=" + (work / "p.7z")});
+  EXPECT_EQ(packed.exitCode, 1);
+  EXPECT_NE(packed.err.find("piece 5 of"), std::string::npos) << packed.err;
 }
 
 TEST_F(PayloadTest, AnEntryThatFailsItsCrcLeavesTheOlderFileAsItWas) {

@@ -1,82 +1,61 @@
 #include "install_wizard_faces.h"
 
-#include <QTemporaryDir>
-#include <chrono>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "script/run_environment.h"
-#include "app/worker_threads.h"
-#include "script/working_script.h"
+#include "app/dialog_contract.h"
 #include "ui/install_wizard.h"
 
 namespace {
 
+using lumo::InstallFace;
+using lumo::InstallPhase;
 using lumo::ui::CLumoInstallerDlg;
-using Variables = std::vector<std::pair<const char*, const char*>>;
+
+// A picture takes no clicks.
+class NoRun final : public lumo::IntentSink {
+ public:
+  void deliver(const lumo::Intent&) override {}
+};
 
 struct WizardFace {
   const char* name;
-  Variables variables;
-  // What the flow would have reported by the moment of the picture.
-  std::function<void(CLumoInstallerDlg&)> reach;
+  InstallFace face;
+  int position;  // the bar, for the faces that show it
 };
 
-const Variables kOffers = {{"softcheck1", "1"}, {"softname1", "看图王"},  {"softcheck2", "1"},
-                           {"softname2", "压缩"}, {"softcheck3", "1"}, {"softname3", "输入法"}};
+const std::vector<lumo::Offer> kOffers = {{1, "看图王", true}, {2, "压缩", true}, {3, "输入法", true}};
+
+InstallFace face(InstallPhase phase, std::vector<lumo::Offer> offers = {}) {
+  return InstallFace{.phase = phase,
+                     .visible = true,
+                     .title = "Vexta影音1.4.136.6安装程序",
+                     .folder = "/opt/Vexta",
+                     .agreed = true,
+                     .autorun = true,
+                     .offers = std::move(offers),
+                     .notifyIcon = true};
+}
 
 const WizardFace kWizardFaces[] = {
-    {"wizard-options", {}, [](CLumoInstallerDlg&) {}},
-    {"wizard-options-offers", kOffers, [](CLumoInstallerDlg&) {}},
-    {"wizard-newer-version", {{"realversion", "9.0.0.0"}}, [](CLumoInstallerDlg&) {}},
-    {"wizard-installing", {},
-     [](CLumoInstallerDlg& wizard) {
-       wizard.face().showInstallingPage();
-       wizard.face().setProgress(46, "");
-     }},
-    {"wizard-rolling-back", {},
-     [](CLumoInstallerDlg& wizard) {
-       wizard.face().showInstallingPage();
-       wizard.face().setProgress(12, "");
-     }},
-    {"wizard-finished", {},
-     [](CLumoInstallerDlg& wizard) {
-       wizard.face().showInstallingPage();
-       wizard.face().setProgress(100, "");
-       wizard.face().showFinishedPage();
-     }},
+    {"wizard-options", face(InstallPhase::Options), 0},
+    {"wizard-options-offers", face(InstallPhase::Options, kOffers), 0},
+    {"wizard-newer-version", face(InstallPhase::NewerVersion), 0},
+    {"wizard-installing", face(InstallPhase::Installing), 46},
+    {"wizard-rolling-back", face(InstallPhase::RollingBack), 12},
+    {"wizard-finished", face(InstallPhase::Finished), 100},
 };
 
 }  // namespace
 
 bool saveInstallWizardFaces(const SaveFace& save) {
-  QTemporaryDir folder;
-  if (!folder.isValid()) return false;
-  lumo::RunEnvironment& env = lumo::runEnvironment();
-  const std::string root = folder.path().toStdString();
-  env.silent = false;
-  env.programFiles = "/opt";
-  env.iniPath = root + "/install.ini";
-  env.logPath = root + "/LumoInstaller.log";
-  env.tempDir = root + "/";
-
   bool ok = true;
-  for (const WizardFace& face : kWizardFaces) {
-    QFile::remove(QString::fromStdString(env.iniPath));
-    lumo::SetVariable("app_version", "1.4.136.6");
-    lumo::SetVariable("autorun", "1");
-    for (const auto& [name, value] : face.variables) lumo::SetVariable(name, value);
-    lumo::ui::QtDialogThread thread;
-    lumo::FlowTimings timings;
-    timings.installInitWait = std::chrono::milliseconds(1000);
-    CLumoInstallerDlg wizard(thread, timings);
-    wizard.flow().initialise();
-    wizard.open();
-    face.reach(wizard);
-    ok = save(wizard, QString::fromLatin1(face.name)) && ok;
-    // The init section's worker is joined before the next face rewrites the script.
-    lumo::waitForWorkers(timings.workerExitWait);
+  for (const WizardFace& shown : kWizardFaces) {
+    NoRun run;
+    CLumoInstallerDlg wizard(run);
+    wizard.show(shown.face);
+    if (shown.position > 0) wizard.showProgress(shown.position, "");
+    ok = save(wizard, QString::fromLatin1(shown.name)) && ok;
   }
   return ok;
 }

@@ -38,25 +38,23 @@ const Face kFaces[] = {
      }},
 };
 
-// The uninstall dialog's faces, as its flow brings them about.
+// The uninstall dialog's faces, as its run shows them.
 struct UninstallFace {
   const char* name;
-  std::function<void(lumo::UninstallWindow&)> prepare;
+  lumo::UninstallPhase phase;
+  int position;
 };
 
 const UninstallFace kUninstallFaces[] = {
-    {"uninstall-confirm", [](lumo::UninstallWindow&) {}},
-    {"uninstall-removing",
-     [](lumo::UninstallWindow& face) {
-       face.showProgressPage();
-       face.setProgress(42, "");
-     }},
-    {"uninstall-removed",
-     [](lumo::UninstallWindow& face) {
-       face.showProgressPage();
-       face.setProgress(100, "");
-       face.showRemovedPage();
-     }},
+    {"uninstall-confirm", lumo::UninstallPhase::Confirm, 0},
+    {"uninstall-removing", lumo::UninstallPhase::Removing, 42},
+    {"uninstall-removed", lumo::UninstallPhase::Removed, 100},
+};
+
+// A picture takes no clicks.
+class NoRun final : public lumo::IntentSink {
+ public:
+  void deliver(const lumo::Intent&) override {}
 };
 
 QImage shaped(QWidget& window) {
@@ -106,10 +104,11 @@ int main(int argc, char** argv) {
          return save(shaped(window), out + "/" + name + ".png");
        }) && ok;
   for (const UninstallFace& face : kUninstallFaces) {
-    lumo::ui::QtDialogThread thread;
-    lumo::ui::CDlgUnInstall dialog(thread);
-    face.prepare(dialog.face());
-    dialog.show();
+    NoRun run;
+    lumo::ui::CDlgUnInstall dialog(run);
+    dialog.show(lumo::UninstallFace{
+        .phase = face.phase, .visible = true, .title = "Vexta影音1.4.136.6卸载程序", .clearUserData = false});
+    if (face.position > 0) dialog.showProgress(face.position, "");
     ok = save(shaped(dialog), out + "/" + face.name + ".png") && ok;
   }
   std::unique_ptr<QMessageBox> box(lumo::ui::makeMessageBox(

@@ -140,7 +140,10 @@ TEST(DesktopDatabase, IsRebuiltOnlyForAnExistingApplicationsFolder) {
   TempDir dir;
   const std::string applications = dir / "applications";
   std::filesystem::create_directories(applications);
-  writeDesktopEntry(applications + "/player.desktop", {"Player", "", "", "/bin/true", {}, ""});
+  DesktopEntry player;
+  player.name = "Player";
+  player.program = "/bin/true";
+  writeDesktopEntry(applications + "/player.desktop", player);
   refreshDesktopDatabase(applications);
   EXPECT_TRUE(pathExists(applications + "/mimeinfo.cache"));
   refreshDesktopDatabase(dir / "missing");

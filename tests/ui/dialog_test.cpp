@@ -5,12 +5,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/install_flow.h"
 #include "support/test_support.h"
-#include "ui/base_face.h"
 #include "ui/lumo_dialog.h"
 #include "ui/message_boxes.h"
-#include "ui/qt_dialog_thread.h"
 #include "ui/skin.h"
 #include "ui_test_support.h"
 
@@ -126,23 +123,6 @@ TEST(CLumoDialog, TheCloseButtonAsksTheFlowInsteadOfClosing) {
   dialog.close();
   EXPECT_EQ(requests, 2);
   EXPECT_TRUE(dialog.isVisible());
-}
-
-TEST(WindowedFlow, TheCloseTimerEndsTheDialogOnlyOnceItIsHidden) {
-  test::TempDir dir;
-  test::useWorkingScript(dir / "install.ini", "[var]\nmsg_close=正在关闭\n");
-  QtDialogThread thread;
-  CLumoDialog dialog;
-  BaseFace<InstallWindow> face(dialog, thread);
-  FlowTimings timings;
-  timings.closeTimer = 10ms;
-  InstallFlow flow(thread, face, timings);
-  dialog.show();
-  flow.onProgress("正在关闭", 100);
-  EXPECT_FALSE(thread.serveUntil([&] { return thread.ended(); }, 100ms)) << "a visible dialog waits for its user";
-  EXPECT_TRUE(dialog.progressBar().isVisible());
-  face.hide();
-  EXPECT_TRUE(thread.serveUntil([&] { return thread.ended(); }, 2000ms));
 }
 
 TEST(MessageBoxes, AQuestionAnsweredByIdIsNotShown) {

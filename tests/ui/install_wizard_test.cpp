@@ -3,10 +3,11 @@
 #include <QBuffer>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <filesystem>
 #include <optional>
 
-#include "app/dialog_host.h"
+#include "app/install_flow.h"
 #include "script/run_environment.h"
 #include "app/worker_threads.h"
 #include "engine/engine_test_support.h"
@@ -18,6 +19,7 @@
 #include "ui/install_wizard_text.h"
 #include "ui/message_boxes.h"
 #include "ui/skin.h"
+#include "ui_test_support.h"
 
 namespace lumo::ui {
 namespace {
@@ -59,6 +61,19 @@ FlowTimings quick() {
   return timings;
 }
 
+// The wizard, noting the ids of the questions it is asked.
+class RecordingWizard final : public CLumoInstallerDlg {
+ public:
+  using CLumoInstallerDlg::CLumoInstallerDlg;
+  Button ask(const Question& question) override {
+    asked.push_back(question.id);
+    return CLumoInstallerDlg::ask(question);
+  }
+  std::vector<std::string> asked;
+};
+
+using WizardRun = test::WindowedRun<InstallFlow, RecordingWizard>;
+
 // One wizard on the offscreen platform over a working script in a
 // temporary folder; questions are answered by id.
 class Wizard : public testing::Test {
@@ -72,41 +87,29 @@ class Wizard : public testing::Test {
     runEnvironment().silent = silent;
     runEnvironment().interfaceFont = "微软雅黑";
     runEnvironment().fontScale = 10;
-    thread_.emplace();
-    wizard_.emplace(*thread_, quick());
-    host_.emplace(*thread_, wizard_->flow(), wizard_->face(), [this](const Question& question) {
-      asked_.push_back(question.id);
-      return messageBoxes().ask(question, &*wizard_);
-    });
-    setHost(&*host_);
-    wizard_->flow().initialise();
-    if (!silent) wizard_->open();
-    return *wizard_;
+    wizard_.emplace(quick());
+    wizard_->start();
+    // The window shows once the init section is over.
+    if (!silent) {
+      EXPECT_TRUE(serveUntil([this] { return wizard_->window().isVisible(); }));
+    }
+    return wizard_->window();
   }
   void TearDown() override {
-    // As at the end of a real run: the dialog ends first, so workers still
-    // sending to it are released and their last messages dropped, and only
-    // then are they waited for.
-    if (thread_) thread_->quit();
-    waitForWorkers(3000ms);
-    setHost(nullptr);
-    host_.reset();
     wizard_.reset();
-    thread_.reset();
     for (const char* id : {"install.confirm-exit", "install.run-failed"}) messageBoxes().showAgain(id);
     setPngSource({});
     setFolderChooser({});
     run_.reset();
   }
-  bool serveUntil(const std::function<bool()>& done) { return thread_->serveUntil(done, 5000ms); }
+  bool serveUntil(const std::function<bool()>& done) { return wizard_->waitFor(done); }
+  bool ended() { return wizard_->ended(); }
+  const std::vector<std::string>& asked() { return wizard_->window().asked; }
   std::string variable(const char* name) { return GetVariable(name); }
 
   TempDir dir_;
   std::optional<test::ScopedRun> run_;
-  std::optional<QtDialogThread> thread_;
-  std::optional<CLumoInstallerDlg> wizard_;
-  std::optional<DialogHost> host_;
-  std::vector<std::string> asked_;
+  std::optional<WizardRun> wizard_;
 };
 
 TEST(FolderRow, TheLabelTakesOnePointFourTimesTheTextUpToX490AndTheLinkFollowsFiveAfter) {
@@ -140,7 +143,7 @@ TEST(FolderRow, ALongTextIsCutAfterTheFirstCharacterThatPassesTheLimit) {
 TEST(FolderRow, TheProductGetsAFolderOfItsOwnInTheChosenOne) {
   const std::pair<const char*, const char*> cases[] = {
       {"/srv/apps", "/srv/apps/Vexta"}, {"/srv/apps/", "/srv/apps/Vexta"}, {"/", "/Vexta"}};
-  for (const auto& [chosen, folder] : cases) EXPECT_EQ(WithProductFolder(QString::fromUtf8(chosen)).toStdString(), folder);
+  for (const auto& [chosen, folder] : cases) EXPECT_EQ(productFolderIn(chosen), folder);
 }
 
 TEST_F(Wizard, TheOptionsFaceFollowsTheScriptsVariables) {
@@ -268,10 +271,9 @@ TEST_F(Wizard, EveryWayOfEndingSendsItsOneReport) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.ending);
     TearDown();
-    asked_.clear();
     messageBoxes().answerWithoutShowing("install.confirm-exit", c.ending == ConfirmYes ? Button::Yes : Button::No);
     std::string vars = c.ending == Autorun ? "autorun=1" : "";
-    if (c.ending == Newer) vars = "app_version=3.0.1.1\nrealversion=3.0.1.2\ninstalldir=" + dir_ / "old";
+    if (c.ending == Newer) vars = "app_version=3.0.1.1\nrealversion=3.0.1.2\ninstalldir=" + dir_ / "old/Vexta";
     if (c.ending == RunProduct) {
       test::writeFile(dir_ / "programs/Vexta/LumoClient.exe", "#!/bin/sh\nexit 0\n");
       std::filesystem::permissions(dir_ / "programs/Vexta/LumoClient.exe", std::filesystem::perms::owner_all);
@@ -288,7 +290,7 @@ TEST_F(Wizard, EveryWayOfEndingSendsItsOneReport) {
       EXPECT_FALSE(wizard.closeButton().isEnabled());
       EXPECT_FALSE(wizard.agreementBox().isVisible());
       wizard.close();  // ignored while installing
-      EXPECT_TRUE(asked_.empty());
+      EXPECT_TRUE(asked().empty());
       if (c.ending == Autorun) {
         EXPECT_TRUE(serveUntil([&] { return wizard.isHidden(); }));
       } else {
@@ -305,27 +307,34 @@ TEST_F(Wizard, EveryWayOfEndingSendsItsOneReport) {
       }
     }
     if (c.ending != ConfirmNo) {
-      EXPECT_TRUE(serveUntil([&] { return thread_->ended(); }));
+      EXPECT_TRUE(serveUntil([&] { return ended(); }));
     }
     waitForWorkers(3000ms);
     EXPECT_EQ(test::sentReports(), c.reports);
-    EXPECT_EQ(asked_, c.asked);
+    EXPECT_EQ(asked(), c.asked);
   }
 }
 
 TEST_F(Wizard, TheWindowKeepsAnsweringWhileAReportIsSent) {
   CLumoInstallerDlg& wizard = open("");
-  registerHandler("SendLog", [](const CommandContext&, const CommandArguments&) { std::this_thread::sleep_for(400ms); });
+  static std::atomic<bool> release;
+  release = false;
+  registerHandler("SendLog", [](const CommandContext&, const CommandArguments&) {
+    while (!release) std::this_thread::sleep_for(1ms);
+  });
   messageBoxes().answerWithoutShowing("install.confirm-exit", Button::Yes);
+  wizard.close();
+  EXPECT_FALSE(wizard.isVisible());
   bool answered = false;
-  QTimer::singleShot(20ms, [&] {
+  QTimer::singleShot(0, [&] {
     answered = true;
     wizard.close();  // a second request during the report is the same ending
   });
-  wizard.close();
-  EXPECT_TRUE(answered);
-  EXPECT_TRUE(thread_->ended());
-  EXPECT_EQ(asked_, std::vector<std::string>{"install.confirm-exit"});
+  EXPECT_TRUE(serveUntil([&] { return answered; }));
+  EXPECT_FALSE(ended()) << "the run waits for its report";
+  release = true;
+  EXPECT_TRUE(serveUntil([&] { return ended(); }));
+  EXPECT_EQ(asked(), std::vector<std::string>{"install.confirm-exit"});
 }
 
 TEST_F(Wizard, TheChoicesReachTheInstallSection) {
@@ -341,7 +350,7 @@ TEST_F(Wizard, TheChoicesReachTheInstallSection) {
 
 TEST_F(Wizard, ASilentRunInstallsWithoutShowingTheWizard) {
   CLumoInstallerDlg& wizard = open("", true);
-  EXPECT_TRUE(serveUntil([&] { return thread_->ended(); }));
+  EXPECT_TRUE(serveUntil([&] { return ended(); }));
   EXPECT_FALSE(wizard.isVisible());
   EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"install " + dir_ / "programs/Vexta" + "||"});
 }

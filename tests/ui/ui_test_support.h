@@ -18,3 +18,52 @@ class TestSkin {
 };
 
 }  // namespace lumo::test
+
+#include <QTest>
+#include <chrono>
+#include <functional>
+
+#include "app/dialog_host.h"
+#include "app/dialog_thread.h"
+#include "app/worker_threads.h"
+#include "script/host.h"
+
+namespace lumo::test {
+
+// One windowed run of a flow in process, as the run object makes it: the
+// dialog thread, the flow, its window and the host; the test drives the
+// window and lets the event loop turn while it waits.
+template <typename Flow, typename Window>
+class WindowedRun {
+ public:
+  explicit WindowedRun(FlowTimings timings) : flow_(thread_, thread_, timings), window_(flow_), host_(thread_, flow_) {
+    flow_.setWindow(window_);
+    setHost(&host_);
+  }
+  ~WindowedRun() {
+    // The dialog ends first, as at the end of a real run, so a worker still
+    // sending to it is released before it is waited for.
+    thread_.quit();
+    waitForWorkers(std::chrono::milliseconds(3000));
+    setHost(nullptr);
+  }
+  WindowedRun(const WindowedRun&) = delete;
+  WindowedRun& operator=(const WindowedRun&) = delete;
+
+  void start() { flow_.start(); }
+  // Turns the event loop until `done` holds, at most `limit`.
+  bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+    return QTest::qWaitFor(done, static_cast<int>(limit.count()));
+  }
+  bool ended() const { return thread_.ended(); }
+  Flow& flow() { return flow_; }
+  Window& window() { return window_; }
+
+ private:
+  DialogThread thread_;
+  Flow flow_;
+  Window window_;
+  DialogHost host_;
+};
+
+}  // namespace lumo::test

@@ -3,9 +3,11 @@
 #include <QScreen>
 #include <QTest>
 #include <mutex>
+#include <optional>
 
 #include "../engine/engine_test_support.h"
-#include "app/dialog_host.h"
+#include "app/exit_status.h"
+#include "app/uninstall_flow.h"
 #include "app/worker_threads.h"
 #include "script/handler_registry.h"
 #include "script/working_script.h"
@@ -46,8 +48,19 @@ FlowTimings quick() {
   return timings;
 }
 
-// One windowed uninstallation, in process: the dialog after its
-// initialisation, shown unless the flow has ended it.
+// The dialog, noting the questions it is asked and answering them silently.
+class RecordingDialog final : public CDlgUnInstall {
+ public:
+  using CDlgUnInstall::CDlgUnInstall;
+  Button ask(const Question& question) override {
+    questions.push_back(question.id + ": " + question.text);
+    return question.silentAnswer;
+  }
+  std::vector<std::string> questions;
+};
+
+// One windowed uninstallation, in process: the dialog once [uninstallinit]
+// and the installed check are over, shown unless the run has ended.
 class Uninstallation {
  public:
   explicit Uninstallation(const std::string& sections, bool installed = true)
@@ -58,44 +71,29 @@ class Uninstallation {
     runEnvironment().silent = false;
     registerHandler("OpenUrl", OpenUrlRecorder);
     opened.clear();
-    dialog_ = std::make_unique<CDlgUnInstall>(thread_, quick());
-    host_ = std::make_unique<DialogHost>(thread_, dialog_->flow(), dialog_->face(), [this](const Question& question) {
-      questions.push_back(question.id + ": " + question.text);
-      return question.silentAnswer;
-    });
-    setHost(host_.get());
-    // As the dialog thread runs a dialog: the flow's initialisation, then the
-    // window opens unless the dialog has ended.
-    dialog_->flow().initialise();
-    if (!thread_.ended()) dialog_->open();
+    windowed_.emplace(quick());
+    windowed_->start();
+    EXPECT_TRUE(serveUntil([this] { return dialog().isVisible() || ended(); }));
   }
-  ~Uninstallation() {
-    // The dialog ends first, as at the end of a real run, so a worker still
-    // sending to it is released before it is waited for.
-    thread_.quit();
-    waitForWorkers(3000ms);
-    setHost(nullptr);
-  }
+  ~Uninstallation() { windowed_.reset(); }
 
-  CDlgUnInstall& dialog() { return *dialog_; }
-  bool ended() const { return thread_.ended(); }
-  // Serves the dialog thread until `done` holds or the dialog ends.
+  RecordingDialog& dialog() { return windowed_->window(); }
+  UninstallFlow& flow() { return windowed_->flow(); }
+  bool ended() const { return windowed_->ended(); }
+  const std::vector<std::string>& questions() { return dialog().questions; }
+  // Lets the event loop turn until `done` holds, at most `limit`.
   bool serveUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms) {
-    return thread_.serveUntil(done, limit);
+    return windowed_->waitFor(done, limit);
   }
   bool removed() {
-    return serveUntil([this] { return !dialog_->okButton().isHidden(); });
+    return serveUntil([this] { return !dialog().okButton().isHidden(); });
   }
   void click(QWidget& widget) { QTest::mouseClick(&widget, Qt::LeftButton); }
-
-  std::vector<std::string> questions;
 
  private:
   test::TempDir dir_;
   test::ScopedRun run_;
-  QtDialogThread thread_;
-  std::unique_ptr<CDlgUnInstall> dialog_;
-  std::unique_ptr<DialogHost> host_;
+  std::optional<test::WindowedRun<UninstallFlow, RecordingDialog>> windowed_;
 };
 
 TEST(CDlgUnInstall, EachFaceShowsItsControlsInTheirPlaces) {
@@ -180,7 +178,7 @@ TEST(CDlgUnInstall, ClosingBeforeTheRemovalReportsWhichWayItWasClosed) {
     EXPECT_EQ(test::sentReports(), std::vector<std::string>{c.report}) << c.how;
     EXPECT_TRUE(test::recordedLines().empty()) << c.how << ": nothing was removed";
     EXPECT_TRUE(openedPages().empty()) << c.how;
-    EXPECT_EQ(run.dialog().flow().exitStatus(), kExitOk) << c.how;
+    EXPECT_EQ(run.flow().exitStatus(), kExitOk) << c.how;
   }
 }
 
@@ -208,7 +206,7 @@ TEST(CDlgUnInstall, AfterTheRemovalOkAndCloseOpenTheFeedbackPageOnce) {
     EXPECT_TRUE(run.serveUntil([&] { return run.ended(); })) << c.how;
     EXPECT_EQ(openedPages(), std::vector<std::string>{kFeedback}) << c.how;
     EXPECT_TRUE(test::sentReports().empty()) << c.how;
-    EXPECT_EQ(run.dialog().flow().exitStatus(), kExitOk) << c.how;
+    EXPECT_EQ(run.flow().exitStatus(), kExitOk) << c.how;
   }
 }
 
@@ -224,11 +222,11 @@ TEST(CDlgUnInstall, ARemovalThatNeverCompletesEndsOnlyByASystemClose) {
   EXPECT_TRUE(run.dialog().okButton().isHidden());
 
   run.dialog().close();
-  EXPECT_TRUE(run.ended());
+  EXPECT_TRUE(run.serveUntil([&] { return run.ended(); }));
   EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"remove 1"});
   EXPECT_EQ(test::sentReports(), std::vector<std::string>{"uninstall|canceled||+sysbtn=1"});
   EXPECT_TRUE(openedPages().empty());
-  EXPECT_EQ(run.dialog().flow().exitStatus(), kExitIncomplete);
+  EXPECT_EQ(run.flow().exitStatus(), kExitIncomplete);
 }
 
 TEST(CDlgUnInstall, AFolderWithoutTheProgramEndsTheDialogBeforeItShows) {
@@ -236,7 +234,7 @@ TEST(CDlgUnInstall, AFolderWithoutTheProgramEndsTheDialogBeforeItShows) {
   Uninstallation run(kRemoves, false);
   EXPECT_TRUE(run.ended());
   EXPECT_FALSE(run.dialog().isVisible());
-  EXPECT_EQ(run.questions, std::vector<std::string>{"uninstall.not-installed: 您未安装或已经卸载了Vexta影音！"});
+  EXPECT_EQ(run.questions(), std::vector<std::string>{"uninstall.not-installed: 您未安装或已经卸载了Vexta影音！"});
   EXPECT_TRUE(test::recordedLines().empty());
   EXPECT_TRUE(test::sentReports().empty());
 }

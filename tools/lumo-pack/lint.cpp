@@ -29,7 +29,7 @@ constexpr std::string_view kCommandSections[] = {"[installinit]",    "[install]"
 // What iconv makes of bytes that are not GBK; GBK itself cannot carry it.
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string quoted(std::string_view text) { return std::string("\"").append(text).append("\""); }
 
 std::string folded(std::string_view name) { return toLowerAscii(trim(name)); }
 
@@ -426,7 +426,8 @@ std::string formatJson(const std::vector<LintFinding>& findings) {
   std::string out = "{\"findings\":[";
   for (std::size_t i = 0; i < findings.size(); ++i) {
     const LintFinding& f = findings[i];
-    out += (i ? "," : "") + std::string("{\"file\":") + jsonString(f.file) + ",\"line\":" + std::to_string(f.line) +
+    if (i) out += ',';
+    out += std::string("{\"file\":") + jsonString(f.file) + ",\"line\":" + std::to_string(f.line) +
            ",\"severity\":\"" + severityName(f.severity) + "\",\"text\":" + jsonString(f.text) + "}";
   }
   return out + "],\"errors\":" + std::to_string(countOf(findings, Severity::Error)) +

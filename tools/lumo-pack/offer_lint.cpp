@@ -19,7 +19,7 @@ constexpr std::string_view kAttributes[] = {"name", "keyWord", "extendName", "ch
 // expansion of the script line that carries it.
 constexpr std::string_view kUncarried = "|@$#";
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string quoted(std::string_view text) { return std::string("\"").append(text).append("\""); }
 
 }  // namespace
 
@@ -49,7 +49,7 @@ std::vector<LintFinding> lintOfferList(const std::string& path) {
     std::size_t cursor = 0;
     bool whole = true;
     for (std::size_t i = 0; i < std::size(kAttributes) && whole; ++i) {
-      std::string opening = " " + std::string(kAttributes[i]) + "=\"";
+      std::string opening = std::string(" ").append(kAttributes[i]).append("=\"");
       std::size_t at = line.find(opening, cursor);
       std::size_t close = at == std::string_view::npos ? at : line.find('"', at + opening.size());
       if (close == std::string_view::npos) {

@@ -1,9 +1,11 @@
 #include "payload_proof.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "formats/resource_bundle.h"
 #include "formats/sevenzip_catalogue.h"
+#include "formats/sevenzip_entry_reader.h"
 #include "platform/archive_extractor.h"
 
 namespace lumo_pack {
@@ -30,10 +32,11 @@ std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint6
   if (!catalogue) return "the payload is not a sound 7z archive: " + catalogue.why();
   const std::vector<lumo::CatalogueEntry>& entries = catalogue->entries;
 
-  lumo::ArchiveExtractor archive;
+  // The reader Out uses, blocks split the same way.
+  lumo::SevenZipEntryReader archive;
   lumo::ArchiveEntry entry;
   std::size_t index = 0;
-  if (archive.open(fd, offset, size)) {
+  if (archive.open(fd, offset, size, &*catalogue, std::max(1u, std::thread::hardware_concurrency()))) {
     while (archive.next(entry)) {
       if (index >= entries.size()) return failure(*catalogue, nullptr, "the decoder finds more entries than the header lists");
       const lumo::CatalogueEntry& expected = entries[index++];
