@@ -6,10 +6,12 @@
 
 #include "app/run.h"
 #include "app/startup.h"
+#include "commands/families.h"
 #include "ui/qt_dialogs.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
+  lumo::commands::registerCommandFamilies();
   static lumo::ui::QtWindows windows;
   static lumo::Run run(windows);
   lumo::endProcess(run.start(arguments));

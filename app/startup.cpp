@@ -3,15 +3,15 @@
 #include <cstdio>
 
 #include "app/exit_status.h"
+#include "formats/profile_file.h"
+#include "formats/resource_bundle.h"
 #include "platform/atomic_file.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
 #include "platform/instance_lock.h"
-#include "platform/resource_bundle.h"
 #include "platform/known_folders.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "platform/profile_file.h"
 #include "platform/sysroot.h"
 #include "platform/text.h"
 #include "script/script_engine.h"
@@ -99,7 +99,7 @@ std::optional<int> startUp(const std::vector<std::string>& arguments) {
   // an installer without a script.
   const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
   if (bundle.damaged()) return reportDamaged(bundle.error());
-  if (std::string why; !bundle.verifyAll(&why)) return reportDamaged(why);
+  if (Result<void> verified = bundle.verifyAll(); !verified) return reportDamaged(verified.why());
 
   // Nothing to run is known before anything is created as well.
   const std::string programPath = thisProgramPath();

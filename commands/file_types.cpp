@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/registry_store.h"
 #include "platform/atomic_file.h"
 #include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
@@ -14,7 +15,6 @@
 #include "platform/icon_theme.h"
 #include "platform/mime_types.h"
 #include "platform/process.h"
-#include "platform/registry_store.h"
 #include "platform/text.h"
 #include "script/run_environment.h"
 
@@ -145,10 +145,10 @@ bool syncFolder(const std::string& folder, std::string_view suffix, const std::m
 
 }  // namespace
 
-void updateDesktopFileTypes() {
+void updateDesktopFileTypes(const RunEnvironment& environment) {
   // Only a desktop whose programs menu is there is told anything; the
   // folder comes from the run environment, which a run fills at start-up.
-  const std::string applications = runEnvironment().smPrograms;
+  const std::string applications = environment.smPrograms;
   if (applications.empty() || !isFolder(applications)) return;
   const std::string dataFolder = fs::path(applications).parent_path().string();
 

@@ -11,8 +11,11 @@
 // databases are refreshed where something changed.
 #pragma once
 
+#include "script/run_environment.h"
+
 namespace lumo::commands {
 
-void updateDesktopFileTypes();
+// For the run whose programs menu is `environment.smPrograms`.
+void updateDesktopFileTypes(const RunEnvironment& environment);
 
 }  // namespace lumo::commands

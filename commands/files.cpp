@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/families.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
@@ -29,8 +30,7 @@ constexpr char kNotProductFolderError[] = "[RMDir] Install folder not removed: "
 // the temporary folder and the system folder. Removing one of them, or a
 // folder above one, would take the user's own things with it. The product's
 // own folders ($KERNEL, $INSTALL) are not among them.
-std::vector<std::string> protectedFolders() {
-  const RunEnvironment& environment = runEnvironment();
+std::vector<std::string> protectedFolders(const RunEnvironment& environment) {
   std::vector<std::string> folders;
   for (const std::string& folder :
        {std::string("/"), machinePath("/"), homeFolder(), environment.desktop, environment.curDesktop,
@@ -41,9 +41,9 @@ std::vector<std::string> protectedFolders() {
   return folders;
 }
 
-bool isProtectedFolder(const std::string& folder) {
+bool isProtectedFolder(const std::string& folder, const RunEnvironment& environment) {
   const std::string below = folder == "/" ? folder : folder + "/";
-  for (const std::string& kept : protectedFolders()) {
+  for (const std::string& kept : protectedFolders(environment)) {
     if (kept == folder || kept.starts_with(below)) return true;
   }
   return false;
@@ -53,37 +53,38 @@ bool isProtectedFolder(const std::string& folder) {
 // installs into or the earlier installation's folder. Both come from
 // records or choices, not from the script's own text, so their removal is
 // held to the product folder's rules.
-bool isInstallFolder(const std::string& folder) {
-  for (const std::string& install : {installFolder(), nativePath(GetVariable(kEarlierFolderVariable))}) {
+bool isInstallFolder(const std::string& folder, const CommandContext& context) {
+  for (const std::string& install :
+       {context.installFolder, nativePath(context.variables.get(kEarlierFolderVariable))}) {
     if (install.starts_with('/') && resolvedPath(install, false) == folder) return true;
   }
   return false;
 }
 
-void Delete(const std::string& arguments) { deleteFile(nativePath(arguments)); }
+void Delete(const CommandContext&, const CommandArguments& arguments) { deleteFile(nativePath(arguments.text)); }
 
 // Empty text and relative paths (which would depend on whatever the current
 // folder is) are passed over. The guard compares the folder the walk would
 // really remove: "<home>/Vexta/.." is the home folder. A link named last is
 // only unlinked, so it is judged as itself and not by what it points to.
-void RMDir(const std::string& arguments) {
-  debugOutput(arguments);
-  std::string text = nativePath(arguments);
+void RMDir(const CommandContext& context, const CommandArguments& arguments) {
+  debugOutput(arguments.text);
+  std::string text = nativePath(arguments.text);
   if (text.empty() || text[0] != '/') return;
   std::string folder = resolvedPath(text, false);
-  if (isProtectedFolder(folder)) throw ScriptError(kProtectedFolderError + arguments);
+  if (isProtectedFolder(folder, context.environment)) throw ScriptError(kProtectedFolderError + arguments.text);
   // A standard folder of the system or a mount point holds more than any
   // product, whatever a line or a record says.
-  if (isStandardSystemFolder(folder) || isMountPoint(folder)) throw ScriptError(kSystemFolderError + arguments);
-  if (isInstallFolder(folder)) {
+  if (isStandardSystemFolder(folder) || isMountPoint(folder)) throw ScriptError(kSystemFolderError + arguments.text);
+  if (isInstallFolder(folder, context)) {
     if (std::optional<std::string> why = whyNotProductFolder(folder, kProductFolderName))
       throw ScriptError(kNotProductFolderError + *why);
   }
   removeTree(folder);
 }
 
-void MakeSurePath(const std::string& arguments) {
-  std::string folder = nativePath(arguments);
+void MakeSurePath(const CommandContext&, const CommandArguments& arguments) {
+  std::string folder = nativePath(arguments.text);
   if (folder.empty() || folder.back() != '/') folder += '/';
   makeSurePathExists(folder);
 }
@@ -93,8 +94,8 @@ void MakeSurePath(const std::string& arguments) {
 // missing folder, a full disk) would fail again at the next start. A move
 // that cannot complete raises its error; the target and the source are then
 // as they were.
-void Move(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("Move", arguments);
+void Move(const CommandContext&, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   std::string source = nativePath(fields[0]);
   std::string target = nativePath(fields[1]);
   if (!pathFileExists(source)) throw ScriptError("[Move] Source file or path not found: " + fields[0]);
@@ -105,31 +106,33 @@ void Move(const std::string& arguments) {
 
 // A copy that cannot complete raises its error, so that a cut uninstaller
 // or an empty working script is never taken for a copy that worked.
-void Copy(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("Copy", arguments);
+void Copy(const CommandContext&, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   std::string source = nativePath(fields[0]);
   if (copyFile(source, nativePath(fields[1]))) return;
   if (!pathFileExists(source)) throw ScriptError("[Copy] Source file or path not found: " + fields[0]);
   throw ScriptError("[Copy] Can not copy " + fields[0] + " to " + fields[1] + ": " + lastErrorText());
 }
 
-void Exists(const std::string& arguments) {
-  OutputArguments output = splitOutput("Exists", arguments);
-  if (SplitArguments(output.input).size() != 1) throwArgumentCount("Exists", 1, output.variable);
-  SetVariable(output.variable, pathFileExists(nativePath(output.input)) ? "1" : "0");
+void Exists(const CommandContext& context, const CommandArguments& arguments) {
+  context.variables.set(*arguments.output, pathFileExists(nativePath(arguments.text)) ? "1" : "0");
 }
 
-void ClearTmp(const std::string&) {}
-
-const CommandRegistration registrations[] = {
-    {"Delete", Delete, {.paths = pathFields(0)}},
-    {"RMDir", RMDir, {.paths = pathFields(0)}},
-    {"MakeSurePath", MakeSurePath, {.paths = pathFields(0)}},
-    {"Move", Move, {.fields = 2, .paths = pathFields(0, 1)}},
-    {"Copy", Copy, {.fields = 2, .paths = pathFields(0, 1)}},
-    {"Exists", Exists, {.fields = 1, .output = Output::Required, .paths = pathFields(0)}},
-    {"ClearTmp", ClearTmp, {.paths = pathFields(0)}},
-};
+void ClearTmp(const CommandContext&, const CommandArguments&) {}
 
 }  // namespace
+
+namespace commands {
+
+void registerFileCommands() {
+  registerCommand("Delete", Delete, {.paths = pathFields(0)});
+  registerCommand("RMDir", RMDir, {.paths = pathFields(0)});
+  registerCommand("MakeSurePath", MakeSurePath, {.paths = pathFields(0)});
+  registerCommand("Move", Move, {.fields = 2, .paths = pathFields(0, 1)});
+  registerCommand("Copy", Copy, {.fields = 2, .paths = pathFields(0, 1)});
+  registerCommand("Exists", Exists, {.fields = 1, .output = Output::Required, .paths = pathFields(0)});
+  registerCommand("ClearTmp", ClearTmp, {.paths = pathFields(0)});
+}
+
+}  // namespace commands
 }  // namespace lumo

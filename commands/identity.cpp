@@ -5,8 +5,8 @@
 #include <ctime>
 
 #include "commands/registry.h"
+#include "formats/profile_file.h"
 #include "platform/debug_channel.h"
-#include "platform/profile_file.h"
 #include "platform/text.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
@@ -32,7 +32,11 @@ std::string newIdentifier() {
 
 }  // namespace
 
-std::string identityFilePath() { return runEnvironment().kernel + "/LumoClient/InstallConfig.ini"; }
+std::string identityFilePath(const RunEnvironment& environment) {
+  return environment.kernel + "/LumoClient/InstallConfig.ini";
+}
+
+std::string identityFilePath() { return identityFilePath(runEnvironment()); }
 
 std::string guidIdentifier(const Guid& guid) {
   char text[40];
@@ -55,15 +59,17 @@ std::string fallbackIdentifier(std::uint32_t seconds, std::uint32_t ticks, unsig
   return identifier;
 }
 
-std::string GetMachineId() {
+std::string GetMachineId() { return GetMachineId(currentCommandContext()); }
+
+std::string GetMachineId(const CommandContext& context) {
   // No line in the execution log: the identity is no command of the script.
   // A failing registry leaves the other store in charge.
   if (std::optional<std::string> stored = readRegistryText(kRegistryRoot, kRegistryKey, kRegistryValue))
-    SetVariable(kVariable, *stored);
-  std::string identifier(trim(GetVariable(kVariable)));
+    context.variables.set(kVariable, *stored);
+  std::string identifier(trim(context.variables.get(kVariable)));
 
   bool writeRegistry = false;
-  ProfileFile file(identityFilePath(), TextEncoding::Utf8);
+  ProfileFile file(identityFilePath(context.environment), TextEncoding::Utf8);
   if (identifier.empty()) {
     writeRegistry = true;
     std::string stored = cutToUtf16Units(file.read(kFileSection, kFileKey).value_or(""), kFileValueLength);

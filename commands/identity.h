@@ -11,13 +11,17 @@
 #include <string>
 
 #include "platform/machine_ids.h"
+#include "script/command_context.h"
 
 namespace lumo::commands {
 
 // The machine identifier: the stored one, or a new one that is stored.
+std::string GetMachineId(const CommandContext& context);
+// The same for this process's run (currentCommandContext()).
 std::string GetMachineId();
 
 // The file that holds the identifier beside the registry value.
+std::string identityFilePath(const RunEnvironment& environment);
 std::string identityFilePath();
 
 // The two forms of a new identifier. The GUID form is 32 hexadecimal digits,

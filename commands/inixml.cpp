@@ -6,11 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "commands/families.h"
+#include "formats/profile_file.h"
 #include "platform/atomic_file.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
-#include "platform/profile_file.h"
 #include "platform/text.h"
 #include "script/script_engine.h"
 
@@ -22,27 +23,24 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // Scripts read and write their own working script ($INIPATH) with these
 // verbs; it must stay GBK for the variable store and the section reader.
-TextEncoding iniEncoding(const std::string& path) {
-  return IsWorkingScript(path) ? TextEncoding::Gbk : TextEncoding::AsFound;
+TextEncoding iniEncoding(const Variables& variables, const std::string& path) {
+  return variables.storedIn(path) ? TextEncoding::Gbk : TextEncoding::AsFound;
 }
 
-void ReadIni(const std::string& arguments) {
-  OutputArguments output = splitOutput("ReadIni", arguments);
-  std::vector<std::string> fields = SplitArguments(output.input);
-  // This verb names the variable, not the whole text, in its count error.
-  if (fields.size() != 3) throwArgumentCount("ReadIni", 3, output.variable);
+void ReadIni(const CommandContext& context, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   const std::string& file = fields[0];
   std::string path = nativePath(file);
   if (!pathFileExists(path)) {
     debugOutput(std::string(kIniNotFound) + file);
     return;
   }
-  std::string value = ProfileFile(path, iniEncoding(path)).read(fields[1], fields[2]).value_or("");
-  SetVariable(output.variable, cutToUtf16Units(value, kMaxValueLength));
+  std::string value = ProfileFile(path, iniEncoding(context.variables, path)).read(fields[1], fields[2]).value_or("");
+  context.variables.set(*arguments.output, cutToUtf16Units(value, kMaxValueLength));
 }
 
-void WriteIni(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("WriteIni", arguments);
+void WriteIni(const CommandContext& context, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   // A missing folder or a read-only file makes the write fail; the script
   // goes on without a word, and the old file stays whole.
   std::string path = nativePath(fields[0]);
@@ -51,7 +49,7 @@ void WriteIni(const std::string& arguments) {
   if (std::optional<std::string> why = whyEntryCannotBeWritten(fields[1], fields[2], fields[3]))
     throw ScriptError("[WriteIni] Entry not written (" + *why + "): " + fields[0]);
   if (isReadOnlyFile(canonicalPath(path).value_or(path))) return;
-  ProfileFile(path, iniEncoding(path)).write(fields[1], fields[2], fields[3]);
+  ProfileFile(path, iniEncoding(context.variables, path)).write(fields[1], fields[2], fields[3]);
 }
 
 // Every line holding both "<TAG>" and "</TAG>" becomes exactly
@@ -83,14 +81,14 @@ std::string replaceXmlElementLines(std::string_view content, std::string_view ta
   return result;
 }
 
-void WriteXml(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("WriteXml", arguments);
+void WriteXml(const CommandContext& context, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   std::string path = nativePath(fields[0]);
   // The file must exist and be writable in place: a read-only file is left
   // alone even though the folder would allow replacing it.
   std::optional<RewritableFile> file = readRewritableFile(path);
   if (!file) return;
-  std::string updated = IsWorkingScript(path)
+  std::string updated = context.variables.storedIn(path)
                             ? replaceXmlElementLines(file->content, utf8ToGbk(fields[1]), utf8ToGbk(fields[2]))
                             : replaceXmlElementLines(file->content, fields[1], fields[2]);
   if (updated == file->content) return;
@@ -98,11 +96,15 @@ void WriteXml(const std::string& arguments) {
   replaceFileAtomically(path, updated, file->mode);
 }
 
-const CommandRegistration registrations[] = {
-    {"ReadIni", ReadIni, {.fields = 3, .output = Output::Required, .paths = pathFields(0)}},
-    {"WriteIni", WriteIni, {.fields = 4, .paths = pathFields(0)}},
-    {"WriteXml", WriteXml, {.fields = 3, .paths = pathFields(0)}},
-};
-
 }  // namespace
+
+namespace commands {
+
+void registerIniXmlCommands() {
+  registerCommand("ReadIni", ReadIni, {.fields = 3, .output = Output::Required, .paths = pathFields(0)});
+  registerCommand("WriteIni", WriteIni, {.fields = 4, .paths = pathFields(0)});
+  registerCommand("WriteXml", WriteXml, {.fields = 3, .paths = pathFields(0)});
+}
+
+}  // namespace commands
 }  // namespace lumo

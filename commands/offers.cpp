@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "commands/download_check.h"
+#include "commands/families.h"
 #include "commands/process.h"
 #include "commands/statistics.h"
+#include "formats/registry_store.h"
 #include "platform/digest.h"
 #include "platform/http_client.h"
 #include "platform/paths.h"
-#include "platform/registry_store.h"
 #include "platform/text.h"
-#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo::commands {
@@ -106,21 +106,21 @@ bool isInstalled(const Offer& offer) {
   return queryValue(key, offer.regKey, value) == RegistryStatus::Ok && value.bytes.size() <= kInstalledValueBuffer;
 }
 
-void GetSoft(const std::string& arguments) {
-  if (arguments.empty()) return;
+void GetSoft(const CommandContext& context, const CommandArguments& arguments) {
+  if (arguments.text.empty()) return;
 
-  std::string lower = toLowerAscii(arguments);
+  std::string lower = toLowerAscii(arguments.text);
   std::string listPath;
   if (namesWebAddress(lower)) {
     // A failed download leaves the list of an earlier run in use, but only
     // one this user wrote: the temporary folder may be shared.
-    listPath = runEnvironment().tempDir + std::string(kListFileName);
+    listPath = context.environment.tempDir + std::string(kListFileName);
     std::string refusal;
     bool downloaded = downloadToFile(lower, listPath, DownloadedFile::Data, &refusal);
     logSecureChannelError("GetSoft", lower, refusal);
     if (!downloaded && !ownedByThisUser(listPath)) return;
   } else {
-    listPath = nativePath(arguments);
+    listPath = nativePath(arguments.text);
   }
 
   std::error_code error;
@@ -140,15 +140,16 @@ void GetSoft(const std::string& arguments) {
 
     Offer offer = parseOfferLine(line);
     std::string n = std::to_string(place);
-    SetVariable("softname" + n, offer.name);
-    SetVariable("softurl" + n, offer.name + "|" + offer.extendName + "|" + offer.keyWord + "|" + offer.regRoot + "|" +
+    const Variables& variables = context.variables;
+    variables.set("softname" + n, offer.name);
+    variables.set("softurl" + n, offer.name + "|" + offer.extendName + "|" + offer.keyWord + "|" + offer.regRoot + "|" +
                                    offer.regPath + "|" + offer.regKey + "|" + offer.url);
-    SetVariable("softshortname" + n, offer.extendName);
+    variables.set("softshortname" + n, offer.extendName);
     // The record has no room for the digest; DownloadAndInstall finds it by
     // the place whose record it is given.
-    SetVariable(std::string(kDigestVariable) + n, readDigestNotation(offer.check).named ? offer.check : "");
+    variables.set(std::string(kDigestVariable) + n, readDigestNotation(offer.check).named ? offer.check : "");
     bool offered = !isInstalled(offer);
-    SetVariable("softcheck" + n, offered ? "1" : "0");
+    variables.set("softcheck" + n, offered ? "1" : "0");
 
     if (++place > kOfferPlaces) break;
     if (offered && ++ticked >= kTickedOffersWanted) break;
@@ -163,11 +164,10 @@ std::string installerFileName(std::string_view address) {
   return name == "." || name == ".." ? std::string() : name;
 }
 
-void DownloadAndInstall(const std::string& arguments) {
-  std::string text(trim(arguments));
-  if (text.empty()) return;  // a place GetSoft left empty
-
-  std::vector<std::string> fields = splitFields("DownloadAndInstall", text);
+// A place GetSoft left empty is never called (its rules accept the empty
+// text as it is).
+void DownloadAndInstall(const CommandContext& context, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   const std::string& name = fields[0];
   const std::string& shortName = fields[1];
   const std::string& description = fields[2];
@@ -175,7 +175,7 @@ void DownloadAndInstall(const std::string& arguments) {
 
   for (int n = 0; n <= kOfferPlaces; ++n) {
     std::string number = std::to_string(n);
-    if (GetVariable("softname" + number) == name && GetVariable("softcheck" + number) != "1") {
+    if (context.variables.get("softname" + number) == name && context.variables.get("softcheck" + number) != "1") {
       Log("Additional software " + name + " install canceled by user!\n");
       return;
     }
@@ -184,40 +184,42 @@ void DownloadAndInstall(const std::string& arguments) {
   std::string digest;
   for (int n = 1; n <= kOfferPlaces; ++n) {
     std::string number = std::to_string(n);
-    if (GetVariable("softurl" + number) == text) digest = GetVariable(std::string(kDigestVariable) + number);
+    if (context.variables.get("softurl" + number) == arguments.text)
+      digest = context.variables.get(std::string(kDigestVariable) + number);
   }
 
   std::string fileName = installerFileName(address);
-  std::string localPath = runEnvironment().tempDir + fileName;
+  std::string localPath = context.environment.tempDir + fileName;
   if (!fileName.empty()) {
     std::error_code error;
     if (!fs::is_directory(fs::symlink_status(localPath, error))) fs::remove(localPath, error);
   }
 
-  host().balloon(kDownloadingTitle + name, description);
+  context.host.balloon(kDownloadingTitle + name, description);
   std::string refusal;
   bool downloaded = !fileName.empty() && downloadToFile(address, localPath, DownloadedFile::Program, &refusal);
   logSecureChannelError("DownloadAndInstall", address, refusal);
   // A download that fails its check counts as a failed one.
   bool refused = downloaded && checkDownload(localPath, address, digest) == DownloadVerdict::Refused;
   if (refused) downloaded = false;
-  SendLog("install|downloadOk|" + shortName + "|1");
+  sendLog(context, Report{.method = "install", .result = "downloadOk", .extend = shortName, .value = "1"});
 
-  host().balloon(kInstallingTitle + name, description);
+  context.host.balloon(kInstallingTitle + name, description);
   // Whatever the failed download could not replace (another user's file in
   // a shared temporary folder, a folder) is never started: the command ends
   // as if the download had left nothing there.
   std::error_code error;
   if (refused || (!downloaded && fs::exists(fs::symlink_status(localPath, error))))
     throw ScriptError(kRunNotFound + localPath);
-  runProgram(localPath, "-s", 2000, false);
-  SendLog("install|installOk|" + shortName + "|1");
+  runProgram(context, localPath, "-s", 2000, false);
+  sendLog(context, Report{.method = "install", .result = "installOk", .extend = shortName, .value = "1"});
 }
 
-const CommandRegistration registrations[] = {
-    {"GetSoft", GetSoft, {.paths = pathFields(0)}},
-    {"DownloadAndInstall", DownloadAndInstall, {.fields = 7, .mayBeEmpty = true}},
-};
-
 }  // namespace
+
+void registerOfferCommands() {
+  registerCommand("GetSoft", GetSoft, {.paths = pathFields(0)});
+  registerCommand("DownloadAndInstall", DownloadAndInstall, {.fields = 7, .mayBeEmpty = true});
+}
+
 }  // namespace lumo::commands

@@ -31,15 +31,16 @@
 #include <thread>
 #include <vector>
 
-#include "script/run_environment.h"
+#include "commands/families.h"
+#include "formats/resource_bundle.h"
+#include "formats/sevenzip_catalogue.h"
+#include "formats/sevenzip_entry_reader.h"
 #include "platform/archive_extractor.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
-#include "platform/resource_bundle.h"
-#include "platform/sevenzip_catalogue.h"
-#include "platform/sevenzip_entry_reader.h"
 #include "platform/unpacked_files.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo {
@@ -90,6 +91,9 @@ std::string joined(const std::vector<std::string>& parts, std::size_t count) {
 // What the readers of one run share: the first failure stops them all, and
 // the user is asked about one busy file at a time.
 struct SharedRun {
+  explicit SharedRun(const CommandContext& context) : context(context) {}
+
+  const CommandContext& context;
   std::atomic<bool> stopped{false};
   std::mutex failureLock;
   std::exception_ptr failure;
@@ -296,7 +300,7 @@ class PayloadWriter {
         continue;
       }
       why += "; it can not be moved aside to " + name + ".old either (" + lastErrorText() + ")";
-      if (runEnvironment().silent) throwCannotWrite(name, why);
+      if (run_.context.environment.silent) throwCannotWrite(name, why);
       Question question;
       question.id = kBusyQuestionId;
       question.text = busyText(displayFolder(), name);
@@ -309,7 +313,7 @@ class PayloadWriter {
       {
         std::lock_guard<std::mutex> oneAtATime(run_.questionLock);
         if (run_.stopped) throw Stopped{};
-        answer = host().ask(question);
+        answer = run_.context.host.ask(question);
       }
       if (answer == Button::Continue) {
         std::string line = "[Out] " + displayFolder() + "/" + name + " is left as it was at the user's request: " + why;
@@ -372,11 +376,11 @@ std::vector<std::size_t> ownersOfEntriesWithoutData(const SevenZipCatalogue& cat
   return owner;
 }
 
-void unpackArchive(int fd, const std::string& folder, const std::string& realFolder) {
-  SharedRun run;
-  std::string why;
-  std::optional<SevenZipCatalogue> catalogue = readSevenZipCatalogue(fd, 0, kToEnd, &why);
-  if (!catalogue) debugOutput("[Out] the archive's header cannot be read here (" + why + "); the decoder alone checks it");
+void unpackArchive(const CommandContext& context, int fd, const std::string& folder, const std::string& realFolder) {
+  SharedRun run(context);
+  Result<SevenZipCatalogue> catalogue = readSevenZipCatalogue(fd, 0, kToEnd);
+  if (!catalogue)
+    debugOutput("[Out] the archive's header cannot be read here (" + catalogue.why() + "); the decoder alone checks it");
 
   bool hasLinks = false;
   if (catalogue) {
@@ -423,10 +427,10 @@ void unpackArchive(int fd, const std::string& folder, const std::string& realFol
   debugOutput("\nEverything is Ok -Decode7z\n");
 }
 
-void Out(const std::string& arguments) {
-  std::string folder = nativePath(arguments);
+void Out(const CommandContext& context, const CommandArguments& arguments) {
+  std::string folder = nativePath(arguments.text);
   // An empty folder would mean the root of the file system.
-  if (folder.empty()) throw ScriptError("[Out] Invalid target folder: " + arguments);
+  if (folder.empty()) throw ScriptError("[Out] Invalid target folder: " + arguments.text);
   if (folder.back() != '/') folder += '/';
   // Entries are written by full path, which must not change meaning when
   // the target folder becomes the current one.
@@ -461,7 +465,7 @@ void Out(const std::string& arguments) {
     throw ScriptError(kCannotOpenInput);
   }
   try {
-    unpackArchive(archiveFd, folder, *realFolder);
+    unpackArchive(context, archiveFd, folder, *realFolder);
   } catch (...) {
     closeScratchFile(archiveFd);
     throw;
@@ -469,8 +473,13 @@ void Out(const std::string& arguments) {
   closeScratchFile(archiveFd);
 }
 
-const CommandRegistration registrations[] = {{"Out", Out, {.paths = pathFields(0)}}};
-
 }  // namespace
 
+namespace commands {
+
+void registerPayloadCommands() {
+  registerCommand("Out", Out, {.paths = pathFields(0)});
+}
+
+}  // namespace commands
 }  // namespace lumo

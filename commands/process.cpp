@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/families.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -37,7 +38,7 @@ std::string inUseError(const std::string& file) { return "文件" + file + " 被
 // Ends every process whose executable name matches the argument text. No
 // report when nothing matched or a process could not be ended. The installer
 // never ends itself this way.
-void Kill(const std::string& name) {
+void killByName(const std::string& name) {
   for (const RunningProcess& process : listProcesses()) {
     if (executableNameMatches(process.name, name)) terminateProcess(process.pid, name);
   }
@@ -49,7 +50,12 @@ namespace commands {
 
 std::optional<long> runProgram(const std::string& exe, const std::string& parameters, int waitMilliseconds,
                                bool show) {
-  const RunEnvironment& environment = runEnvironment();
+  return runProgram(currentCommandContext(), exe, parameters, waitMilliseconds, show);
+}
+
+std::optional<long> runProgram(const CommandContext& context, const std::string& exe, const std::string& parameters,
+                               int waitMilliseconds, bool show) {
+  const RunEnvironment& environment = context.environment;
   if (environment.silent) {
     for (std::string_view client : kClientNames) {
       if (exe.find(client) != std::string::npos) return std::nullopt;
@@ -75,22 +81,16 @@ std::optional<long> runProgram(const std::string& exe, const std::string& parame
 namespace {
 
 // EXE|PARAMETERS|WAIT|SHOW[->variable]
-void Run(const std::string& arguments) {
-  std::string fieldText = arguments;
-  std::optional<std::string> variable;
-  if (std::size_t arrow = arguments.find("->"); arrow != std::string::npos) {
-    fieldText = arguments.substr(0, arrow);
-    variable = arguments.substr(arrow + 2);
-  }
-  std::vector<std::string> fields = splitFields("Run", fieldText);
-  std::optional<long> number = commands::runProgram(fields[0], std::string(trim(fields[1])),
+void Run(const CommandContext& context, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
+  std::optional<long> number = commands::runProgram(context, fields[0], std::string(trim(fields[1])),
                                                     std::max(readDecimal(fields[2]), 0), fields[3] == "show");
-  if (number && variable) SetVariable(*variable, std::to_string(*number));
+  if (number && arguments.output) context.variables.set(*arguments.output, std::to_string(*number));
 }
 
 // NUMBER|INTERVAL|COUNT
-void WaitProcess(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("WaitProcess", arguments);
+void WaitProcess(const CommandContext& context, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   const int number = readDecimal(fields[0]);
   const int interval = readDecimal(fields[1]);
   const int count = readDecimal(fields[2]);
@@ -99,7 +99,7 @@ void WaitProcess(const std::string& arguments) {
   if (fields[0].empty() || count < 1 || number < 1 || interval > kLongestWaitPeriod || interval < 0) return;
   for (int period = 0; period < count; ++period) {
     if (waitForProcess(number, interval) == WaitResult::Ended) return;
-    host().progress(kProgressStep, 0);
+    context.host.progress(kProgressStep, 0);
   }
 }
 
@@ -107,9 +107,10 @@ void WaitProcess(const std::string& arguments) {
 // by name; the user ends them (Continue), ignores them (Try Again) or leaves
 // the installer (Cancel). The processes are read from /proc directly; no
 // listing file and no shell are involved.
-void CheckUse(const std::string& module) {
-  const RunEnvironment& environment = runEnvironment();
-  const std::string install = installFolder();
+void CheckUse(const CommandContext& context, const CommandArguments& arguments) {
+  const std::string& module = arguments.text;
+  const RunEnvironment& environment = context.environment;
+  const std::string& install = context.installFolder;
   // Scripts are written for a file system that ignores case: "HOLDER.EXE"
   // names the installed "holder.exe".
   const std::optional<std::string> found = findIgnoringCase(install, nativePath(module));
@@ -138,21 +139,27 @@ void CheckUse(const std::string& module) {
     question.defaultButton = Button::Continue;
     question.silentAnswer = Button::Continue;
     question.icon = Icon::Warning;
-    answer = host().ask(question);
+    answer = context.host.ask(question);
   }
   if (answer == Button::Continue) {
-    for (const std::string& name : names) Kill(name);
+    for (const std::string& name : names) killByName(name);
   } else if (answer == Button::Cancel) {
     throw ScriptError(inUseError(shownPath));
   }
 }
 
-const CommandRegistration registrations[] = {
-    {"Kill", Kill},
-    {"Run", Run, {.fields = 4, .output = Output::Optional, .paths = pathFields(0)}},
-    {"WaitProcess", WaitProcess, {.fields = 3}},
-    {"CheckUse", CheckUse, {.paths = pathFields(0)}},
-};
+void Kill(const CommandContext&, const CommandArguments& arguments) { killByName(arguments.text); }
 
 }  // namespace
+
+namespace commands {
+
+void registerProcessCommands() {
+  registerCommand("Kill", Kill, {});
+  registerCommand("Run", Run, {.fields = 4, .output = Output::Optional, .paths = pathFields(0)});
+  registerCommand("WaitProcess", WaitProcess, {.fields = 3});
+  registerCommand("CheckUse", CheckUse, {.paths = pathFields(0)});
+}
+
+}  // namespace commands
 }  // namespace lumo

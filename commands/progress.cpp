@@ -5,31 +5,35 @@
 #include <chrono>
 #include <thread>
 
+#include "commands/families.h"
 #include "script/decimal.h"
 #include "script/script_engine.h"
 
 namespace lumo {
 namespace {
 
-void Notify(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("Notify", arguments);
-  int percent = std::clamp(readDecimal(fields[1]), 0, 100);
-  host().progress(fields[0], percent);
+void Notify(const CommandContext& context, const CommandArguments& arguments) {
+  int percent = std::clamp(readDecimal(arguments.fields[1]), 0, 100);
+  context.host.progress(arguments.fields[0], percent);
 }
 
-void NotifyOK(const std::string&) { host().installFinished(); }
+void NotifyOK(const CommandContext& context, const CommandArguments&) { context.host.installFinished(); }
 
-void SleepMiliSeconds(const std::string& arguments) {
+void SleepMiliSeconds(const CommandContext&, const CommandArguments& arguments) {
   // A negative count has no meaning; it must not become an endless pause.
-  int milliseconds = readDecimal(arguments);
+  int milliseconds = readDecimal(arguments.text);
   if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-const CommandRegistration registrations[] = {
-    {"Notify", Notify, {.fields = 2}},
-    {"NotifyOK", NotifyOK},
-    {"SleepMiliSeconds", SleepMiliSeconds},
-};
-
 }  // namespace
+
+namespace commands {
+
+void registerProgressCommands() {
+  registerCommand("Notify", Notify, {.fields = 2});
+  registerCommand("NotifyOK", NotifyOK, {});
+  registerCommand("SleepMiliSeconds", SleepMiliSeconds, {});
+}
+
+}  // namespace commands
 }  // namespace lumo

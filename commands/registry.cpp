@@ -18,12 +18,14 @@
 #include <string>
 #include <string_view>
 
+#include "commands/families.h"
 #include "commands/file_types.h"
+#include "formats/registry_store.h"
 #include "platform/debug_channel.h"
+#include "formats/resource_bundle.h"
 #include "platform/file_operations.h"
-#include "platform/registry_store.h"
-#include "platform/resource_bundle.h"
 #include "platform/text.h"
+#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace {
@@ -102,8 +104,8 @@ void requireWholeUninstaller(const std::string& command) {
     lumo::ResourceBundle bundle = lumo::ResourceBundle::open(program);
     if (bundle.damaged())
       why = bundle.error();
-    else if (!bundle.verifyAll(&why) && why.empty())
-      why = "it cannot be read";
+    else if (lumo::Result<void> verified = bundle.verifyAll(); !verified)
+      why = verified.why().empty() ? "it cannot be read" : verified.why();
   }
   if (!why.empty())
     throw lumo::ScriptError("[WriteReg] The uninstaller " + program + " is not whole (" + why +
@@ -130,9 +132,21 @@ std::string readBufferText(const std::string& bytes) {
 }
 
 // The desktop's file types follow the associations in HKEY_CLASSES_ROOT.
-void followedByDesktop(std::string_view rootName, RegistryStatus status) {
+void followedByDesktop(const lumo::RunEnvironment& environment, std::string_view rootName, RegistryStatus status) {
   if (rootFromName(rootName) == RegistryRoot::ClassesRoot && status == RegistryStatus::Ok)
-    lumo::commands::updateDesktopFileTypes();
+    lumo::commands::updateDesktopFileTypes(environment);
+}
+
+void storeRegistryText(const lumo::RunEnvironment& environment, std::string_view root, const std::string& key,
+                       const std::string& name, const std::string& text) {
+  RegistryRoot rootKey = rootFromName(root);
+  RegistryKey opened;
+  if (lumo::openKey(rootKey, key, opened) != RegistryStatus::Ok) {
+    if (RegistryStatus status = lumo::createKey(rootKey, key, opened); status != RegistryStatus::Ok)
+      return throwIfStoreFailed("WriteReg", status);
+  }
+  throwIfStoreFailed("WriteReg", lumo::setString(opened, name, text));
+  followedByDesktop(environment, root, RegistryStatus::Ok);
 }
 
 }  // namespace
@@ -151,36 +165,27 @@ std::optional<std::string> readRegistryText(std::string_view root, const std::st
 
 void writeRegistryText(std::string_view root, const std::string& key, const std::string& name,
                        const std::string& text) {
-  RegistryRoot rootKey = rootFromName(root);
-  RegistryKey opened;
-  if (lumo::openKey(rootKey, key, opened) != RegistryStatus::Ok) {
-    if (RegistryStatus status = lumo::createKey(rootKey, key, opened); status != RegistryStatus::Ok)
-      return throwIfStoreFailed("WriteReg", status);
-  }
-  throwIfStoreFailed("WriteReg", lumo::setString(opened, name, text));
-  if (rootKey == RegistryRoot::ClassesRoot) updateDesktopFileTypes();
+  storeRegistryText(runEnvironment(), root, key, name, text);
 }
 
 }  // namespace lumo::commands
 
 namespace {
 
-void ReadReg(const std::string& arguments) {
-  lumo::OutputArguments output = lumo::splitOutput("ReadReg", arguments);
-  std::vector<std::string> fields = lumo::SplitArguments(output.input);
-  if (fields.size() != 3) throw lumo::ScriptError("[ReadReg] Invalid arguments (nArg!=3):" + output.variable);
+void ReadReg(const lumo::CommandContext& context, const lumo::CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   if (auto text = lumo::commands::readRegistryText(fields[0], fields[1], fields[2]))
-    lumo::SetVariable(output.variable, *text);
+    context.variables.set(*arguments.output, *text);
 }
 
-void WriteReg(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("WriteReg", arguments);
+void WriteReg(const lumo::CommandContext& context, const lumo::CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   if (lumo::equalsIgnoreCase(fields[2], kUninstallCommand)) requireWholeUninstaller(fields[3]);
-  lumo::commands::writeRegistryText(fields[0], fields[1], fields[2], fields[3]);
+  storeRegistryText(context.environment, fields[0], fields[1], fields[2], fields[3]);
 }
 
-void DeleteReg(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("DeleteReg", arguments);
+void DeleteReg(const lumo::CommandContext& context, const lumo::CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   if (fields[1].empty()) return;  // never the root itself
   // An uninstall entry that stays behind points at an uninstaller the
   // same rollback removes: whoever reads the log must learn that it stays.
@@ -196,24 +201,28 @@ void DeleteReg(const std::string& arguments) {
     return;
   }
   reportIfStoreFailed("DeleteReg", status);
-  followedByDesktop(fields[0], status);
+  followedByDesktop(context.environment, fields[0], status);
 }
 
-void DeleteRegValue(const std::string& arguments) {
-  std::vector<std::string> fields = lumo::splitFields("DeleteRegValue", arguments);
+void DeleteRegValue(const lumo::CommandContext& context, const lumo::CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   if (fields[1].empty() || fields[2].empty()) return;
   RegistryKey key;
   RegistryStatus status = lumo::openKey(rootFromName(fields[0]), fields[1], key);
   if (status == RegistryStatus::Ok) status = lumo::deleteValue(key, fields[2]);
   reportIfStoreFailed("DeleteRegValue", status);
-  followedByDesktop(fields[0], status);
+  followedByDesktop(context.environment, fields[0], status);
 }
 
-const lumo::CommandRegistration registrations[] = {
-    {"ReadReg", ReadReg, {.fields = 3, .output = lumo::Output::Required}},
-    {"WriteReg", WriteReg, {.fields = 4}},
-    {"DeleteReg", DeleteReg, {.fields = 2}},
-    {"DeleteRegValue", DeleteRegValue, {.fields = 3}},
-};
-
 }  // namespace
+
+namespace lumo::commands {
+
+void registerRegistryCommands() {
+  registerCommand("ReadReg", ReadReg, {.fields = 3, .output = lumo::Output::Required, .countErrorWithoutBlank = true});
+  registerCommand("WriteReg", WriteReg, {.fields = 4});
+  registerCommand("DeleteReg", DeleteReg, {.fields = 2});
+  registerCommand("DeleteRegValue", DeleteRegValue, {.fields = 3});
+}
+
+}  // namespace lumo::commands

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "commands/families.h"
+#include "formats/resource_bundle.h"
 #include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
 #include "platform/desktop_favourites.h"
@@ -14,7 +16,6 @@
 #include "platform/icon_theme.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "platform/resource_bundle.h"
 #include "platform/shared_module.h"
 #include "platform/text.h"
 #include "script/run_environment.h"
@@ -73,8 +74,8 @@ LinkTarget splitLinkTarget(std::string_view target) {
 // Where the desktop's shared data lives for this run: the programs menu's
 // parent folder, /usr/share for a machine-wide run and $XDG_DATA_HOME for a
 // user, so icons and file types follow the menu entries' scope.
-std::string desktopDataFolder() {
-  const std::string& menu = runEnvironment().smPrograms;
+std::string desktopDataFolder(const RunEnvironment& environment) {
+  const std::string& menu = environment.smPrograms;
   return menu.empty() ? std::string() : std::filesystem::path(menu).parent_path().string();
 }
 
@@ -99,11 +100,11 @@ std::vector<std::string> categoriesOf(std::string_view list) {
   return categories;
 }
 
-void CreateShortCut(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("CreateShortCut", arguments);
+void CreateShortCut(const CommandContext& context, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   const std::string& target = fields[1];
   if (!pathFileExists(nativePath(target)) && !isWebAddress(target) && target.find('-') == std::string::npos)
-    throw ScriptError(std::string(kLinkTargetNotFound) + arguments);
+    throw ScriptError(std::string(kLinkTargetNotFound) + arguments.text);
 
   std::string linkPath = desktopEntryPath(nativePath(fields[0]));
   LinkTarget link = splitLinkTarget(target);
@@ -120,7 +121,7 @@ void CreateShortCut(const std::string& arguments) {
     if (!link.arguments.empty() || isExecutableFile(program) || !pathFileExists(program)) {
       entry.program = program;
       entry.arguments = splitCommandLine(link.arguments);
-      entry.categories = categoriesOf(GetVariable(kCategoriesVariable));
+      entry.categories = categoriesOf(context.variables.get(std::string(kCategoriesVariable)));
     } else {
       // A document or a folder: the desktop opens it with its usual program.
       entry.url = fileUri(program);
@@ -131,10 +132,10 @@ void CreateShortCut(const std::string& arguments) {
   if (!writeDesktopEntry(linkPath, entry)) debugOutput("[CreateShortCut] cannot write " + linkPath);
 }
 
-void PinTaskBar(const std::string& arguments) {
-  std::string link = desktopEntryPath(nativePath(arguments));
+void PinTaskBar(const CommandContext&, const CommandArguments& arguments) {
+  std::string link = desktopEntryPath(nativePath(arguments.text));
   if (!pathFileExists(link)) {
-    debugOutput(std::string(kPinLinkMissing) + arguments);
+    debugOutput(std::string(kPinLinkMissing) + arguments.text);
     return;
   }
   // Linux counts as a system that offers the pin; whether this desktop does
@@ -142,38 +143,39 @@ void PinTaskBar(const std::string& arguments) {
   switch (pinToFavourites(link)) {
     case PinOutcome::Pinned:
     case PinOutcome::AlreadyPinned: break;
-    case PinOutcome::NotOffered: debugOutput(std::string(kPinNotOffered) + arguments); break;
-    case PinOutcome::Failed: debugOutput(std::string(kPinFailed) + arguments); break;
+    case PinOutcome::NotOffered: debugOutput(std::string(kPinNotOffered) + arguments.text); break;
+    case PinOutcome::Failed: debugOutput(std::string(kPinFailed) + arguments.text); break;
   }
 }
 
 // The installer's own icon (every size it holds) into the desktop's icon
 // theme under NAME, so that links may name it by NAME.
-void InstallIcon(const std::string& arguments) {
-  std::string name(trim(arguments));
-  if (!isThemeIconName(name)) throw ScriptError(std::string(kBadIconName) + arguments);
+void InstallIcon(const CommandContext& context, const CommandArguments& arguments) {
+  std::string name(trim(arguments.text));
+  if (!isThemeIconName(name)) throw ScriptError(std::string(kBadIconName) + arguments.text);
   std::optional<std::string> icon = ResourceBundle::ofThisProgram().load("ICON", kProgramIconId);
   std::vector<IconImage> images = icon ? iconImages(*icon) : std::vector<IconImage>{};
   if (images.empty()) {
-    debugOutput(std::string(kNoProgramIcon) + arguments);
+    debugOutput(std::string(kNoProgramIcon) + arguments.text);
     return;
   }
-  if (!installThemeIcon(desktopDataFolder(), name, images)) debugOutput(std::string(kIconNotWritten) + arguments);
+  if (!installThemeIcon(desktopDataFolder(context.environment), name, images))
+    debugOutput(std::string(kIconNotWritten) + arguments.text);
 }
 
-void RemoveIcon(const std::string& arguments) {
-  std::string name(trim(arguments));
-  if (isThemeIconName(name)) removeThemeIcon(desktopDataFolder(), name);
+void RemoveIcon(const CommandContext& context, const CommandArguments& arguments) {
+  std::string name(trim(arguments.text));
+  if (isThemeIconName(name)) removeThemeIcon(desktopDataFolder(context.environment), name);
 }
 
-void RegDLL(const std::string& arguments) {
-  std::string module = nativePath(arguments);
-  if (!pathFileExists(module)) throw ScriptError(std::string(kModuleNotFound) + arguments);
+void RegDLL(const CommandContext&, const CommandArguments& arguments) {
+  std::string module = nativePath(arguments.text);
+  if (!pathFileExists(module)) throw ScriptError(std::string(kModuleNotFound) + arguments.text);
   callModuleEntry(module, "DllRegisterServer");
 }
 
-void UnRegDLL(const std::string& arguments) {
-  std::string module = nativePath(arguments);
+void UnRegDLL(const CommandContext&, const CommandArguments& arguments) {
+  std::string module = nativePath(arguments.text);
   if (!pathFileExists(module)) return;
   callModuleEntry(module, "DllUnregisterServer");
 }
@@ -181,24 +183,27 @@ void UnRegDLL(const std::string& arguments) {
 // The "drive" is the mount point without its trailing "/", so that the
 // script's "@maxdisk\cache" is the folder "cache" on that disk; the root
 // file system therefore yields the empty text.
-void GetMaxDisk(const std::string& arguments) {
-  OutputArguments output = splitOutput("GetMaxDisk", arguments);
+void GetMaxDisk(const CommandContext& context, const CommandArguments& arguments) {
   std::optional<std::string> disk = roomiestLocalDisk();
   if (!disk) return;
   std::string drive = *disk;
   while (!drive.empty() && drive.back() == '/') drive.pop_back();
-  SetVariable(output.variable, drive);
+  context.variables.set(*arguments.output, drive);
 }
 
-const CommandRegistration registrations[] = {
-    {"CreateShortCut", CreateShortCut, {.fields = 4, .paths = pathFields(0, 1, 2)}},
-    {"PinTaskBar", PinTaskBar, {.paths = pathFields(0)}},
-    {"InstallIcon", InstallIcon},
-    {"RemoveIcon", RemoveIcon},
-    {"RegDLL", RegDLL, {.paths = pathFields(0)}},
-    {"UnRegDLL", UnRegDLL, {.paths = pathFields(0)}},
-    {"GetMaxDisk", GetMaxDisk, {.output = Output::Required}},
-};
-
 }  // namespace
+
+namespace commands {
+
+void registerShellCommands() {
+  registerCommand("CreateShortCut", CreateShortCut, {.fields = 4, .paths = pathFields(0, 1, 2)});
+  registerCommand("PinTaskBar", PinTaskBar, {.paths = pathFields(0)});
+  registerCommand("InstallIcon", InstallIcon, {});
+  registerCommand("RemoveIcon", RemoveIcon, {});
+  registerCommand("RegDLL", RegDLL, {.paths = pathFields(0)});
+  registerCommand("UnRegDLL", UnRegDLL, {.paths = pathFields(0)});
+  registerCommand("GetMaxDisk", GetMaxDisk, {.output = Output::Required});
+}
+
+}  // namespace commands
 }  // namespace lumo

@@ -5,11 +5,11 @@
 #include <cstdlib>
 
 #include "commands/download_check.h"
+#include "commands/families.h"
 #include "commands/identity.h"
 #include "platform/debug_channel.h"
 #include "platform/http_client.h"
 #include "platform/text.h"
-#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo::commands {
@@ -20,15 +20,46 @@ constexpr const char* kInvalidUrl = "[OpenUrl] Invalid arguments (arg 2 is not a
 
 // The install rule: a finished or abandoned installation reports the
 // recommended programs it offered and whether each was ticked.
-void appendOffers(std::string& extend, std::string& value) {
+void appendOffers(const Variables& variables, std::string& extend, std::string& value) {
   for (int n = 1; n <= 3; ++n) {
-    std::string shortName(trim(GetVariable("softshortname" + std::to_string(n))));
+    std::string shortName(trim(variables.get("softshortname" + std::to_string(n))));
     if (!shortName.empty()) extend += shortName + "_";
-    std::string check(trim(GetVariable("softcheck" + std::to_string(n))));
+    std::string check(trim(variables.get("softcheck" + std::to_string(n))));
     if (!check.empty()) value += check + "_";
   }
   if (extend.ends_with('_')) extend.pop_back();
   if (value.ends_with('_')) value.pop_back();
+}
+
+// What the verb OpenUrl does: mode "ie" opens the address in the web
+// browser, anything else fetches it silently.
+void visitAddress(const std::string& address, const std::string& mode) {
+  if (!namesWebAddress(address)) throw ScriptError(kInvalidUrl + address);
+
+  if (mode == "ie") {
+    // The browser's fate is not examined.
+    openAddress(address);
+    return;
+  }
+
+  FetchOptions options;
+  options.userAgent = applicationName();
+  FetchResult fetched = silentGet(address, options);
+  logSecureChannelError("OpenUrl", address, fetched.secureChannelError);
+  debugOutput("Send log tick count: " + std::to_string(fetched.elapsedMs) + " miliseconds");
+}
+
+void SendLog(const CommandContext& context, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
+  sendLog(context, Report{.method = fields[0],
+                          .result = fields[1],
+                          .extend = fields[2],
+                          .value = fields[3],
+                          .extension = std::string(trim(arguments.extension.value_or("")))});
+}
+
+void OpenUrl(const CommandContext&, const CommandArguments& arguments) {
+  visitAddress(arguments.fields[0], arguments.fields[1]);
 }
 
 }  // namespace
@@ -54,51 +85,46 @@ std::string logReport(std::string_view method, std::string_view result, std::str
 void deliverReport(const std::string& arguments) {
   // Through the verb's registered handler, as the script's line would go, so
   // that a run without a network (a test of the flows) can put its own there.
-  Handler handler = findHandler("SendLog");
-  if (!handler) return;
+  if (!findHandler("SendLog")) return;
+  const CommandContext context = currentCommandContext();
   try {
-    handler(arguments);
+    callCommand(context, "SendLog", arguments);
   } catch (const ScriptError& error) {
     // As for a dialog's command line: logged while installing, only traced
     // while uninstalling.
-    if (runEnvironment().installMode)
+    if (context.environment.installMode)
       Log(std::string(error.what()) + "\r\n");
     else
       debugOutput("SendLog: " + std::string(error.what()) + " (ignored while uninstalling)\n");
   }
 }
 
-void SendLog(const std::string& arguments) {
-  // Everything after the first "+" is the extension; it travels only when it
-  // has the form name=value.
-  std::string text = arguments;
-  std::string suffix;
-  if (std::size_t plus = text.find('+'); plus != std::string::npos) {
-    std::string extension(trim(std::string_view(text).substr(plus + 1)));
-    text.resize(plus);
-    if (extension.find('=') != std::string::npos) suffix = "&" + extension;
-  }
+void sendLog(const CommandContext& context, const Report& report) {
+  std::string extend = report.extend;
+  std::string value = report.value;
+  // The extension travels only when it has the form name=value.
+  std::string suffix = report.extension.find('=') != std::string::npos ? "&" + report.extension : "";
 
-  std::vector<std::string> fields = splitFields("SendLog", text);
-  const std::string& method = fields[0];
-  const std::string& result = fields[1];
-  std::string extend = fields[2];
-  std::string value = fields[3];
+  const Variables& variables = context.variables;
+  std::string version = variables.get("app_version");
+  std::string uid = variables.get("uid");
+  std::string channel = variables.get("channelid");
 
-  std::string version = GetVariable("app_version");
-  std::string uid = GetVariable("uid");
-  std::string channel = GetVariable("channelid");
+  if (report.method == "install" && (report.result == "complete" || report.result == "canceled"))
+    appendOffers(variables, extend, value);
 
-  if (method == "install" && (result == "complete" || result == "canceled")) appendOffers(extend, value);
-
-  std::string machine = GetMachineId();
+  std::string machine = GetMachineId(context);
 
   // Values go in as they are; the transport encodes what a URL cannot carry.
-  std::string address = statisticsEndpoint() + "/tarn_cli.gif?method=" + method + "&result=" + result +
+  std::string address = statisticsEndpoint() + "/tarn_cli.gif?method=" + report.method + "&result=" + report.result +
                         "&extend=" + extend + "&value=" + value + "&cancelPage=&platform=pc&os=" +
-                        runEnvironment().systemName + "&uid=" + uid + "&macid=" + machine + "&version=" + version +
-                        "&type=full_install&channelid=" + channel + "&appid=0" + suffix;
-  OpenUrl(address + "|");
+                        context.environment.systemName + "&uid=" + uid + "&macid=" + machine +
+                        "&version=" + version + "&type=full_install&channelid=" + channel + "&appid=0" + suffix;
+  // The report has always gone out as the line "ADDRESS|" of OpenUrl: an
+  // address holding a "|" (from a variable or the extension) was refused
+  // there and still is.
+  if (address.find('|') != std::string::npos) throwArgumentCount("OpenUrl", 2, address + "|");
+  visitAddress(address, "");
 }
 
 void openUrl(std::string_view address, std::string_view mode) {
@@ -106,39 +132,18 @@ void openUrl(std::string_view address, std::string_view mode) {
   logCommandLine("OpenUrl", arguments);
   // Through the verb's registered handler, as for reports: a test puts its
   // own there instead of a browser.
-  Handler handler = findHandler("OpenUrl");
-  if (!handler) return;
+  if (!findHandler("OpenUrl")) return;
+  const CommandContext context = currentCommandContext();
   try {
-    handler(arguments);
+    callCommand(context, "OpenUrl", arguments);
   } catch (const ScriptError& error) {
     Log(std::string(error.what()) + "\r\n");
   }
 }
 
-void OpenUrl(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("OpenUrl", arguments);
-  const std::string& address = fields[0];
-  const std::string& mode = fields[1];
-  if (!namesWebAddress(address)) throw ScriptError(kInvalidUrl + address);
-
-  if (mode == "ie") {
-    // The browser's fate is not examined.
-    openAddress(address);
-    return;
-  }
-
-  FetchOptions options;
-  options.userAgent = applicationName();
-  FetchResult fetched = silentGet(address, options);
-  logSecureChannelError("OpenUrl", address, fetched.secureChannelError);
-  debugOutput("Send log tick count: " + std::to_string(fetched.elapsedMs) + " miliseconds");
+void registerStatisticsCommands() {
+  registerCommand("SendLog", SendLog, {.fields = 4, .extension = '+'});
+  registerCommand("OpenUrl", OpenUrl, {.fields = 2});
 }
-
-namespace {
-const CommandRegistration registrations[] = {
-    {"SendLog", SendLog, {.fields = 4, .extension = '+'}},
-    {"OpenUrl", OpenUrl, {.fields = 2}},
-};
-}  // namespace
 
 }  // namespace lumo::commands

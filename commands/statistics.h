@@ -1,14 +1,28 @@
-// Statistics reports and web addresses: the verbs SendLog and OpenUrl.
-// Other command families call SendLog directly, as a script line would.
+// Statistics reports and web addresses: the verbs SendLog and OpenUrl, and
+// their typed forms for other families and the program itself.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "script/command_context.h"
+
 namespace lumo::commands {
 
-// "METHOD|RESULT|EXTEND|VALUE", optionally followed by "+name=value".
-void SendLog(const std::string& arguments);
+// One statistics report: the fields of "METHOD|RESULT|EXTEND|VALUE" and the
+// text after its "+" ("name=value"; it travels only in that form).
+struct Report {
+  std::string method;
+  std::string result;
+  std::string extend;
+  std::string value;
+  std::string extension{};
+};
+
+// Sends a report as the verb SendLog does, without a line in the execution
+// log. Throws ScriptError where the verb fails (an address the endpoint
+// cannot take).
+void sendLog(const CommandContext& context, const Report& report);
 
 // A report that the program sends of its own accord: METHOD and RESULT with
 // empty EXTEND and VALUE, and `extension` ("name=value") when not empty. The
@@ -22,12 +36,9 @@ void sendReport(std::string_view method, std::string_view result, std::string_vi
 std::string logReport(std::string_view method, std::string_view result, std::string_view extension = {});
 void deliverReport(const std::string& arguments);
 
-// "ADDRESS|MODE": mode "ie" opens the address in the web browser, anything
-// else fetches it silently.
-void OpenUrl(const std::string& arguments);
-
-// The same for the program's own addresses (the agreement, the feedback
-// page). The execution log shows the line "OpenUrl ADDRESS|MODE" a script
+// Opens `address` as the verb OpenUrl does (mode "ie" in the web browser,
+// anything else fetched silently), for the program's own addresses (the
+// agreement, the feedback page). The execution log shows the line "OpenUrl ADDRESS|MODE" a script
 // would have run; an address that is not one is logged there and goes no
 // further.
 void openUrl(std::string_view address, std::string_view mode);

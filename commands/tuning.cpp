@@ -10,10 +10,11 @@
 #include <string>
 #include <string_view>
 
+#include "commands/families.h"
+#include "formats/registry_store.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
-#include "platform/registry_store.h"
 #include "script/decimal.h"
 #include "script/script_engine.h"
 
@@ -31,26 +32,26 @@ constexpr std::uint32_t kMinimumConnections = 10;
 // (named by the program's path), holding the rule's name.
 constexpr const char* kFirewallKey = "SOFTWARE\\Lumo\\Firewall\\AllowedPrograms";
 
-void MaxConnection(const std::string& arguments) {
+void MaxConnection(const CommandContext&, const CommandArguments& arguments) {
   // Compared unsigned: a negative number is a large limit, written as its
   // 32-bit pattern.
-  auto limit = static_cast<std::uint32_t>(readDecimal(arguments));
+  auto limit = static_cast<std::uint32_t>(readDecimal(arguments.text));
   if (limit < kMinimumConnections) return;
   RegistryKey key;
   if (openKey(RegistryRoot::CurrentUser, kMaxConnectionKey, key) != RegistryStatus::Ok) return;
   setDword(key, kMaxConnectionValue, limit);
 }
 
-void Compatibility(const std::string& arguments) {
-  std::string program = nativePath(arguments);
+void Compatibility(const CommandContext&, const CommandArguments& arguments) {
+  std::string program = nativePath(arguments.text);
   if (!pathFileExists(program)) return;
   RegistryKey key;
   if (openKey(RegistryRoot::CurrentUser, kCompatibilityKey, key) != RegistryStatus::Ok) return;
   setDword(key, program, 1);
 }
 
-void FireWallAllow(const std::string& arguments) {
-  std::vector<std::string> fields = splitFields("FireWallAllow", arguments);
+void FireWallAllow(const CommandContext&, const CommandArguments& arguments) {
+  const std::vector<std::string>& fields = arguments.fields;
   const std::string program = nativePath(fields[0]);
   const std::string& name = fields[1];
   // A machine-wide permission, as a firewall rule is; a failure to record it
@@ -64,11 +65,15 @@ void FireWallAllow(const std::string& arguments) {
                                                             : " not recorded: " + lastRegistryError()));
 }
 
-const CommandRegistration registrations[] = {
-    {"MaxConnection", MaxConnection},
-    {"Compatibility", Compatibility, {.paths = lumo::pathFields(0)}},
-    {"FireWallAllow", FireWallAllow, {.fields = 2, .paths = lumo::pathFields(0)}},
-};
-
 }  // namespace
+
+namespace commands {
+
+void registerTuningCommands() {
+  registerCommand("MaxConnection", MaxConnection, {});
+  registerCommand("Compatibility", Compatibility, {.paths = lumo::pathFields(0)});
+  registerCommand("FireWallAllow", FireWallAllow, {.fields = 2, .paths = lumo::pathFields(0)});
+}
+
+}  // namespace commands
 }  // namespace lumo

@@ -1,8 +1,5 @@
 #include "script/arguments.h"
 
-#include <stdexcept>
-
-#include "script/handler_registry.h"
 #include "script/script_error.h"
 
 namespace lumo {
@@ -34,15 +31,6 @@ std::vector<std::string> splitFields(std::string_view verb, std::string_view tex
   std::vector<std::string> fields = SplitArguments(text);
   if (static_cast<int>(fields.size()) != expected) throwArgumentCount(verb, expected, text);
   return fields;
-}
-
-std::vector<std::string> splitFields(std::string_view verb, std::string_view text) {
-  const Command* command = findCommand(verb);
-  // Only a verb registered without a count gets here: a fault of the build,
-  // not of the script.
-  if (!command || command->rules.fields < 1)
-    throw std::logic_error("no field count registered for " + std::string(verb));
-  return splitFields(verb, text, command->rules.fields);
 }
 
 OutputArguments splitOutput(std::string_view verb, std::string_view text) {

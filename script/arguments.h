@@ -16,10 +16,6 @@ std::vector<std::string> SplitArguments(std::string_view text);
 // "[Verb] Invalid arguments (nArg!=N): " + text when the count differs.
 std::vector<std::string> splitFields(std::string_view verb, std::string_view text, int expected);
 
-// The same with the count that the verb's registration states, so the
-// handler and the script lint never count differently.
-std::vector<std::string> splitFields(std::string_view verb, std::string_view text);
-
 // A text "INPUT->VARIABLE" split at its first "->". The variable name is
 // everything after the operator, not trimmed.
 struct OutputArguments {

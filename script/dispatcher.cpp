@@ -20,11 +20,9 @@ constexpr std::string_view kCommandFailedText = "执行安装命令时出错：\
 // only so that sections accept its lines; reaching this handler means an
 // IfThen nested in another IfThen or given to RunCommandLine, which the
 // engine does not support.
-void IfThenHandler(const std::string& arguments) {
-  throw ScriptError("[IfThen] Nested or single conditions are not supported: " + arguments);
+void IfThenHandler(const CommandContext&, const CommandArguments& arguments) {
+  throw ScriptError("[IfThen] Nested or single conditions are not supported: " + arguments.text);
 }
-
-const CommandRegistration registrations[] = {{"IfThen", IfThenHandler}};
 
 std::string withoutAll(std::string_view text, std::string_view characters) {
   std::string result;
@@ -35,6 +33,8 @@ std::string withoutAll(std::string_view text, std::string_view characters) {
 }
 
 }  // namespace
+
+void registerEngineCommands() { registerCommand("IfThen", IfThenHandler, {}); }
 
 bool isConditionVerb(std::string_view verb) { return verb.find("IfThen") != std::string_view::npos; }
 
@@ -58,14 +58,19 @@ void Execute(CommandRecord& record) {
     Log(std::string(kInvalidLine) + " " + record.arguments + "\r\n");
     return;
   }
-  // The handler owns its copy: it may outlive changes to the record.
-  std::string arguments = record.arguments;
+  // The line is read by its verb's rules once, here; a text that does not
+  // fit fails as the handler's own error would.
+  const CommandContext context = currentCommandContext();
+  auto run = [&] {
+    if (std::optional<CommandArguments> arguments = readArguments(record.verb, record.rules, record.arguments))
+      record.handler(context, *arguments);
+  };
   if (installMode) {
-    record.handler(arguments);
+    run();
     return;
   }
   try {
-    record.handler(arguments);
+    run();
   } catch (const ScriptError& error) {
     // The section goes on, but what was not removed must be on record.
     LogWarning(std::string(error.what()) + " (uninstalling goes on)");

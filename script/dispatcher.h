@@ -18,6 +18,10 @@ inline constexpr std::string_view kExecInstallFailed = "ExecInstallFailed";
 inline constexpr std::string_view kExecUnInstallInit = "ExecUnInstallInit";
 inline constexpr std::string_view kExecUninstall = "ExecUninstall";
 
+// Registers the verbs the engine itself answers (IfThen, so that sections
+// accept its lines). The command families' registration calls it.
+void registerEngineCommands();
+
 // Whether a line is a condition: RunSection evaluates every line whose verb
 // contains "IfThen" itself instead of calling a handler.
 bool isConditionVerb(std::string_view verb);
@@ -30,7 +34,8 @@ void LogSectionBanner(std::string_view name);
 
 // Expands the argument text in place, logs "verb arguments", checks for
 // leftover "@", "$" or "#" outside the folders that macros put in (not for
-// Copy) and calls the handler. Install
+// Copy), reads the text by the record's rules and calls the handler with the
+// run's context. Install
 // mode: an invalid line or a failing handler throws ScriptError. Uninstall
 // mode: an invalid line is logged and skipped, a ScriptError of the handler
 // is logged (and written to stderr) and the section goes on.

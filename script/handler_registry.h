@@ -1,28 +1,32 @@
 // Handlers of script verbs, found by the exact verb text (letter case
 // counts), and the shape of each verb's argument text. Every command family
-// registers its own verbs next to their handlers; the engine holds no list
-// of verbs.
+// states its own verbs next to their handlers in a registration function;
+// the program calls one function that runs them all, so no verb depends on
+// what the linker keeps. The engine holds no list of verbs.
 //
-//   namespace {
-//   void Move(const std::string& args) { ... }
-//   const lumo::CommandRegistration registrations[] = {
-//       {"Move", Move, {.fields = 2, .paths = lumo::pathFields(0, 1)}}, ...};
+//   void registerFileCommands() {
+//     registerCommand("Move", Move, {.fields = 2, .paths = pathFields(0, 1)});
 //   }
 //
-// The argument rules are the one statement of a verb's fields: handlers take
-// their field counts from them and the script lint checks lines against them.
+// The argument rules are the one statement of a verb's fields: the
+// dispatcher reads a line by them before the handler sees it, and the
+// script lint checks lines against them.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "script/command_context.h"
+
 namespace lumo {
 
-// A handler receives the expanded argument text of its line, returns nothing
-// and reports failure by throwing ScriptError.
-using Handler = void (*)(const std::string& arguments);
+// A handler receives its run and the expanded argument text of its line
+// read by the verb's rules, returns nothing and reports failure by throwing
+// ScriptError.
+using Handler = void (*)(const CommandContext& context, const CommandArguments& arguments);
 
 // Whether a verb writes a value into the variable named after "->".
 enum class Output { None, Required, Optional };
@@ -36,8 +40,12 @@ struct ArgumentRules {
   // The text from the first of this character on is not counted (the
   // extension of a report).
   char extension = '\0';
-  // An empty text is accepted as it is (a place of a list left empty).
+  // An empty text is accepted as it is (a place of a list left empty): the
+  // line is logged and its handler not called.
   bool mayBeEmpty = false;
+  // The count error of a verb with an output names the variable right after
+  // the colon, without the blank (the wording scripts have always seen).
+  bool countErrorWithoutBlank = false;
 };
 
 template <typename... N>
@@ -69,10 +77,17 @@ void registerCommand(std::string_view verb, Handler handler, const ArgumentRules
 // that the verb's real handler counts.
 void registerHandler(std::string_view verb, Handler handler);
 
-struct CommandRegistration {
-  CommandRegistration(const char* verb, Handler handler, const ArgumentRules& rules = {}) {
-    registerCommand(verb, handler, rules);
-  }
-};
+// Reads a line's expanded argument text by the verb's rules: the output
+// after "->", the extension, the fields. Throws ScriptError with the verb's
+// wording when the text does not fit ("Missing operator '->'", "nArg!=N";
+// a verb with a required output names its variable in the count error).
+// Nothing for an empty text the verb accepts as it is.
+std::optional<CommandArguments> readArguments(std::string_view verb, const ArgumentRules& rules,
+                                              std::string_view text);
+
+// Reads the text by the verb's rules and calls its handler with `context`:
+// what a line does after its expansion and its log line. Throws
+// std::logic_error for a verb nobody registered.
+void callCommand(const CommandContext& context, std::string_view verb, std::string_view text);
 
 }  // namespace lumo

@@ -3,7 +3,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/profile_file.h"
+#include "formats/profile_file.h"
+#include "platform/file_handles.h"
 #include "platform/text.h"
 #include "script/execution_log.h"
 #include "script/install_folder.h"
@@ -19,7 +20,7 @@ constexpr std::string_view kLossyValueWarning = "[SetVariable] Characters that G
 
 // Scripts write variables in bursts (a flush per write made 10,000 writes
 // take a minute): writes are grouped for the disk, never for readers.
-ProfileFile workingScript() { return ProfileFile(runEnvironment().iniPath, TextEncoding::Gbk, Durability::Grouped); }
+ProfileFile workingScript(const std::string& path) { return ProfileFile(path, TextEncoding::Gbk, Durability::Grouped); }
 
 std::string visibleControls(std::string_view text) {
   std::string shown;
@@ -34,11 +35,11 @@ std::string visibleControls(std::string_view text) {
 
 }  // namespace
 
-std::string GetVariable(std::string_view name) {
-  return cutToUtf16Units(workingScript().read(kVarSection, name).value_or(""), kMaxValueLength);
+std::string Variables::get(std::string_view name) const {
+  return cutToUtf16Units(workingScript(scriptPath_).read(kVarSection, name).value_or(""), kMaxValueLength);
 }
 
-void SetVariable(std::string_view name, std::string_view value) {
+void Variables::set(std::string_view name, std::string_view value) const {
   // The record of the earlier installation is checked at the door.
   std::string admitted;
   if (equalsIgnoreCase(name, kEarlierFolderVariable)) {
@@ -55,10 +56,16 @@ void SetVariable(std::string_view name, std::string_view value) {
   if (gbkToUtf8(utf8ToGbk(value)) != value) {
     LogWarning(std::string(kLossyValueWarning) + std::string(name) + "=" + toValidUtf8(value));
   }
-  workingScript().write(kVarSection, name, value);
+  workingScript(scriptPath_).write(kVarSection, name, value);
 }
 
-bool IsWorkingScript(const std::string& path) { return sameFile(path, runEnvironment().iniPath); }
+bool Variables::storedIn(const std::string& path) const { return sameFile(path, scriptPath_); }
+
+std::string GetVariable(std::string_view name) { return Variables(runEnvironment().iniPath).get(name); }
+
+void SetVariable(std::string_view name, std::string_view value) { Variables(runEnvironment().iniPath).set(name, value); }
+
+bool IsWorkingScript(const std::string& path) { return Variables(runEnvironment().iniPath).storedIn(path); }
 
 void ResetRunVariables() {
   for (const auto& [name, value] : kRunVariables) SetVariable(name, value);
@@ -71,12 +78,13 @@ CommandLineParts commandLineParts(std::string_view text) {
 
 std::unique_ptr<CommandRecord> Parse(std::string_view text) {
   auto [verb, arguments] = commandLineParts(text);
-  Handler handler = findHandler(verb);
-  if (!handler) return nullptr;
+  const Command* command = findCommand(verb);
+  if (!command || !command->handler) return nullptr;
   auto record = std::make_unique<CommandRecord>();
-  record->handler = handler;
+  record->handler = command->handler;
   record->arguments = std::string(arguments);
   record->verb = std::string(verb);
+  record->rules = command->rules;
   return record;
 }
 

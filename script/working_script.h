@@ -53,6 +53,7 @@ struct CommandRecord {
   Handler handler = nullptr;
   std::string arguments;  // before expansion
   std::string verb;
+  ArgumentRules rules{};  // how the handler's argument text is read
 };
 
 using SectionList = std::vector<std::unique_ptr<CommandRecord>>;

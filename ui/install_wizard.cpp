@@ -4,8 +4,8 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include "formats/resource_bundle.h"
 #include "script/run_environment.h"
-#include "platform/resource_bundle.h"
 #include "ui/message_boxes.h"
 #include "ui/install_wizard_text.h"
 #include "ui/skin.h"

@@ -13,11 +13,11 @@
 #include <optional>
 #include <string>
 
-#include "script/run_environment.h"
 #include "app/exit_status.h"
 #include "app/startup.h"
+#include "formats/resource_bundle.h"
 #include "platform/debug_channel.h"
-#include "platform/resource_bundle.h"
+#include "script/run_environment.h"
 #include "ui/install_wizard.h"
 #include "ui/skin.h"
 #include "ui/uninstall_dialog.h"

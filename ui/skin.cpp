@@ -4,8 +4,8 @@
 #include <QString>
 #include <memory>
 
+#include "formats/resource_bundle.h"
 #include "script/run_environment.h"
-#include "platform/resource_bundle.h"
 
 namespace lumo::ui {
 namespace {

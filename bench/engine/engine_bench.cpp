@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/families.h"
 #include "platform/text.h"
 #include "script/dispatcher.h"
 #include "script/run_environment.h"
@@ -86,6 +87,7 @@ double defaultScriptWrites(const fs::path& dir, int count, bool newKeys) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  lumo::commands::registerCommandFamilies();
   fs::path dir = fs::temp_directory_path() / ("lumo-engine-bench-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   lumo::RunEnvironment& env = lumo::runEnvironment();

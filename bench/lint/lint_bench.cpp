@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/families.h"
 #include "lint.h"
 
 namespace {
@@ -25,6 +26,8 @@ std::string chainScript(int count, bool loop) {
 }  // namespace
 
 int main() {
+  // The lint checks each line against the verbs it knows.
+  lumo::commands::registerCommandFamilies();
   const char* tmp = std::getenv("TMPDIR");
   std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/lumo-lint-bench-" + std::to_string(::getpid()) + ".ini";
   for (int count : {8000, 30000, 100000}) {

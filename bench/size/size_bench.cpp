@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "platform/resource_bundle.h"
+#include "formats/resource_bundle.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/resource_bundle.h"
+#include "formats/resource_bundle.h"
 
 int main(int argc, char** argv) {
   const std::string path = argc > 1 ? argv[1] : LUMO_INSTALLER;
@@ -22,9 +22,9 @@ int main(int argc, char** argv) {
   for (int round = 0; round < 7; ++round) {
     auto start = std::chrono::steady_clock::now();
     lumo::ResourceBundle bundle = lumo::ResourceBundle::open(path);
-    std::string why;
-    if (bundle.damaged() || !bundle.verifyAll(&why)) {
-      std::fprintf(stderr, "%s: %s%s\n", path.c_str(), bundle.error().c_str(), why.c_str());
+    lumo::Result<void> verified = bundle.damaged() ? lumo::Result<void>(lumo::Failure{bundle.error()}) : bundle.verifyAll();
+    if (!verified) {
+      std::fprintf(stderr, "%s: %s\n", path.c_str(), verified.why().c_str());
       return 1;
     }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/registry_store.h"
+#include "formats/registry_store.h"
 
 #ifndef LUMO_COMPONENT_NAME
 #error "LUMO_COMPONENT_NAME must name the component"

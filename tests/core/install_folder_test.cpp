@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "platform/profile_file.h"
+#include "formats/profile_file.h"
 #include "platform/system_folders.h"
 #include "script/install_folder.h"
 #include "script/script_engine.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/profile_file.h"
+#include "formats/profile_file.h"
 #include "platform/text.h"
 #include "support/test_support.h"
 

@@ -17,8 +17,7 @@ namespace {
 using test::TempDir;
 using test::useWorkingScript;
 
-void recordingHandler(const std::string&) {}
-const CommandRegistration registration{"TestVerb", recordingHandler};
+void recordingHandler(const CommandContext&, const CommandArguments&) {}
 
 std::vector<std::string> linesOf(const SectionList& list) {
   std::vector<std::string> lines;
@@ -91,6 +90,7 @@ TEST(WorkingScript, ResetRunVariablesOverridesWhatTheFileHeld) {
 }
 
 TEST(WorkingScript, ReadSectionFollowsTheLineRules) {
+  registerCommand("TestVerb", recordingHandler, {});
   TempDir dir;
   useWorkingScript(dir / "install.ini",
                    "[var]\n"

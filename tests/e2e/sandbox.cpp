@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/registry_store.h"
+#include "formats/registry_store.h"
 #include "platform/text.h"
 
 namespace lumo::test {

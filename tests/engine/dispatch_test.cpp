@@ -183,3 +183,74 @@ TEST(Dispatch, RunCommandLineLogsScriptErrorsAndSwallowsTheRest) {
 
 }  // namespace
 }  // namespace lumo
+
+namespace lumo {
+namespace {
+
+// What the dispatcher hands a handler: one case per rule of a verb's
+// argument table, and the wording of each refusal.
+TEST(Arguments, AreReadOnceByTheVerbsRules) {
+  struct Case {
+    const char* name;
+    ArgumentRules rules;
+    std::string text;
+    std::string value;
+    std::vector<std::string> fields;
+    std::optional<std::string> output;
+    std::optional<std::string> extension;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"one value keeps every bar", {}, "a|b->c", "a|b->c", {}, {}, {}, ""},
+      {"fields", {.fields = 2}, "a| b", "a| b", {"a", " b"}, {}, {}, ""},
+      {"field count", {.fields = 2}, "a|b|c", "", {}, {}, {}, "[Verb] Invalid arguments (nArg!=2): a|b|c"},
+      {"required output", {.fields = 1, .output = Output::Required}, "p->v ", "p", {"p"}, "v ", {}, ""},
+      {"missing output", {.output = Output::Required}, "p", "", {}, {}, {},
+       "[Verb] Invalid arguments (Missing operator '->' ): p"},
+      {"a required output names its variable", {.fields = 2, .output = Output::Required}, "a->v", "", {}, {}, {},
+       "[Verb] Invalid arguments (nArg!=2): v"},
+      {"without the blank", {.fields = 2, .output = Output::Required, .countErrorWithoutBlank = true}, "a->v", "",
+       {}, {}, {}, "[Verb] Invalid arguments (nArg!=2):v"},
+      {"optional output absent", {.fields = 1, .output = Output::Optional}, "p", "p", {"p"}, {}, {}, ""},
+      {"an optional output's count error names the fields", {.fields = 2, .output = Output::Optional}, "a->v", "",
+       {}, {}, {}, "[Verb] Invalid arguments (nArg!=2): a"},
+      {"extension", {.fields = 2, .extension = '+'}, "a|b+x=1|y", "a|b", {"a", "b"}, {}, "x=1|y", ""},
+      {"fields counted before the extension", {.fields = 2, .extension = '+'}, "a+b|c", "", {}, {}, {},
+       "[Verb] Invalid arguments (nArg!=2): a"},
+      {"a text that may be empty is trimmed", {.fields = 2, .mayBeEmpty = true}, " a|b ", "a|b", {"a", "b"}, {}, {},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      std::optional<CommandArguments> read = readArguments("Verb", c.rules, c.text);
+      ASSERT_TRUE(read);
+      EXPECT_EQ(c.error, "");
+      EXPECT_EQ(read->text, c.value);
+      EXPECT_EQ(read->fields, c.fields);
+      EXPECT_EQ(read->output, c.output);
+      EXPECT_EQ(read->extension, c.extension);
+    } catch (const ScriptError& error) {
+      EXPECT_EQ(error.what(), c.error);
+    }
+  }
+  EXPECT_FALSE(readArguments("Verb", {.fields = 7, .mayBeEmpty = true}, "  "));
+}
+
+// A handler works on the run it is given, not on the process's: a context
+// over another working script and another temporary folder is the one the
+// verbs read and write.
+TEST(Arguments, HandlersWorkOnTheContextTheyAreGiven) {
+  TempDir dir;
+  ScopedRun run(dir, true, "[var]\nfound=process\n");
+  test::writeFile(dir / "other.ini", "[var]\nfound=other\n");
+  RunEnvironment other = runEnvironment();
+  other.iniPath = dir / "other.ini";
+  const CommandContext context{other, Variables(other.iniPath), host(), "/nowhere"};
+  callCommand(context, "Exists", dir.path() + "->found");
+  EXPECT_EQ(Variables(other.iniPath).get("found"), "1");
+  EXPECT_EQ(GetVariable("found"), "process");
+}
+
+}  // namespace
+}  // namespace lumo

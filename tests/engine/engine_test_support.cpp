@@ -15,18 +15,19 @@ std::mutex recordsMutex;
 std::vector<std::string> lines;
 std::vector<std::string> reports;
 
-void Record(const std::string& arguments) {
+void Record(const CommandContext&, const CommandArguments& arguments) {
   std::lock_guard lock(recordsMutex);
-  lines.push_back(arguments);
+  lines.push_back(arguments.text);
 }
 
-void Fail(const std::string& arguments) { throw ScriptError("[Fail] " + arguments); }
+void Fail(const CommandContext&, const CommandArguments& arguments) { throw ScriptError("[Fail] " + arguments.text); }
 
-void Crash(const std::string&) { throw std::logic_error("not a script error"); }
+void Crash(const CommandContext&, const CommandArguments&) { throw std::logic_error("not a script error"); }
 
-void SendLogRecorder(const std::string& arguments) {
+// Keeps the line's text as written: the fields, then "+" and the extension.
+void SendLogRecorder(const CommandContext&, const CommandArguments& arguments) {
   std::lock_guard lock(recordsMutex);
-  reports.push_back(arguments);
+  reports.push_back(arguments.text + (arguments.extension ? "+" + *arguments.extension : ""));
 }
 
 }  // namespace

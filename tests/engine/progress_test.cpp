@@ -17,7 +17,7 @@ using test::RecordingHost;
 using test::ScopedRun;
 using test::TempDir;
 
-void call(std::string_view verb, const std::string& arguments) { findHandler(verb)(arguments); }
+void call(std::string_view verb, const std::string& arguments) { callCommand(currentCommandContext(), verb, arguments); }
 
 TEST(Progress, NotifySendsTheTextWithAClampedPercentage) {
   RecordingHost host;

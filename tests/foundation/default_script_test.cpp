@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/resource_bundle.h"
+#include "formats/resource_bundle.h"
 #include "platform/text.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"

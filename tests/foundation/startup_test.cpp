@@ -13,9 +13,9 @@
 
 #include "app/exit_status.h"
 #include "app/startup.h"
+#include "formats/resource_bundle.h"
 #include "platform/instance_lock.h"
 #include "platform/known_folders.h"
-#include "platform/resource_bundle.h"
 #include "platform/text.h"
 #include "support/test_support.h"
 
@@ -344,7 +344,7 @@ TEST(StartupRun, ADamagedInstallerEndsTheRunBeforeAnythingIsCreated) {
                             "PNG:1020=" + sandbox.path("art/image.png"), "--set", "ICON:1=" + sandbox.path("art/icon")});
   ASSERT_EQ(packed.exitCode, 0) << packed.err;
   ResourceBundle bundle = ResourceBundle::open(sound);
-  ASSERT_TRUE(bundle.verifyAll(nullptr));
+  ASSERT_TRUE(bundle.verifyAll());
   auto middleOf = [&](const char* type) {
     for (const ResourceEntry& entry : bundle.entries())
       if (entry.type == type) return entry.offset + entry.size / 2;

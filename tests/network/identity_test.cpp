@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
+#include "formats/profile_file.h"
+#include "formats/registry_store.h"
 #include "network/network_fixture.h"
-#include "platform/profile_file.h"
-#include "platform/registry_store.h"
 
 namespace lumo::commands {
 namespace {
@@ -119,9 +119,7 @@ TEST_F(IdentityTest, WithoutTheFileFolderTheRegistryStillGetsANewIdentifier) {
 }
 
 TEST_F(IdentityTest, EveryReportCarriesTheIdentity) {
-  Handler sendLog = findHandler("SendLog");
-  ASSERT_NE(sendLog, nullptr);
-  sendLog("install|start||");
+  callCommand(currentCommandContext(), "SendLog", "install|start||");
   std::string id = fileValue();
   EXPECT_EQ(server_.requestLines(), std::vector<std::string>{reportLine("install", "start", "", "", id)});
 }

@@ -2,9 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "formats/registry_store.h"
 #include "network/network_fixture.h"
 #include "platform/digest.h"
-#include "platform/registry_store.h"
 #include "platform/text.h"
 #include "script/execution_log.h"
 

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/resource_bundle.h"
+#include "formats/resource_bundle.h"
+#include "formats/sevenzip_catalogue.h"
+#include "formats/sevenzip_entry_reader.h"
 #include "platform/lzma2_split_reader.h"
-#include "platform/sevenzip_catalogue.h"
-#include "platform/sevenzip_entry_reader.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
@@ -96,7 +96,7 @@ void usePayload(const std::string& archive, const std::string& work) {
 
 std::string outError(const std::string& folder) {
   try {
-    findHandler("Out")(folder);
+    callCommand(currentCommandContext(), "Out", folder);
   } catch (const ScriptError& error) {
     return error.what();
   }
@@ -203,12 +203,12 @@ TEST_F(PayloadTest, FolderWithOrWithoutTrailingSeparatorIsTheSamePlace) {
   writeFile(source / "dir/file.txt", "x");
   run7zz({}, work / "p.7z", source.path());
   usePayload(work / "p.7z", work.path());
-  findHandler("Out")(target());
+  callCommand(currentCommandContext(), "Out", target());
   std::string backslashed = target();
   for (char& c : backslashed)
     if (c == '/') c = '\\';
   writeFile(target() + "/dir/file.txt", "changed");
-  findHandler("Out")(backslashed + "\\");
+  callCommand(currentCommandContext(), "Out", backslashed + "\\");
   EXPECT_EQ(snapshot(target()), (std::map<std::string, std::string>{{"dir", "<dir>"}, {"dir/file.txt", "rw:-:x"}}));
 
   // A relative folder is taken from the current folder at the time of Out.
@@ -239,7 +239,7 @@ TEST_F(PayloadTest, ReadOnlyAndRunningTargetsAreMovedAsideAndWrittenAgain) {
   pid_t child = 0;
   ASSERT_EQ(posix_spawn(&child, app.c_str(), nullptr, nullptr, argv, environ), 0);
 
-  findHandler("Out")(target());
+  callCommand(currentCommandContext(), "Out", target());
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);
 
@@ -258,9 +258,9 @@ TEST_F(PayloadTest, StoredReadOnlyAttributeMakesTheNextOutTakeTheBackupPath) {
   ::chmod((source / "locked.txt").c_str(), 0444);
   run7zz({}, work / "p.7z", source.path());
   usePayload(work / "p.7z", work.path());
-  findHandler("Out")(target());
+  callCommand(currentCommandContext(), "Out", target());
   EXPECT_EQ(snapshot(target()), (std::map<std::string, std::string>{{"locked.txt", "ro:-:content"}}));
-  findHandler("Out")(target());
+  callCommand(currentCommandContext(), "Out", target());
   EXPECT_EQ(snapshot(target()), (std::map<std::string, std::string>{{"locked.txt", "ro:-:content"},
                                                                      {"locked.txt.old", "ro:-:content"}}));
 }
@@ -285,7 +285,7 @@ class BusyTargetTest : public PayloadTest {
 
 TEST_F(BusyTargetTest, ContinueSkipsTheEntryAndTheRestIsUnpacked) {
   host.answers = {Button::Continue};
-  findHandler("Out")(target());
+  callCommand(currentCommandContext(), "Out", target());
   ASSERT_EQ(host.asked.size(), 1u);
   const Question& q = host.asked[0];
   EXPECT_EQ(q.id, "out.write-failed");
@@ -304,7 +304,7 @@ TEST_F(BusyTargetTest, ContinueSkipsTheEntryAndTheRestIsUnpacked) {
 TEST_F(BusyTargetTest, TryAgainAfterTheCauseIsGoneWritesTheEntry) {
   host.answers = {Button::TryAgain};
   host.beforeAnswer = [this] { fs::remove_all(target() + "/stuck.txt.old"); };
-  findHandler("Out")(target());
+  callCommand(currentCommandContext(), "Out", target());
   EXPECT_EQ(host.asked.size(), 1u);
   EXPECT_EQ(readFile(target() + "/stuck.txt"), "new stuck");
   EXPECT_EQ(readFile(target() + "/stuck.txt.old"), "old stuck");
@@ -506,7 +506,7 @@ TEST_F(PayloadTest, LinksInsideTheFolderAreWritten) {
   fs::create_directory_symlink("real", source / "alias");
   run7zz({"-snl"}, work / "p.7z", source.path());
   usePayload(work / "p.7z", work.path());
-  findHandler("Out")(target());
+  callCommand(currentCommandContext(), "Out", target());
   EXPECT_EQ(fs::read_symlink(target() + "/alias"), "real");
   EXPECT_EQ(readFile(target() + "/alias/file.txt"), "r");
 }
@@ -560,7 +560,7 @@ TEST_F(PayloadTest, AnEntryCalledDataDot7zIsWrittenLikeAnyOther) {
   writeFile(source / "after.txt", "after");
   run7zz({"-m0=Copy"}, work / "p.7z", source.path(), {"data.7z", "after.txt"});
   usePayload(work / "p.7z", work.path());
-  findHandler("Out")(target());
+  callCommand(currentCommandContext(), "Out", target());
   EXPECT_EQ(readFile(target() + "/data.7z"), "an entry, not the payload");
   EXPECT_EQ(readFile(target() + "/after.txt"), "after");
   fs::remove(target() + "/data.7z");
@@ -578,11 +578,11 @@ std::vector<std::string> leftovers(const std::string& root) {
 
 std::optional<SevenZipCatalogue> catalogueOf(const std::string& archive) {
   int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-  std::string why;
-  auto catalogue = readSevenZipCatalogue(fd, 0, kToEnd, &why);
+  Result<SevenZipCatalogue> catalogue = readSevenZipCatalogue(fd, 0, kToEnd);
   ::close(fd);
-  EXPECT_TRUE(catalogue) << why;
-  return catalogue;
+  EXPECT_TRUE(catalogue) << catalogue.why();
+  if (!catalogue) return std::nullopt;
+  return *catalogue;
 }
 
 // Archives that the decoder unpacks wrongly or not at all although 7zz calls

@@ -35,10 +35,10 @@ TEST_F(FileTypesTest, AnAssociationBecomesAMimeTypeWithAnOpenerAndLeavesWithIt) 
       "HKEY_CLASSES_ROOT|Vexta.zmv||Vexta影音",
       "HKEY_CLASSES_ROOT|Vexta.zmv\\DefaultIcon||vexta",
   };
-  for (const char* line : lines) findHandler("WriteReg")(line);
+  for (const char* line : lines) callCommand(currentCommandContext(), "WriteReg", line);
   // No open command yet: nothing opens the type, so the desktop hears nothing.
   EXPECT_FALSE(pathExists(package()));
-  findHandler("WriteReg")("HKEY_CLASSES_ROOT|Vexta.zmv\\shell\\open\\command||\"/opt/Vexta 影音/LumoClient.exe\" \"%1\"");
+  callCommand(currentCommandContext(), "WriteReg", "HKEY_CLASSES_ROOT|Vexta.zmv\\shell\\open\\command||\"/opt/Vexta 影音/LumoClient.exe\" \"%1\"");
 
   std::string xml = readFile(package());
   EXPECT_NE(xml.find("<mime-type type=\"application/x-zmv\">"), std::string::npos) << xml;
@@ -62,7 +62,7 @@ TEST_F(FileTypesTest, AnAssociationBecomesAMimeTypeWithAnOpenerAndLeavesWithIt) 
 
   // Removing the extension ends the association; other programs' files stay.
   writeFile(applications() + "/other.desktop", "kept");
-  findHandler("DeleteReg")("HKEY_CLASSES_ROOT|.zmv");
+  callCommand(currentCommandContext(), "DeleteReg", "HKEY_CLASSES_ROOT|.zmv");
   EXPECT_FALSE(pathExists(opener()));
   EXPECT_FALSE(pathExists(data() + "/mime"));
   EXPECT_EQ(readFile(applications() + "/other.desktop"), "kept");

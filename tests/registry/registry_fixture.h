@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/registry_store.h"
+#include "formats/registry_store.h"
 #include "support/test_support.h"
 
 namespace lumo::test {

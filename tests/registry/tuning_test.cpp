@@ -13,7 +13,7 @@ constexpr const char* kFirewallKey = "SOFTWARE\\Lumo\\Firewall\\AllowedPrograms"
 
 using TuningTest = RegistryTest;
 
-void run(const std::string& verb, const std::string& arguments) { findHandler(verb)(arguments); }
+void run(const std::string& verb, const std::string& arguments) { callCommand(currentCommandContext(), verb, arguments); }
 
 TEST_F(TuningTest, MaxConnectionWritesLimitsOfTenOrMoreIntoTheExistingKey) {
   RegistryKey key;

@@ -13,6 +13,7 @@
 #include "script/run_environment.h"
 #include "install_wizard_faces.h"
 #include "app/startup.h"
+#include "commands/families.h"
 #include "ui/lumo_dialog.h"
 #include "ui/message_boxes.h"
 #include "ui/skin.h"
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     std::fputs("usage: lumo-screenshots INSTALLER OUTDIR\n", stderr);
     return 2;
   }
+  lumo::commands::registerCommandFamilies();
   qputenv("QT_QPA_PLATFORM", "offscreen");
   lumo::runEnvironment().interfaceFont = std::string(lumo::kInterfaceFont);
   QApplication application(argc, argv);

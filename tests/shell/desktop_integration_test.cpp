@@ -90,7 +90,7 @@ TEST(CreateShortCut, ProgramLinksTakeTheScriptsCategoriesAndMayNameAThemeIcon) {
   };
   for (const Case& c : cases) {
     const std::string link = dir / "Vexta影音.desktop";
-    findHandler("CreateShortCut")(link + "|" + c.target + "|" + c.icon + "|Vexta影音");
+    callCommand(currentCommandContext(), "CreateShortCut", link + "|" + c.target + "|" + c.icon + "|Vexta影音");
     std::string text = readFile(link);
     EXPECT_EQ(validate(link), "") << text;
     EXPECT_EQ(valueOf(text, "Name"), "Vexta影音") << c.icon;

@@ -18,7 +18,7 @@ using test::TempDir;
 TEST(GetMaxDisk, StoresAFolderOfThisMachine) {
   TempDir dir;
   test::useWorkingScript(dir / "lumo_install.ini", "[var]\nmaxdisk=unset\n");
-  findHandler("GetMaxDisk")("ignored->maxdisk");
+  callCommand(currentCommandContext(), "GetMaxDisk", "ignored->maxdisk");
   std::string drive = GetVariable("maxdisk");
   ASSERT_NE(drive, "unset");  // the root file system stands in for a missing disk
   // The root file system is stored as the empty text: "@maxdisk\cache" is then "/cache".
@@ -28,7 +28,7 @@ TEST(GetMaxDisk, StoresAFolderOfThisMachine) {
 
 TEST(GetMaxDisk, RequiresTheOutputOperator) {
   try {
-    findHandler("GetMaxDisk")("maxdisk");
+    callCommand(currentCommandContext(), "GetMaxDisk", "maxdisk");
     ADD_FAILURE() << "no error";
   } catch (const ScriptError& error) {
     EXPECT_STREQ(error.what(), "[GetMaxDisk] Invalid arguments (Missing operator '->' ): maxdisk");

@@ -44,11 +44,11 @@ TEST(PinTaskBar, AddsTheDesktopLinkToTheFavouritesOnce) {
   TempDir dir;
   FakeSession session(dir, "['org.gnome.Nautilus.desktop', 'firefox-esr.desktop']");
   writeFile(dir / "Desktop/Vexta影音.desktop", "[Desktop Entry]\nType=Application\nName=Vexta影音\nExec=/p\n");
-  findHandler("PinTaskBar")(dir.path() + "\\Desktop\\Vexta影音.lnk");
+  callCommand(currentCommandContext(), "PinTaskBar", dir.path() + "\\Desktop\\Vexta影音.lnk");
   EXPECT_EQ(session.favourites(), "['org.gnome.Nautilus.desktop', 'firefox-esr.desktop', 'Vexta影音.desktop']\n");
   // Favourites name installed entries, so the link was installed for the user.
   EXPECT_EQ(readFile(dir / "data/applications/Vexta影音.desktop"), readFile(dir / "Desktop/Vexta影音.desktop"));
-  findHandler("PinTaskBar")(dir / "Desktop/Vexta影音.desktop");
+  callCommand(currentCommandContext(), "PinTaskBar", dir / "Desktop/Vexta影音.desktop");
   EXPECT_EQ(session.calls().find("set", session.calls().find("set") + 1), std::string::npos);
 }
 
@@ -64,11 +64,11 @@ TEST(PinTaskBar, AnEntryOfTheMenuIsPinnedByItsId) {
 TEST(PinTaskBar, WithoutASessionOrALinkNothingIsAsked) {
   TempDir dir;
   FakeSession session(dir, "@as []");
-  findHandler("PinTaskBar")(dir / "Desktop/missing.lnk");
+  callCommand(currentCommandContext(), "PinTaskBar", dir / "Desktop/missing.lnk");
   EXPECT_FALSE(pathExists(dir / "calls"));
   writeFile(dir / "Desktop/x.desktop", "[Desktop Entry]\n");
   ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
-  findHandler("PinTaskBar")(dir / "Desktop/x.desktop");
+  callCommand(currentCommandContext(), "PinTaskBar", dir / "Desktop/x.desktop");
   EXPECT_FALSE(pathExists(dir / "calls"));
   EXPECT_EQ(pinToFavourites(dir / "Desktop/x.desktop"), PinOutcome::NotOffered);
 }

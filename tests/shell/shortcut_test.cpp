@@ -77,7 +77,7 @@ TEST(CreateShortCut, WritesValidEntriesForEveryKindOfTarget) {
   };
   for (const Case& c : cases) {
     const std::string link = dir / "Desktop/Vexta影音.desktop";
-    findHandler("CreateShortCut")(link + "|" + c.target + "|" + base + "/icon.png|Vexta影音播放器");
+    callCommand(currentCommandContext(), "CreateShortCut", link + "|" + c.target + "|" + base + "/icon.png|Vexta影音播放器");
     std::string text = readFile(link);
     EXPECT_EQ(validate(link), "") << c.name << "\n" << text;
     EXPECT_EQ(valueOf(text, "Type"), c.type) << c.name;
@@ -92,7 +92,7 @@ TEST(CreateShortCut, ALnkNameBecomesADesktopFileThatIsTrustedAndReplaced) {
   TempDir dir;
   makeProgram(dir / "LumoClient");
   writeFile(dir / "Desktop/Vexta.desktop", "old");
-  findHandler("CreateShortCut")(dir.path() + "\\Desktop\\Vexta.LNK|" + (dir / "LumoClient") + "||");
+  callCommand(currentCommandContext(), "CreateShortCut", dir.path() + "\\Desktop\\Vexta.LNK|" + (dir / "LumoClient") + "||");
   const std::string link = dir / "Desktop/Vexta.desktop";
   EXPECT_FALSE(pathExists(dir / "Desktop/Vexta.LNK"));
   EXPECT_EQ(valueOf(readFile(link), "Exec"), dir / "LumoClient");

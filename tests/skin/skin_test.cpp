@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/resource_bundle.h"
+#include "formats/resource_bundle.h"
 #include "support/test_support.h"
 
 namespace lumo {

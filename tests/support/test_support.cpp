@@ -148,9 +148,8 @@ ProcessResult runProgram(const std::vector<std::string>& argv, const std::map<st
 }
 
 void runCommand(std::string_view verb, const std::string& arguments) {
-  Handler handler = findHandler(verb);
-  ASSERT_NE(handler, nullptr) << verb;
-  handler(arguments);
+  ASSERT_NE(findHandler(verb), nullptr) << verb;
+  callCommand(currentCommandContext(), verb, arguments);
 }
 
 std::string commandError(std::string_view verb, const std::string& arguments) {

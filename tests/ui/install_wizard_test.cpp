@@ -319,7 +319,7 @@ TEST_F(Wizard, TheWindowKeepsAnsweringWhileAReportIsSent) {
   CLumoInstallerDlg& wizard = open("");
   static std::atomic<bool> release;
   release = false;
-  registerHandler("SendLog", [](const std::string&) {
+  registerHandler("SendLog", [](const CommandContext&, const CommandArguments&) {
     while (!release) std::this_thread::sleep_for(1ms);
   });
   messageBoxes().answerWithoutShowing("install.confirm-exit", Button::Yes);

@@ -4,6 +4,7 @@
 #include <QBuffer>
 #include <gtest/gtest.h>
 
+#include "commands/families.h"
 #include "script/run_environment.h"
 #include "ui/skin.h"
 
@@ -46,6 +47,7 @@ TestSkin::~TestSkin() { ui::setPngSource({}); }
 }  // namespace lumo::test
 
 int main(int argc, char** argv) {
+  lumo::commands::registerCommandFamilies();
   // Hermetic: no display server, whatever the caller's environment says.
   qputenv("QT_QPA_PLATFORM", "offscreen");
   lumo::runEnvironment().interfaceFont = "微软雅黑";

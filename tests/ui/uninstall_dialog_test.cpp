@@ -31,9 +31,9 @@ constexpr const char* kNeverDone = "[uninstall]\n#Record remove @rmuserdata\n#No
 std::mutex openedMutex;
 std::vector<std::string> opened;
 
-void OpenUrlRecorder(const std::string& arguments) {
+void OpenUrlRecorder(const CommandContext&, const CommandArguments& arguments) {
   std::lock_guard lock(openedMutex);
-  opened.push_back(arguments);
+  opened.push_back(arguments.text);
 }
 
 std::vector<std::string> openedPages() {

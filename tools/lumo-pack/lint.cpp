@@ -11,8 +11,8 @@
 #include <set>
 #include <sstream>
 
+#include "formats/profile_file.h"
 #include "offer_lint.h"
-#include "platform/profile_file.h"
 #include "platform/text.h"
 #include "script/arguments.h"
 #include "script/decimal.h"

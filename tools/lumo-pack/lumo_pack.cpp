@@ -28,10 +28,11 @@
 #include <string>
 #include <vector>
 
+#include "commands/families.h"
+#include "formats/resource_bundle.h"
 #include "lint.h"
-#include "platform/atomic_file.h"
-#include "platform/resource_bundle.h"
 #include "payload_proof.h"
+#include "platform/atomic_file.h"
 #include "signature.h"
 
 namespace {
@@ -87,8 +88,8 @@ lumo::ResourceBundle openSound(const std::string& path) {
   if (bundle.damaged()) throw PackError(bundle.error() + "; refusing to use it");
   if (bundle.entries().empty() && !bundle.error().empty() && bundle.error().starts_with("cannot open"))
     throw PackError(bundle.error());
-  std::string why;
-  if (!bundle.verifyAll(&why)) throw PackError(path + ": damaged resource bundle: " + why + "; refusing to use it");
+  if (lumo::Result<void> verified = bundle.verifyAll(); !verified)
+    throw PackError(path + ": damaged resource bundle: " + verified.why() + "; refusing to use it");
   return bundle;
 }
 
@@ -298,6 +299,7 @@ int sign(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  lumo::commands::registerCommandFamilies();
   try {
     if (args.size() == 2 && args[0] == "--list") return list(args[1]);
     if (!args.empty() && args[0] == "--verify") {

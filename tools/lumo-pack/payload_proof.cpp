@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <thread>
 
+#include "formats/resource_bundle.h"
+#include "formats/sevenzip_catalogue.h"
+#include "formats/sevenzip_entry_reader.h"
 #include "platform/archive_extractor.h"
-#include "platform/resource_bundle.h"
-#include "platform/sevenzip_catalogue.h"
-#include "platform/sevenzip_entry_reader.h"
 #include "platform/unpacked_files.h"
 
 namespace lumo_pack {
@@ -29,9 +29,8 @@ std::string failure(const lumo::SevenZipCatalogue& catalogue, const lumo::Catalo
 }  // namespace
 
 std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint64_t size) {
-  std::string why;
-  std::optional<lumo::SevenZipCatalogue> catalogue = lumo::readSevenZipCatalogue(fd, offset, size, &why);
-  if (!catalogue) return "the payload is not a sound 7z archive: " + why;
+  lumo::Result<lumo::SevenZipCatalogue> catalogue = lumo::readSevenZipCatalogue(fd, offset, size);
+  if (!catalogue) return "the payload is not a sound 7z archive: " + catalogue.why();
   const std::vector<lumo::CatalogueEntry>& entries = catalogue->entries;
 
   // The reader Out uses, blocks split the same way.

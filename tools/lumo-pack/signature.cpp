@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/resource_bundle.h"
 #include "platform/atomic_file.h"
-#include "platform/resource_bundle.h"
 #include "platform/text.h"
 
 namespace lumo_pack {

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "formats/registry_store.h"
 #include "platform/text.h"
 
 namespace {

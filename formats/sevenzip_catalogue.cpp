@@ -1,13 +1,12 @@
-#include "platform/sevenzip_catalogue.h"
+#include "formats/sevenzip_catalogue.h"
 
 #include <lzma.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/resource_bundle.h"
+#include "formats/resource_bundle.h"
+#include "platform/file_handles.h"
 
 namespace lumo {
 namespace {
@@ -367,12 +366,7 @@ std::string readAt(const Span& span, std::uint64_t offset, std::uint64_t size) {
   int fd = span.fd;
   offset += span.offset;
   std::string out(static_cast<std::size_t>(size), '\0');
-  std::size_t done = 0;
-  while (done < out.size()) {
-    ssize_t n = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-    if (n <= 0) throw Damaged("the archive is cut short");
-    done += static_cast<std::size_t>(n);
-  }
+  if (!readExactlyAt(fd, out.data(), out.size(), offset)) throw Damaged("the archive is cut short");
   return out;
 }
 
@@ -581,13 +575,12 @@ SevenZipCatalogue readHeader(Reader& in) {
 
 }  // namespace
 
-std::optional<SevenZipCatalogue> readSevenZipCatalogue(int fd, std::uint64_t offset, std::uint64_t size,
-                                                       std::string* why) {
+Result<SevenZipCatalogue> readSevenZipCatalogue(int fd, std::uint64_t offset, std::uint64_t size) {
   try {
     if (size == kToEnd) {
-      struct stat st {};
-      if (::fstat(fd, &st) != 0) throw Damaged("the archive cannot be read");
-      std::uint64_t fileSize = static_cast<std::uint64_t>(st.st_size);
+      std::optional<FileFacts> facts = factsOf(fd);
+      if (!facts) throw Damaged("the archive cannot be read");
+      std::uint64_t fileSize = facts->size;
       size = fileSize > offset ? fileSize - offset : 0;
     }
     Span span{fd, offset, size};
@@ -612,8 +605,7 @@ std::optional<SevenZipCatalogue> readSevenZipCatalogue(int fd, std::uint64_t off
     }
     throw Damaged("headers nested beyond reason");
   } catch (const Damaged& damaged) {
-    if (why) *why = damaged.what();
-    return std::nullopt;
+    return Failure{damaged.what()};
   }
 }
 

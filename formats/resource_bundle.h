@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace lumo {
 
 struct ResourceEntry {
@@ -76,9 +78,9 @@ class ResourceBundle {
 
   // Reads every byte of a bundle, the program part too, and compares each
   // part with its checksum; a bundle whose program carries no checksum, or
-  // with bytes between its parts, fails too. On a failure returns false and
-  // sets `why`. A program without resources has nothing to check.
-  bool verifyAll(std::string* why) const;
+  // with bytes between its parts, fails too. A program without resources
+  // has nothing to check.
+  Result<void> verifyAll() const;
 
  private:
   std::string path_;

@@ -9,12 +9,12 @@
 // processes.
 #pragma once
 
-#include <sys/types.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/file_handles.h"
 
 namespace lumo {
 
@@ -22,10 +22,6 @@ namespace lumo {
 // when it starts with a UTF-8 byte-order mark or all its bytes are valid
 // UTF-8, GBK otherwise; a file that is missing or empty is written in UTF-8.
 enum class TextEncoding { Gbk, Utf8, AsFound };
-
-// Whether two paths name the same file (the same device and inode; for a
-// file that does not exist, the same text).
-bool sameFile(const std::string& a, const std::string& b);
 
 // When a write reaches the disk.
 enum class Durability {

@@ -1,9 +1,7 @@
-#include "platform/registry_store.h"
+#include "formats/registry_store.h"
 
 #include <locale.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <wctype.h>
 
 #include <filesystem>
@@ -12,8 +10,10 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/file_handles.h"
 #include "platform/sysroot.h"
 #include "platform/text.h"
+#include "platform/unpacked_files.h"
 
 namespace lumo {
 
@@ -210,8 +210,8 @@ class RegistryDatabase {
 
   std::string path_;
   sqlite3* db_ = nullptr;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
+  std::uint64_t device_ = 0;
+  std::uint64_t inode_ = 0;
   std::uint64_t generation_ = 0;
   std::mutex mutex_;
 };
@@ -240,24 +240,24 @@ RegistryStatus RegistryDatabase::sqliteFailure(const char* doing) {
 // would otherwise stay behind as an empty file. Only an empty one goes: a
 // file that holds anything may be another process's store by now.
 void RegistryDatabase::removeIfEmpty() {
-  struct stat info {};
-  if (::stat(path_.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0) return;
-  ::unlink(path_.c_str());
+  std::optional<FileFacts> facts = factsOf(path_);
+  if (!facts || !facts->regular || facts->size != 0) return;
+  removeName(path_);
 }
 
 RegistryStatus RegistryDatabase::open(bool create) {
-  struct stat info {};
-  bool exists = ::stat(path_.c_str(), &info) == 0;
+  std::optional<FileFacts> facts = factsOf(path_);
+  bool exists = facts.has_value();
   if (db_) {
     // Connections stay open between operations; one whose file was moved
     // away or replaced must not write into the old one.
-    if (exists && info.st_dev == device_ && info.st_ino == inode_) return RegistryStatus::Ok;
+    if (exists && facts->device == device_ && facts->inode == inode_) return RegistryStatus::Ok;
     ::sqlite3_close_v2(db_);
     db_ = nullptr;
     ++generation_;
   }
   if (!exists && !create) return RegistryStatus::Ok;
-  if (exists && !S_ISREG(info.st_mode))
+  if (exists && !facts->regular)
     return fail(RegistryStatus::StoreDamaged, "registry store " + path_ + " is not a file; it was left as it is");
   if (!exists) {
     std::error_code error;
@@ -293,9 +293,9 @@ RegistryStatus RegistryDatabase::open(bool create) {
     if (!exists) removeIfEmpty();
     return status;
   }
-  if (::stat(path_.c_str(), &info) == 0) {
-    device_ = info.st_dev;
-    inode_ = info.st_ino;
+  if (std::optional<FileFacts> opened = factsOf(path_)) {
+    device_ = opened->device;
+    inode_ = opened->inode;
   }
   return status;
 }
@@ -391,9 +391,9 @@ std::shared_ptr<RegistryDatabase> databaseFor(const std::string& path) {
   static std::mutex mutex;
   static std::map<std::string, std::weak_ptr<RegistryDatabase>> open;
   static std::vector<std::shared_ptr<RegistryDatabase>> recent;
-  static pid_t owner = ::getpid();
+  static long owner = processId();
   std::lock_guard lock(mutex);
-  if (owner != ::getpid()) {
+  if (owner != processId()) {
     // Connections inherited over fork() must not be used (nor closed) here.
     static auto* inherited = new std::vector<std::shared_ptr<RegistryDatabase>>();
     for (auto& [path, weak] : open) {
@@ -401,7 +401,7 @@ std::shared_ptr<RegistryDatabase> databaseFor(const std::string& path) {
     }
     open.clear();
     recent.clear();
-    owner = ::getpid();
+    owner = processId();
   }
   std::shared_ptr<RegistryDatabase> database = open[path].lock();
   if (!database) {

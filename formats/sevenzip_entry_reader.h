@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "formats/sevenzip_catalogue.h"
 #include "platform/archive_extractor.h"
 #include "platform/lzma2_split_reader.h"
-#include "platform/sevenzip_catalogue.h"
 
 namespace lumo {
 

@@ -1,9 +1,4 @@
-#include "platform/profile_file.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "formats/profile_file.h"
 
 #include <cerrno>
 #include <chrono>
@@ -17,78 +12,13 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/file_handles.h"
 #include "platform/text.h"
+#include "platform/unpacked_files.h"
 
 namespace lumo {
 namespace {
 
-// A descriptor of the file, locked with flock. The file is replaced by rename
-// on every write, so after the lock is granted the descriptor must still name
-// the file at the path; otherwise a writer replaced it meanwhile and we retry.
-class LockedFile {
- public:
-  enum class Mode { Read, Write };
-
-  LockedFile(const std::string& path, Mode mode) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-      int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
-      fd_ = ::open(path.c_str(), flags);
-      if (fd_ < 0 && errno == ENOENT && mode == Mode::Write) {
-        fd_ = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0644);
-        created_ = fd_ >= 0;
-        if (fd_ < 0 && errno == EEXIST) continue;
-      }
-      if (fd_ < 0) return;
-      if (::flock(fd_, mode == Mode::Read ? LOCK_SH : LOCK_EX) != 0) {
-        close();
-        return;
-      }
-      struct stat held{}, current{};
-      if (::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &current) == 0 && held.st_dev == current.st_dev &&
-          held.st_ino == current.st_ino) {
-        mode_ = held.st_mode & 07777;
-        return;
-      }
-      close();
-      created_ = false;
-    }
-  }
-  ~LockedFile() { close(); }
-  LockedFile(const LockedFile&) = delete;
-  LockedFile& operator=(const LockedFile&) = delete;
-
-  bool ok() const { return fd_ >= 0; }
-  bool created() const { return created_; }
-  // Gives up the descriptor, unlocked, to a caller that closes it.
-  int release() {
-    ::flock(fd_, LOCK_UN);
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  mode_t mode() const { return mode_; }
-
-  bool readAll(std::string& out) const {
-    out.clear();
-    char buffer[65536];
-    for (;;) {
-      ssize_t n = ::pread(fd_, buffer, sizeof buffer, static_cast<off_t>(out.size()));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return false;
-      if (n == 0) return true;
-      out.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-
- private:
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  int fd_ = -1;
-  bool created_ = false;
-  mode_t mode_ = 0644;
-};
 
 struct Line {
   std::size_t begin;  // offset of the line's text
@@ -233,24 +163,6 @@ constexpr Clock::duration kGroupedFlushInterval = std::chrono::milliseconds(kGro
 // closes its own.
 constexpr std::size_t kMaxClosing = 256;
 
-// Takes the file as it now is at `path`, and its name in the folder, to the
-// disk.
-void flushToDisk(const std::string& path) {
-  char resolved[PATH_MAX];
-  std::string file = ::realpath(path.c_str(), resolved) ? resolved : path;
-  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-  std::size_t slash = file.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-  fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-}
 
 // The flushes of grouped writes (see Durability::Grouped): when each file
 // was last flushed, which files wait for a flush, and the worker that does
@@ -263,7 +175,7 @@ class GroupedFlush {
     static std::mutex creation;
     static GroupedFlush* current = nullptr;
     std::lock_guard lock(creation);
-    if (!current || current->owner_ != ::getpid()) {
+    if (!current || current->owner_ != processId()) {
       current = new GroupedFlush;
       if (!registered_) {
         registered_ = true;
@@ -297,7 +209,7 @@ class GroupedFlush {
     std::unique_lock lock(mutex_);
     if (closing_.size() >= kMaxClosing) {
       lock.unlock();
-      ::close(fd);
+      closeDescriptor(fd);
       return;
     }
     closing_.push_back(fd);
@@ -315,7 +227,7 @@ class GroupedFlush {
   }
 
  private:
-  GroupedFlush() : owner_(::getpid()) {}
+  GroupedFlush() : owner_(processId()) {}
 
   // Called with the mutex held.
   void startWorker() {
@@ -345,7 +257,7 @@ class GroupedFlush {
         it = pending_.erase(it);
       }
       lock.unlock();
-      for (int fd : closing) ::close(fd);
+      for (int fd : closing) closeDescriptor(fd);
       for (const std::string& path : flushing) flushToDisk(path);
       lock.lock();
       if (closing.empty() && flushing.empty() && closing_.empty() && next != Clock::time_point::max())
@@ -354,7 +266,7 @@ class GroupedFlush {
   }
 
   static inline bool registered_ = false;
-  const pid_t owner_;
+  const long owner_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::map<std::string, Clock::time_point> lastFlush_;
@@ -366,12 +278,6 @@ class GroupedFlush {
 }  // namespace
 
 void flushProfileFiles() { GroupedFlush::instance().flushAll(); }
-
-bool sameFile(const std::string& a, const std::string& b) {
-  struct stat first{}, second{};
-  if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return a == b;
-  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
 
 ProfileFile::ProfileFile(std::string path, TextEncoding encoding, Durability durability)
     : path_(std::move(path)), encoding_(encoding), durability_(durability) {}
@@ -464,7 +370,7 @@ bool ProfileFile::write(std::string_view section, std::string_view key, std::str
   if (updated == content) return true;
   bool ok = replace(updated, file.mode());
   if (ok && durability_ == Durability::Grouped) GroupedFlush::instance().closeLater(file.release());
-  if (!ok && file.created()) ::unlink(path_.c_str());
+  if (!ok && file.created()) removeName(path_);
   return ok;
 }
 
@@ -474,7 +380,7 @@ bool ProfileFile::remove(std::string_view section, std::string_view key) {
   if (!file.ok() || !file.readAll(content)) return false;
   Position pos = locate(content, section, key, storedEncoding(content, encoding_));
   if (!pos.keyFound) {
-    if (file.created()) ::unlink(path_.c_str());
+    if (file.created()) removeName(path_);
     return true;
   }
   const Line& line = pos.keyLine;

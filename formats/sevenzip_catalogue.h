@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace lumo {
 
 struct CatalogueEntry {
@@ -53,10 +55,9 @@ struct SevenZipCatalogue {
 inline constexpr std::uint64_t kToEnd = ~std::uint64_t{0};
 
 // Reads the catalogue of the archive that occupies `size` bytes of `fd` from
-// `offset` (read with pread; kToEnd: up to the end of the file). Nothing,
-// and `why` set, when the header is damaged, cut short or coded in a way
-// this reader does not know (an encrypted header).
-std::optional<SevenZipCatalogue> readSevenZipCatalogue(int fd, std::uint64_t offset, std::uint64_t size,
-                                                       std::string* why);
+// `offset` (read with pread; kToEnd: up to the end of the file). A failure
+// says why when the header is damaged, cut short or coded in a way this
+// reader does not know (an encrypted header).
+Result<SevenZipCatalogue> readSevenZipCatalogue(int fd, std::uint64_t offset, std::uint64_t size);
 
 }  // namespace lumo

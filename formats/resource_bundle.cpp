@@ -1,12 +1,8 @@
-#include "platform/resource_bundle.h"
+#include "formats/resource_bundle.h"
 
-#include "platform/atomic_file.h"
+#include "platform/file_handles.h"
 
 #include <elf.h>
-#include <fcntl.h>
-#include <sys/sendfile.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -46,34 +42,6 @@ std::uint64_t getU64(const unsigned char* p) {
   return value;
 }
 
-// Reads exactly `size` bytes at `offset`; false on a short read or an error.
-bool readAt(int fd, void* buffer, std::size_t size, std::uint64_t offset) {
-  auto* out = static_cast<char*>(buffer);
-  while (size > 0) {
-    ssize_t n = ::pread(fd, out, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    out += n;
-    size -= static_cast<std::size_t>(n);
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
-}
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 bool validType(std::string_view type) {
   if (type.empty() || type.size() > ResourceBundle::kMaxTypeLength) return false;
   return std::all_of(type.begin(), type.end(), [](char c) { return c > ' ' && c < 0x7F; });
@@ -82,14 +50,14 @@ bool validType(std::string_view type) {
 template <typename Header, typename Program, typename Section>
 std::optional<std::uint64_t> elfEnd(int fd) {
   Header header;
-  if (!readAt(fd, &header, sizeof header, 0)) return std::nullopt;
+  if (!readExactlyAt(fd, &header, sizeof header, 0)) return std::nullopt;
   std::uint64_t end = sizeof header;
   if (header.e_phnum > 0) {
     end = std::max<std::uint64_t>(end, header.e_phoff + std::uint64_t(header.e_phnum) * header.e_phentsize);
     for (unsigned i = 0; i < header.e_phnum; ++i) {
       Program program;
       if (header.e_phentsize < sizeof program ||
-          !readAt(fd, &program, sizeof program, header.e_phoff + std::uint64_t(i) * header.e_phentsize))
+          !readExactlyAt(fd, &program, sizeof program, header.e_phoff + std::uint64_t(i) * header.e_phentsize))
         return end;
       end = std::max<std::uint64_t>(end, std::uint64_t(program.p_offset) + program.p_filesz);
     }
@@ -99,7 +67,7 @@ std::optional<std::uint64_t> elfEnd(int fd) {
     for (unsigned i = 0; i < header.e_shnum; ++i) {
       Section section;
       if (header.e_shentsize < sizeof section ||
-          !readAt(fd, &section, sizeof section, header.e_shoff + std::uint64_t(i) * header.e_shentsize))
+          !readExactlyAt(fd, &section, sizeof section, header.e_shoff + std::uint64_t(i) * header.e_shentsize))
         return end;
       if (section.sh_type != SHT_NOBITS)
         end = std::max<std::uint64_t>(end, std::uint64_t(section.sh_offset) + section.sh_size);
@@ -148,7 +116,7 @@ std::string encodeBundleDirectory(const std::vector<ResourceEntry>& entries, std
 
 std::optional<std::uint64_t> elfImageEnd(int fd) {
   unsigned char ident[EI_NIDENT];
-  if (!readAt(fd, ident, sizeof ident, 0) || std::memcmp(ident, ELFMAG, SELFMAG) != 0) return std::nullopt;
+  if (!readExactlyAt(fd, ident, sizeof ident, 0) || std::memcmp(ident, ELFMAG, SELFMAG) != 0) return std::nullopt;
   if (ident[EI_CLASS] == ELFCLASS64) return elfEnd<Elf64_Ehdr, Elf64_Phdr, Elf64_Shdr>(fd);
   if (ident[EI_CLASS] == ELFCLASS32) return elfEnd<Elf32_Ehdr, Elf32_Phdr, Elf32_Shdr>(fd);
   return std::nullopt;
@@ -157,13 +125,13 @@ std::optional<std::uint64_t> elfImageEnd(int fd) {
 ResourceBundle ResourceBundle::open(const std::string& path) {
   ResourceBundle bundle;
   bundle.path_ = path;
-  FileDescriptor file(path);
-  struct stat st {};
-  if (file.get() < 0 || ::fstat(file.get(), &st) != 0) {
-    bundle.error_ = "cannot open " + path + ": " + std::strerror(errno);
+  ReadOnlyFile file(path);
+  std::optional<FileFacts> facts = file.get() < 0 ? std::nullopt : factsOf(file.get());
+  if (!facts) {
+    bundle.error_ = cannotOpenText(path);
     return bundle;
   }
-  const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+  const std::uint64_t fileSize = facts->size;
   bundle.programSize_ = fileSize;
 
   auto fail = [&](const std::string& why) {
@@ -176,7 +144,7 @@ ResourceBundle ResourceBundle::open(const std::string& path) {
   };
 
   unsigned char trailer[kTrailerSize];
-  if (fileSize < kTrailerSize || !readAt(file.get(), trailer, kTrailerSize, fileSize - kTrailerSize) ||
+  if (fileSize < kTrailerSize || !readExactlyAt(file.get(), trailer, kTrailerSize, fileSize - kTrailerSize) ||
       std::memcmp(trailer, kMagic, sizeof kMagic) != 0) {
     // No trailer. A plain program ends where its ELF image ends; anything
     // else is a bundle that lost its end, or a program that lost its tail.
@@ -199,7 +167,7 @@ ResourceBundle ResourceBundle::open(const std::string& path) {
   if (programSize > directoryOffset) return fail("the program size exceeds the directory offset");
 
   std::string directory(directorySize, '\0');
-  if (!readAt(file.get(), directory.data(), directory.size(), directoryOffset)) return fail("cannot read the directory");
+  if (!readExactlyAt(file.get(), directory.data(), directory.size(), directoryOffset)) return fail("cannot read the directory");
   std::uint32_t crc = crc32Update(0, directory.data(), directory.size());
   crc = crc32Update(crc, trailer, kTrailerSize - 4);
   if (crc != checksum) return fail("checksum mismatch");
@@ -271,10 +239,10 @@ const ResourceEntry* ResourceBundle::find(std::string_view type, std::uint32_t i
 std::optional<std::string> ResourceBundle::load(std::string_view type, std::uint32_t id) const {
   const ResourceEntry* entry = find(type, id);
   if (!entry) return std::nullopt;
-  FileDescriptor file(path_);
+  ReadOnlyFile file(path_);
   if (file.get() < 0) return std::nullopt;
   std::string bytes(entry->size, '\0');
-  if (!readAt(file.get(), bytes.data(), bytes.size(), entry->offset)) return std::nullopt;
+  if (!readExactlyAt(file.get(), bytes.data(), bytes.size(), entry->offset)) return std::nullopt;
   if (crc32Update(0, bytes.data(), bytes.size()) != entry->crc) return std::nullopt;
   return bytes;
 }
@@ -282,62 +250,17 @@ std::optional<std::string> ResourceBundle::load(std::string_view type, std::uint
 bool ResourceBundle::copyTo(std::string_view type, std::uint32_t id, int fd) const {
   const ResourceEntry* entry = find(type, id);
   if (!entry) return false;
-  FileDescriptor file(path_);
+  ReadOnlyFile file(path_);
   if (file.get() < 0) return false;
 
-  auto in = static_cast<loff_t>(entry->offset);
-  std::uint64_t left = entry->size;
-  // The kernel copies without passing the bytes through this process; when
-  // it cannot (another file system, a pipe), sendfile, then a plain loop.
-  bool kernelCopy = true;
-  while (left > 0 && kernelCopy) {
-    ssize_t n = ::copy_file_range(file.get(), &in, fd, nullptr, std::min<std::uint64_t>(left, 1u << 30), 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0 || errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF)
-        kernelCopy = false;
-      else
-        return false;
-      break;
-    }
-    left -= static_cast<std::uint64_t>(n);
-  }
-  bool sendFile = true;
-  while (left > 0 && sendFile) {
-    auto offset = static_cast<off_t>(in);
-    ssize_t n = ::sendfile(fd, file.get(), &offset, std::min<std::uint64_t>(left, 1u << 30));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0 || errno == EINVAL || errno == ENOSYS) {
-        sendFile = false;
-        break;
-      }
-      return false;
-    }
-    in = offset;
-    left -= static_cast<std::uint64_t>(n);
-  }
-  std::string buffer;
-  while (left > 0) {
-    if (buffer.empty()) buffer.resize(kCopyBlock);
-    std::size_t chunk = std::min<std::uint64_t>(left, buffer.size());
-    if (!readAt(file.get(), buffer.data(), chunk, static_cast<std::uint64_t>(in))) return false;
-    if (!writeAll(fd, std::string_view(buffer.data(), chunk))) return false;
-    in += static_cast<loff_t>(chunk);
-    left -= chunk;
-  }
-  return true;
+  return copyRange(file.get(), entry->offset, entry->size, fd);
 }
 
-bool ResourceBundle::verifyAll(std::string* why) const {
-  auto failed = [&](const std::string& text) {
-    if (why) *why = text;
-    return false;
-  };
-  if (entries_.empty() && !programCrc_) return true;
-  if (!programCrc_) return failed("the program part carries no checksum");
-  FileDescriptor file(path_);
-  if (file.get() < 0) return failed("cannot open " + path_);
+Result<void> ResourceBundle::verifyAll() const {
+  if (entries_.empty() && !programCrc_) return {};
+  if (!programCrc_) return Failure{"the program part carries no checksum"};
+  ReadOnlyFile file(path_);
+  if (file.get() < 0) return Failure{"cannot open " + path_};
   // One part after another, each read in large pieces: the whole file is
   // read once, in order, at every start.
   std::string buffer(kCopyBlock, '\0');
@@ -345,26 +268,26 @@ bool ResourceBundle::verifyAll(std::string* why) const {
     std::uint32_t crc = 0;
     for (std::uint64_t done = 0; done < size;) {
       std::size_t chunk = std::min<std::uint64_t>(size - done, buffer.size());
-      if (!readAt(file.get(), buffer.data(), chunk, offset + done)) return std::nullopt;
+      if (!readExactlyAt(file.get(), buffer.data(), chunk, offset + done)) return std::nullopt;
       crc = crc32Update(crc, buffer.data(), chunk);
       done += chunk;
     }
     return crc;
   };
   std::optional<std::uint32_t> program = crcOf(0, programSize_);
-  if (!program) return failed("cannot read the program part");
-  if (*program != *programCrc_) return failed("the program part does not match its checksum");
+  if (!program) return Failure{"cannot read the program part"};
+  if (*program != *programCrc_) return Failure{"the program part does not match its checksum"};
   std::uint64_t end = programSize_;
   for (const ResourceEntry& entry : entries_) {
     std::string name = "resource " + entry.type + " " + std::to_string(entry.id);
-    if (entry.offset != end) return failed("bytes before " + name + " that no checksum covers");
+    if (entry.offset != end) return Failure{"bytes before " + name + " that no checksum covers"};
     std::optional<std::uint32_t> crc = crcOf(entry.offset, entry.size);
-    if (!crc) return failed("cannot read " + name);
-    if (*crc != entry.crc) return failed(name + " does not match its checksum");
+    if (!crc) return Failure{"cannot read " + name};
+    if (*crc != entry.crc) return Failure{name + " does not match its checksum"};
     end = entry.offset + entry.size;
   }
-  if (end != directoryOffset_) return failed("bytes after the last resource that no checksum covers");
-  return true;
+  if (end != directoryOffset_) return Failure{"bytes after the last resource that no checksum covers"};
+  return {};
 }
 
 }  // namespace lumo

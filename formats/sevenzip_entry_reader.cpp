@@ -1,4 +1,4 @@
-#include "platform/sevenzip_entry_reader.h"
+#include "formats/sevenzip_entry_reader.h"
 
 #include <algorithm>
 
