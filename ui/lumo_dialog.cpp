@@ -240,6 +240,12 @@ void CLumoDialog::resizeEvent(QResizeEvent* event) {
   painter.drawPath(path);
   painter.end();
   setMask(shape);
+  // Without a window region the children are not cut by it either: the
+  // close button, which reaches the top right corner, gets its share.
+  if (testAttribute(Qt::WA_TranslucentBackground)) {
+    const QRegion region(shape);
+    close_->setMask(region.translated(-close_->pos()) & close_->rect());
+  }
 }
 
 void CLumoDialog::mousePressEvent(QMouseEvent* event) {
