@@ -156,10 +156,8 @@ void CPngButton::paintEvent(QPaintEvent*) {
   painter.setFont(font());
   painter.setPen(QColor::fromRgba(alertWhenUnchecked_ && !checked_ ? kAlertColour : kCaptionColour));
   painter.drawText(QRect(kBoxSize, y, width() - kBoxSize, height() - y), Qt::AlignLeft | Qt::AlignTop, caption_);
-  if (ring) {
-    const int captionWidth = QFontMetrics(font()).horizontalAdvance(caption_);
-    drawFocusRing(painter, QRectF(0, 0, std::min(width(), kBoxSize + captionWidth + 3), height()));
-  }
+  // Around the tick box itself: the caption keeps its line clear.
+  if (ring) drawFocusRing(painter, QRectF(0, 0, kBoxSize, kBoxSize));
 }
 
 void CPngButton::enterEvent(QEnterEvent* event) {
