@@ -63,10 +63,12 @@ constexpr const char* kKeyScript = R"(
 installer=$1 title=$2
 Xvfb -displayfd 5 -screen 0 800x600x24 -nolisten tcp 5>display 2>xvfb.log & xvfb=$!
 trap 'kill $xvfb 2>/dev/null' EXIT
-for i in $(seq 100); do [ -s display ] && break; sleep 0.1; done
+# A loaded machine can take seconds to start it.
+for i in $(seq 300); do [ -s display ] && break; sleep 0.1; done
+[ -s display ] || { echo "no X server"; cat xvfb.log; exit 1; }
 export DISPLAY=:$(cat display)
 "$installer" & pid=$!
-for i in $(seq 150); do wid=$(xdotool search --name "$title" 2>/dev/null | head -1); [ -n "$wid" ] && break; sleep 0.1; done
+for i in $(seq 300); do wid=$(xdotool search --name "$title" 2>/dev/null | head -1); [ -n "$wid" ] && break; sleep 0.1; done
 [ -n "$wid" ] || { kill $pid; echo "no window"; exit 1; }
 sleep 0.5
 xdotool windowfocus --sync "$wid"
