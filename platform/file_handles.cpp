@@ -126,7 +126,9 @@ void onBrokenPipe(int) {}
 }  // namespace
 
 void keepReportDescriptor(int fd) {
-  const int flags = ::fcntl(fd, F_GETFD);
+  // The standard descriptors stay with the children: a program without
+  // them would take the next file it opens for its output.
+  const int flags = fd > 2 ? ::fcntl(fd, F_GETFD) : -1;
   if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
   struct sigaction action {};
   action.sa_handler = onBrokenPipe;

@@ -56,7 +56,8 @@ void closeDescriptor(int fd);
 bool isOpenForWriting(int fd);
 
 // Takes a descriptor that the process was given for its reports (a pipe
-// somebody reads): programs started later do not inherit it, so the reader
+// somebody reads): programs started later do not inherit it (unless it is
+// one of the standard descriptors 0 to 2, which they need), so the reader
 // sees its end when this process ends, and a write after the reader has gone
 // fails with EPIPE instead of ending the process. Programs started later
 // still get the default reaction to a broken pipe.

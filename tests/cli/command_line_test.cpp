@@ -20,9 +20,9 @@ struct Expected {
   bool silent = false;
   bool dryRun = false;
   bool noLaunch = false;
-  std::optional<std::string> target;
-  std::optional<int> progressFd;
-  std::optional<std::string> logFile;
+  std::optional<std::string> target{};
+  std::optional<int> progressFd{};
+  std::optional<std::string> logFile{};
 };
 
 std::string shown(const std::vector<std::string>& arguments) {
@@ -48,7 +48,7 @@ TEST(CommandLine, EverySwitchIsReadWholeInAnyCaseAndInBothValueForms) {
       {{"--help"}, {.mode = RunMode::Help}},
       {{"-h"}, {.mode = RunMode::Help}},
       {{"/?"}, {.mode = RunMode::Help}},
-      {{"--HELP", "--bogus"}, {.mode = RunMode::Help}},
+      {{"--HELP", "-uinst", "--list"}, {.mode = RunMode::Help}},
       {{"--version"}, {.mode = RunMode::Version}},
       {{"--Version"}, {.mode = RunMode::Version}},
       {{"--list"}, {.mode = RunMode::List}},
@@ -107,7 +107,7 @@ TEST(CommandLine, LookAlikesAndWrongValuesAreRefusedWithTheReason) {
       {{"-s=1"}, "-s"},
       {{"--progress-fd", "x"}, "--progress-fd"},
       {{"--progress-fd", "-1"}, "--progress-fd"},
-      {{"--progress-fd", std::to_string(closed)}, "not open"},
+      {{"--progress-fd", std::to_string(closed)}, "open for writing"},
       {{"--log", "/no/such/folder/run.log"}, "/no/such/folder"},
       {{"--list", "--check"}, "exclude"},
       {{"-uinst", "--repair"}, "exclude"},
