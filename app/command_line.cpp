@@ -40,8 +40,10 @@ const std::vector<Switch>& switches() {
       {"--list", {"list"}, nullptr, "list the payload's entries (path, size, modification time) and end"},
       {"--check", {"check"}, nullptr, "check every resource and the whole payload against their CRCs and end"},
       {"--log FILE", {"log"}, "FILE", "also write a UTF-8 log with timestamps to FILE"},
-      {"--verify-installation", {"verify-installation"}, nullptr, "check the installed files against the record"},
-      {"--repair", {"repair"}, nullptr, "put back what the installation check finds missing or changed"},
+      {"--verify-installation", {"verify-installation"}, nullptr,
+       "check the installed files against the record (not available yet)"},
+      {"--repair", {"repair"}, nullptr,
+       "put back what the installation check finds missing or changed (not available yet)"},
   };
   return table;
 }

@@ -51,7 +51,8 @@ int printVersion() {
   std::string text = "LumoInstaller " + std::string(LUMO_PROGRAM_VERSION) + "\n";
   std::optional<std::string> script = scriptText();
   std::optional<std::string> product = script ? scriptVariable(*script, "app_version") : std::nullopt;
-  text += "app_version " + (product && !product->empty() ? *product : std::string("(none: the installer carries no script)")) + "\n";
+  const bool known = product && !product->empty();
+  text += "app_version " + (known ? *product : std::string("(none: the installer carries no script)")) + "\n";
   print(text);
   return kExitOk;
 }
