@@ -204,7 +204,10 @@ std::string usageText() {
     text += "  " + usage + std::string(width - usage.size() + 2, ' ') + s.help + "\n";
   }
   text += "Switches are matched whole and in any letter case; a value follows its switch as\n"
-          "\"--target DIR\" or \"--target=DIR\". The exit statuses are listed in the README.\n";
+          "\"--target DIR\" or \"--target=DIR\".\n"
+          "Exit statuses: 0 done or cancelled, 1 failed and rolled back, 2 wrong command line,\n"
+          "3 not completed, 4 no window could open, 5 damaged installer, 6 uninstallation refused\n"
+          "or incomplete, 7 no script, 8 another installer is running, 9 nothing installed.\n";
   return text;
 }
 

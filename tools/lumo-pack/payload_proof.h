@@ -11,7 +11,7 @@
 namespace lumo_pack {
 
 inline constexpr const char* kPayloadRemedy =
-    "rebuild the payload with LZMA2 as the README's payload recipe says "
+    "rebuild the payload with LZMA2 as the payload recipe (docs/bundle.md) says "
     "(7zz a -t7z -m0=BCJ -m1=LZMA2:d=32m -ms=8m -mmt=on payload.7z ...)";
 
 // Nothing when the archive that occupies `size` bytes of `fd` from `offset`
