@@ -209,7 +209,7 @@ TEST(StartupRun, WithoutInstallIniTheEmbeddedScriptIsWrittenToTheTemporaryFolder
   // Uninstalling keeps its log in the temporary folder.
   fs::remove(sandbox.kernelLog());
   result = sandbox.run(program, {"-UINST", "/S"});
-  EXPECT_EQ(result.exitCode, kExitOk) << result.err;
+  EXPECT_EQ(result.exitCode, kExitNotInstalled) << result.err;
   EXPECT_NE(result.err.find("mode=uninstall silent=1"), std::string::npos) << result.err;
   EXPECT_TRUE(pathExists(sandbox.path("tmp/LumoInstaller.log")));
   EXPECT_FALSE(pathExists(sandbox.kernelLog()));
