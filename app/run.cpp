@@ -23,6 +23,7 @@ Run::~Run() {
     // A worker outlived the wait and may still reach its dialog; everything
     // stays until the process ends, which is about to happen.
     (void)host_.release(), (void)window_.release(), (void)flow_.release(), (void)thread_.release();
+    (void)stream_.release();
     return;
   }
   setHost(nullptr);
