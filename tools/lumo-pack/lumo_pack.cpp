@@ -44,7 +44,7 @@ constexpr const char* kUsage =
     "       lumo-pack keygen -o NAME        (writes NAME.key and NAME.pub)\n"
     "       lumo-pack sign -k KEY.key [-t COMMENT] FILE...   (writes FILE.minisig)\n"
     "       lumo-pack lint [--json] SCRIPT|OFFERS.xml...\n";
-constexpr const char* kTypes[] = {"INI", "DATA", "PNG", "ICON"};
+constexpr const char* kTypes[] = {"INI", "DATA", "PNG", "PNG2X", "ICON"};
 constexpr std::size_t kBlock = 1 << 20;
 // The payload that Out unpacks; other DATA resources are plain bytes.
 constexpr const char* kPayloadType = "DATA";
@@ -74,7 +74,7 @@ Replacement parseSet(const std::string& text) {
   r.file = text.substr(equals + 1);
   bool knownType = false;
   for (const char* type : kTypes) knownType = knownType || r.type == type;
-  if (!knownType) throw PackError("unknown resource type \"" + r.type + "\" (INI, DATA, PNG or ICON)");
+  if (!knownType) throw PackError("unknown resource type \"" + r.type + "\" (INI, DATA, PNG, PNG2X or ICON)");
   if (id.empty() || id.size() > 10 || id.find_first_not_of("0123456789") != std::string::npos ||
       std::stoull(id) > UINT32_MAX)
     throw PackError("resource id \"" + id + "\" is not a number");
