@@ -10,5 +10,7 @@ inline constexpr int kExitIncomplete = 3;       // the sections ended without co
 inline constexpr int kExitNoDisplay = 4;        // a non-silent start could not open a window
 inline constexpr int kExitDamaged = 5;          // a resource of the installer fails its checksum
 inline constexpr int kExitUninstallFailed = 6;  // the uninstallation was refused or left the product behind
+inline constexpr int kExitNotIntact = 10;       // --verify-installation: files missing or changed, or no record
+inline constexpr int kExitNotRepaired = 11;     // --repair: something could not be restored, or no record
 
 }  // namespace lumo

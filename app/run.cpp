@@ -2,6 +2,7 @@
 
 #include "app/exit_status.h"
 #include "app/install_flow.h"
+#include "app/installation_record.h"
 #include "app/startup.h"
 #include "app/uninstall_flow.h"
 #include "app/worker_threads.h"
@@ -29,10 +30,12 @@ Run::~Run() {
 
 int Run::start(const std::vector<std::string>& arguments) {
   if (std::optional<int> status = startUp(arguments)) return *status;
+  if (RecordMode mode = recordModeOf(arguments); mode != RecordMode::None) return runRecordMode(mode);
   return runDialog();
 }
 
 int Run::runDialog() {
+  startInstallRecord(environment_);
   return environment_.installMode ? serve<InstallFlow, InstallWindow>(&Windows::installWindow)
                                   : serve<UninstallFlow, UninstallWindow>(&Windows::uninstallWindow);
 }

@@ -7,6 +7,7 @@
 #include "platform/file_operations.h"
 #include "script/dispatcher.h"
 #include "script/install_folder.h"
+#include "script/install_recorder.h"
 #include "script/run_environment.h"
 
 namespace lumo {
@@ -70,9 +71,11 @@ void UninstallFlow::deliver(const Intent& intent) {
 
 void UninstallFlow::beforeExit() {
   const std::string folder = installFolder();
-  if (state_.completed && !folder.empty() && isFolder(folder)) {
+  // A folder kept for the user's own files is no product left behind.
+  if (state_.completed && !folder.empty() && isFolder(folder) && !installRecordKeptFolder(resolvedPath(folder, false))) {
     setFailure(kExitUninstallFailed, "the uninstallation left the product behind in " + folder);
   }
+  if (state_.completed) discardInstallRecord();
 }
 
 void UninstallFlow::onEndText(EndText text) {

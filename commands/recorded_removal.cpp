@@ -1,0 +1,107 @@
+#include "commands/recorded_removal.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+#include "formats/install_record.h"
+#include "platform/debug_channel.h"
+#include "platform/file_operations.h"
+#include "script/execution_log.h"
+#include "script/install_recorder.h"
+
+namespace lumo::commands {
+namespace {
+
+bool atOrBelow(const std::string& path, const std::string& folder) {
+  return path == folder || (path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/');
+}
+
+std::string parentOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// Every file, link and other non-folder below `folder`, links and other
+// file systems not entered.
+void listLeft(const std::string& folder, std::vector<std::string>& left) {
+  std::error_code error;
+  struct stat top {};
+  if (::lstat(folder.c_str(), &top) != 0 || !S_ISDIR(top.st_mode)) return;
+  std::vector<std::string> entries;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+    entries.push_back(it->path().string());
+  std::sort(entries.begin(), entries.end());
+  for (const std::string& entry : entries) {
+    struct stat st {};
+    if (::lstat(entry.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      if (st.st_dev == top.st_dev) listLeft(entry, left);
+    } else {
+      left.push_back(entry);
+    }
+  }
+}
+
+}  // namespace
+
+bool removeRecordedFolder(const std::string& folder, std::vector<std::string>* keptOut) {
+  std::vector<RecordItem> items;
+  for (RecordItem& item : recordedItems()) {
+    if ((isRecordedFileKind(item.kind) || item.kind == RecordKind::Link || item.kind == RecordKind::Folder) &&
+        atOrBelow(item.location, folder))
+      items.push_back(std::move(item));
+  }
+  if (items.empty()) return false;
+
+  // Folders that may have become empty: the recorded ones and those that
+  // held what goes. Folders of the user's own that held nothing of ours
+  // stay, even empty.
+  std::set<std::string> emptied{folder};
+  std::set<std::string> readOnly;
+  for (const RecordItem& item : items) {
+    if (item.kind == RecordKind::Folder) {
+      emptied.insert(item.location);
+      continue;
+    }
+    struct stat st {};
+    if (::lstat(item.location.c_str(), &st) != 0) continue;
+    // A folder standing where a file was is not ours to take.
+    if (S_ISDIR(st.st_mode)) continue;
+    if (!deleteFile(item.location)) {
+      // Read-only files stay, as they do for every removal.
+      if (isReadOnlyFile(item.location)) readOnly.insert(item.location);
+      debugOutput("[RMDir] recorded file not removed: " + item.location + " (" + lastErrorText() + ")");
+      continue;
+    }
+    for (std::string up = parentOf(item.location); atOrBelow(up, folder) && up != folder; up = parentOf(up))
+      emptied.insert(up);
+  }
+  // Deepest first, so that a folder emptied by its children goes too.
+  std::vector<std::string> folders(emptied.begin(), emptied.end());
+  std::sort(folders.begin(), folders.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& candidate : folders) {
+    struct stat st {};
+    if (::lstat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ::rmdir(candidate.c_str());
+  }
+  noteRemovedUnder(folder);
+
+  std::vector<std::string> kept;
+  listLeft(folder, kept);
+  for (const std::string& path : kept) {
+    std::string line = readOnly.count(path) ? "[RMDir] Read-only, kept: " + path
+                                            : "[RMDir] Not written by the installation, kept: " + path;
+    Log(line + "\r\n");
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
+  if (isFolder(folder)) noteFolderKept(folder);
+  if (keptOut) *keptOut = std::move(kept);
+  return true;
+}
+
+}  // namespace lumo::commands
