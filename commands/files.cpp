@@ -66,7 +66,10 @@ bool isInstallFolder(const std::string& folder, const CommandContext& context) {
 
 void Delete(const CommandContext&, const CommandArguments& arguments) {
   const std::string path = nativePath(arguments.text);
-  if (deleteFile(path)) noteRemovedUnder(resolvedPath(path, false));
+  const std::string recorded = resolvedPath(path, false);
+  std::optional<RecordItem> known = takeRecordedPath(recorded);
+  // A file that stays (read-only, a folder in its place) stays on record.
+  if (!deleteFile(path) && known && pathFileExists(recorded)) putBackRecordItem(std::move(*known));
 }
 
 // Whether `folder` is the product folder of this installation or of the
@@ -129,12 +132,14 @@ void Move(const CommandContext&, const CommandArguments& arguments) {
   const std::string from = resolvedPath(source, false);
   const std::string to = resolvedPath(target, false);
   forgetRecordedDigest(to);
-  if (!moveFile(source, target))
+  std::optional<RecordItem> known = takeRecordedPath(from);
+  if (!moveFile(source, target)) {
+    if (known) putBackRecordItem(std::move(*known));
     throw ScriptError("[Move] Can not move " + fields[0] + " to " + fields[1] + ": " + lastErrorText());
+  }
   // The moved file keeps what the record knew of it (a payload entry moved
   // out of the product folder can still be repaired); one the record did
   // not know is the installation's now, its bytes unknown.
-  std::optional<RecordItem> known = recordedPath(from);
   noteRemovedUnder(from);
   RecordItem moved = known ? *known : RecordItem{.kind = isFolder(to) ? RecordKind::Folder : RecordKind::File};
   moved.location = to;

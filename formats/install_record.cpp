@@ -233,9 +233,11 @@ bool removeInstallRecord(const std::string& path) {
   std::error_code error;
   for (const char* suffix : {"-journal", ""}) std::filesystem::remove(path + suffix, error);
   const bool gone = !std::filesystem::exists(path, error);
-  // The folder of the records goes with the last one (remove() leaves a
-  // folder that holds anything).
-  std::filesystem::remove(std::filesystem::path(path).parent_path(), error);
+  // The folder of the records, and the "lumo" folder above it that the
+  // first record made, go with the last one (remove() leaves a folder that
+  // holds anything, the registry store's among them).
+  const std::filesystem::path records = std::filesystem::path(path).parent_path();
+  if (std::filesystem::remove(records, error)) std::filesystem::remove(records.parent_path(), error);
   return gone;
 }
 

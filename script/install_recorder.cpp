@@ -185,6 +185,14 @@ void noteRecordItem(RecordItem item) {
   r.pending[key] = std::move(item);
 }
 
+void putBackRecordItem(RecordItem item) {
+  Recorder& r = recorder();
+  std::lock_guard<std::mutex> hold(r.lock);
+  if (!r.enabled) return;
+  ItemKey key = keyOf(item);
+  r.pending[key] = std::move(item);
+}
+
 void noteFoldersCreated(const std::vector<std::string>& folders) {
   for (const std::string& folder : folders) noteRecordItem(RecordItem{.kind = RecordKind::Folder, .location = folder});
 }
@@ -257,6 +265,22 @@ void forgetRecordedDigestsUnder(const std::string& folder) {
     r.pending[key] = item;
   }
   r.commit();
+}
+
+std::optional<RecordItem> takeRecordedPath(const std::string& path) {
+  Recorder& r = recorder();
+  std::lock_guard<std::mutex> hold(r.lock);
+  if (!r.enabled) return std::nullopt;
+  for (RecordKind kind : {RecordKind::File, RecordKind::Link, RecordKind::Shortcut, RecordKind::Icon,
+                          RecordKind::Association}) {
+    if (const RecordItem* item = r.current({path, kind, ""})) {
+      RecordItem taken = *item;
+      r.pending[keyOf(taken)] = std::nullopt;
+      r.commit();
+      return taken;
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<RecordItem> recordedPath(const std::string& path) {

@@ -48,6 +48,13 @@ void forgetRecordedDigest(const std::string& path);
 // The same for every file at or below `folder`, in one transaction.
 void forgetRecordedDigestsUnder(const std::string& folder);
 
+// Before the file or link at `path` is moved or deleted, its item leaves
+// the record (committed at once) and is returned: a crash half way leaves
+// the record short of the file, never listing one that is gone.
+std::optional<RecordItem> takeRecordedPath(const std::string& path);
+// Puts an item taken out back, when the move or deletion did not happen.
+void putBackRecordItem(RecordItem item);
+
 // The recorded item of the file, link or folder at `path`.
 std::optional<RecordItem> recordedPath(const std::string& path);
 // Every recorded item (pending ones included).
