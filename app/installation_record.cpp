@@ -41,6 +41,12 @@ std::optional<std::vector<RecordItem>> readRecord() {
 
 }  // namespace
 
+std::optional<std::vector<std::string>> recordedRemovalListing() {
+  std::optional<std::vector<RecordItem>> items = readRecord();
+  if (!items) return std::nullopt;
+  return commands::describeRecord(*items);
+}
+
 RecordMode recordModeOf(const std::vector<std::string>& arguments) {
   RecordMode mode = RecordMode::None;
   for (const std::string& argument : arguments) {

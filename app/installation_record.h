@@ -3,6 +3,7 @@
 // installation (--verify-installation) and repairing it (--repair).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ std::string installRecordFileOfRun();
 
 // Starts keeping the record for the dialog of the run's mode.
 void startInstallRecord(const RunEnvironment& environment);
+
+// What an uninstallation of the recorded installation removes, one line
+// per recorded item ("KIND LOCATION", " | NAME" for values), for a run that
+// only lists; nothing when there is no record.
+std::optional<std::vector<std::string>> recordedRemovalListing();
 
 // Checks or repairs the installation and prints what it finds or restores,
 // one path per line on stdout (the reasons of what cannot be restored on

@@ -1,7 +1,5 @@
 #include "commands/installation_check.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -102,10 +100,11 @@ void restorePayloadEntries(const std::map<std::string, const Damage*>& wanted, R
 std::vector<Damage> findDamage(const std::vector<RecordItem>& items) {
   std::vector<Damage> damage;
   for (const RecordItem& item : items) {
-    struct stat st {};
-    const bool present = ::lstat(item.location.c_str(), &st) == 0;
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(item.location, error);
+    const bool present = std::filesystem::exists(status);
     if (item.kind == RecordKind::Link) {
-      if (!present || !S_ISLNK(st.st_mode)) damage.push_back({item, !present});
+      if (!present || !std::filesystem::is_symlink(status)) damage.push_back({item, !present});
       else if (linkTargetOf(item.location) != item.source) damage.push_back({item, false});
       continue;
     }
@@ -114,12 +113,13 @@ std::vector<Damage> findDamage(const std::vector<RecordItem>& items) {
       damage.push_back({item, true});
       continue;
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!std::filesystem::is_regular_file(status)) {
       damage.push_back({item, false});
       continue;
     }
     if (!item.sha256) continue;
-    if ((item.size && static_cast<std::uint64_t>(st.st_size) != *item.size) || fileSha256(item.location) != item.sha256)
+    if ((item.size && std::filesystem::file_size(item.location, error) != *item.size) ||
+        fileSha256(item.location) != item.sha256)
       damage.push_back({item, false});
   }
   return damage;

@@ -1,16 +1,16 @@
 #include "commands/recorded_removal.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
 
 #include "formats/install_record.h"
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
+#include "platform/system_folders.h"
+#include "platform/unpacked_files.h"
 #include "script/execution_log.h"
 #include "script/install_recorder.h"
 
@@ -26,23 +26,36 @@ std::string parentOf(const std::string& path) {
   return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
+// Whether the record's `path` names, on disk, what it says below `folder`:
+// written in resolved form (no ".", "..", repeated "/"), and its folder
+// really inside, not reached through a link planted on the way. A record
+// changed by hand never leads the removal out of the product folder.
+bool safelyBelow(const std::string& path, const std::string& folder) {
+  if (!atOrBelow(path, folder) || path.find("//") != std::string::npos || path.find("/./") != std::string::npos ||
+      path.find("/../") != std::string::npos || path.ends_with("/.") || path.ends_with("/.."))
+    return false;
+  if (path == folder) return true;
+  std::optional<std::string> parent = canonicalPath(parentOf(path));
+  std::optional<std::string> top = canonicalPath(folder);
+  return parent && top && atOrBelow(*parent, *top);
+}
+
 // Every file, link and other non-folder below `folder`, links and other
 // file systems not entered.
 void listLeft(const std::string& folder, std::vector<std::string>& left) {
+  if (nodeKind(folder) != NodeKind::Folder) return;
   std::error_code error;
-  struct stat top {};
-  if (::lstat(folder.c_str(), &top) != 0 || !S_ISDIR(top.st_mode)) return;
   std::vector<std::string> entries;
   for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
     entries.push_back(it->path().string());
   std::sort(entries.begin(), entries.end());
   for (const std::string& entry : entries) {
-    struct stat st {};
-    if (::lstat(entry.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      if (st.st_dev == top.st_dev) listLeft(entry, left);
-    } else {
-      left.push_back(entry);
+    switch (nodeKind(entry)) {
+      case NodeKind::Missing: break;
+      case NodeKind::Folder:
+        if (!isMountPoint(entry)) listLeft(entry, left);
+        break;
+      default: left.push_back(entry);
     }
   }
 }
@@ -65,13 +78,17 @@ bool removeRecordedFolder(const std::string& folder, std::vector<std::string>* k
   std::set<std::string> readOnly;
   for (const RecordItem& item : items) {
     if (item.kind == RecordKind::Folder) {
-      emptied.insert(item.location);
+      if (safelyBelow(item.location, folder)) emptied.insert(item.location);
       continue;
     }
-    struct stat st {};
-    if (::lstat(item.location.c_str(), &st) != 0) continue;
+    const NodeKind kind = nodeKind(item.location);
+    if (kind == NodeKind::Missing) continue;
+    if (!safelyBelow(item.location, folder)) {
+      debugOutput("[RMDir] recorded path not removed, it does not lead inside " + folder + ": " + item.location);
+      continue;
+    }
     // A folder standing where a file was is not ours to take.
-    if (S_ISDIR(st.st_mode)) continue;
+    if (kind == NodeKind::Folder) continue;
     if (!deleteFile(item.location)) {
       // Read-only files stay, as they do for every removal.
       if (isReadOnlyFile(item.location)) readOnly.insert(item.location);
@@ -86,8 +103,10 @@ bool removeRecordedFolder(const std::string& folder, std::vector<std::string>* k
   std::sort(folders.begin(), folders.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   for (const std::string& candidate : folders) {
-    struct stat st {};
-    if (::lstat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ::rmdir(candidate.c_str());
+    std::error_code error;
+    // Only an empty folder goes; one that holds anything stays as it is.
+    if (nodeKind(candidate) == NodeKind::Folder && std::filesystem::is_empty(candidate, error) && !error)
+      std::filesystem::remove(candidate, error);
   }
   noteRemovedUnder(folder);
 

@@ -173,5 +173,25 @@ TEST(RecordedRemoval, RemovesWhatTheRecordListsThenEmptiedFoldersAndKeepsTheRest
   disableInstallRecord();
 }
 
+// A record changed by hand must not lead the removal out of the folder:
+// neither by ".." in a path nor through a link planted inside it.
+TEST(RecordedRemoval, NeverRemovesWhatARecordNamesOutsideTheFolder) {
+  TempDir dir;
+  const std::string base = fs::canonical(dir.path()).string();
+  const std::string folder = base + "/Vexta";
+  writeFile(base + "/precious.txt", "keep");
+  writeFile(base + "/elsewhere/precious.txt", "keep");
+  fs::create_directories(folder);
+  fs::create_directory_symlink(base + "/elsewhere", folder + "/planted");
+  enableInstallRecord(dir / "record.sqlite", true);
+  for (const std::string& path : {folder + "/../precious.txt", folder + "/planted/precious.txt"})
+    noteRecordItem({.kind = RecordKind::File, .location = path});
+  commitInstallRecord();
+  commands::removeRecordedFolder(folder);
+  EXPECT_EQ(readFile(base + "/precious.txt"), "keep");
+  EXPECT_EQ(readFile(base + "/elsewhere/precious.txt"), "keep");
+  disableInstallRecord();
+}
+
 }  // namespace
 }  // namespace lumo
