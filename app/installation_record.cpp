@@ -47,26 +47,28 @@ std::optional<std::vector<std::string>> recordedRemovalListing() {
   return commands::describeRecord(*items);
 }
 
-RecordMode recordModeOf(const std::vector<std::string>& arguments) {
-  RecordMode mode = RecordMode::None;
-  for (const std::string& argument : arguments) {
-    if (argument == kVerifySwitch && mode == RecordMode::None) mode = RecordMode::Verify;
-    if (argument == kRepairSwitch) mode = RecordMode::Repair;
-  }
-  return mode;
-}
+bool isRecordMode(RunMode mode) { return mode == RunMode::VerifyInstallation || mode == RunMode::Repair; }
 
 std::string installRecordFileOfRun() { return installRecordPath(kProductFolderName, runsAsRoot()); }
 
 void startInstallRecord(const RunEnvironment& environment) {
-  enableInstallRecord(installRecordFileOfRun(), environment.installMode);
+  if (!environment.dryRun) {
+    enableInstallRecord(installRecordFileOfRun(), environment.installMode);
+    return;
+  }
+  disableInstallRecord();
+  if (environment.installMode) return;
+  if (std::optional<std::vector<std::string>> listing = recordedRemovalListing()) {
+    for (const std::string& line : *listing) std::fprintf(stdout, "record: %s\n", line.c_str());
+    std::fflush(stdout);
+  }
 }
 
-int runRecordMode(RecordMode mode) {
+int runRecordMode(RunMode mode) {
   std::optional<std::vector<RecordItem>> items = readRecord();
-  if (!items) return mode == RecordMode::Repair ? kExitNotRepaired : kExitNotIntact;
+  if (!items) return mode == RunMode::Repair ? kExitNotRepaired : kExitNotIntact;
   std::vector<commands::Damage> damage = commands::findDamage(*items);
-  if (mode == RecordMode::Verify) {
+  if (mode == RunMode::VerifyInstallation) {
     for (const commands::Damage& d : damage) printLine(stdout, commands::damageLine(d));
     return damage.empty() ? kExitOk : kExitNotIntact;
   }

@@ -7,24 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "script/run_environment.h"
 
 namespace lumo {
 
-inline constexpr std::string_view kVerifySwitch = "--verify-installation";
-inline constexpr std::string_view kRepairSwitch = "--repair";
-
-enum class RecordMode { None, Verify, Repair };
-
-// The mode the arguments ask for; each switch counts only as a whole
-// argument, so that no path or other switch can start a repair.
-RecordMode recordModeOf(const std::vector<std::string>& arguments);
+// Whether `mode` is --verify-installation or --repair.
+bool isRecordMode(RunMode mode);
 
 // The record of this product's installation, machine-wide or per user as
 // the run is.
 std::string installRecordFileOfRun();
 
-// Starts keeping the record for the dialog of the run's mode.
+// Starts keeping the record for the dialog of the run's mode. A dry run
+// keeps none; a dry run of an uninstallation prints each recorded item,
+// what its removal of the product folder would take ("record: KIND
+// LOCATION").
 void startInstallRecord(const RunEnvironment& environment);
 
 // What an uninstallation of the recorded installation removes, one line
@@ -35,6 +33,6 @@ std::optional<std::vector<std::string>> recordedRemovalListing();
 // Checks or repairs the installation and prints what it finds or restores,
 // one path per line on stdout (the reasons of what cannot be restored on
 // stderr). Returns the exit status.
-int runRecordMode(RecordMode mode);
+int runRecordMode(RunMode mode);
 
 }  // namespace lumo

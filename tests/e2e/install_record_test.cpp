@@ -130,6 +130,26 @@ TEST(InstallRecord, UninstallRemovesEveryInstalledFileAndKeepsTheUsersFilesAndTh
   EXPECT_FALSE(pathExists(recordPath(box)));
 }
 
+TEST(InstallRecord, ADryRunOfTheUninstallationListsExactlyTheRecordedItemsAndKeepsTheRecord) {
+  Sandbox box;
+  ASSERT_EQ(installSilently(box).exitCode, 0);
+  std::vector<std::string> expected;
+  for (const RecordItem& item : recordedItems(box)) {
+    std::string line = "record: " + std::string(recordKindName(item.kind)) + " " + item.location;
+    if (!item.name.empty() || item.kind == RecordKind::RegistryValue) line += " | " + item.name;
+    expected.push_back(line);
+  }
+  ProcessResult dry = box.run(box.uninstaller(), {"-uinst", "--dry-run", "/s"});
+  EXPECT_EQ(dry.exitCode, 0) << dry.err;
+  std::vector<std::string> listed;
+  for (const std::string& line : sortedLines(dry.out))
+    if (line.starts_with("record: ")) listed.push_back(line);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
+  EXPECT_TRUE(pathExists(box.installDir() + "/LumoClient.exe"));
+  EXPECT_EQ(recordedItems(box).size(), expected.size());
+}
+
 TEST(InstallRecord, AnInstallationWithoutARecordUninstallsAsBefore) {
   Sandbox box;
   ASSERT_EQ(installSilently(box).exitCode, 0);
