@@ -41,9 +41,9 @@ const std::vector<Switch>& switches() {
       {"--check", {"check"}, nullptr, "check every resource and the whole payload against their CRCs and end"},
       {"--log FILE", {"log"}, "FILE", "also write a UTF-8 log with timestamps to FILE"},
       {"--verify-installation", {"verify-installation"}, nullptr,
-       "check the installed files against the record (not available yet)"},
+       "check the installed files against the record"},
       {"--repair", {"repair"}, nullptr,
-       "put back what the installation check finds missing or changed (not available yet)"},
+       "put back what the installation check finds missing or changed"},
   };
   return table;
 }

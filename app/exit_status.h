@@ -13,6 +13,7 @@ inline constexpr int kExitUninstallFailed = 6;  // the uninstallation was refuse
 inline constexpr int kExitStartupFailed = 7;    // no working script could be found or copied
 inline constexpr int kExitAnotherRunning = 8;   // another installer holds the single-instance lock
 inline constexpr int kExitNotInstalled = 9;     // an uninstallation found nothing installed
-// 10 and 11 belong to the installation check and its repair.
+inline constexpr int kExitNotIntact = 10;       // --verify-installation: files missing or changed, or no record
+inline constexpr int kExitNotRepaired = 11;     // --repair: something could not be restored, or no record
 
 }  // namespace lumo

@@ -106,12 +106,6 @@ int checkInstaller() {
   return kExitOk;
 }
 
-int notAvailable(std::string_view name) {
-  std::fprintf(stderr, "LumoInstaller: %.*s is not available in this installer\n", static_cast<int>(name.size()),
-               name.data());
-  return kExitBadCommandLine;
-}
-
 }  // namespace
 
 std::optional<std::string> scriptVariable(std::string_view script, std::string_view key) {
@@ -140,8 +134,9 @@ std::optional<int> runInformationMode(const CommandLine& line) {
     case RunMode::Version: return printVersion();
     case RunMode::List: return listPayload();
     case RunMode::Check: return checkInstaller();
-    case RunMode::VerifyInstallation: return notAvailable("--verify-installation");
-    case RunMode::Repair: return notAvailable("--repair");
+    // They read the record after start-up, under the lock (app/installation_record.h).
+    case RunMode::VerifyInstallation:
+    case RunMode::Repair:
     case RunMode::Install:
     case RunMode::Uninstall: return std::nullopt;
   }

@@ -15,6 +15,7 @@
 #include "script/dispatcher.h"
 #include "script/execution_log.h"
 #include "script/install_folder.h"
+#include "script/install_recorder.h"
 #include "script/run_environment.h"
 #include "script/script_error.h"
 
@@ -159,7 +160,11 @@ void InstallFlow::deliver(const Intent& intent) {
 void InstallFlow::onEndText(EndText text) {
   switch (text) {
     case EndText::Complete: handle(InstallEvent::Completed); break;
-    case EndText::CancelComplete: handle(InstallEvent::RolledBack); break;
+    case EndText::CancelComplete:
+      // Rolled back, the installation is gone, and so is its record.
+      discardInstallRecord();
+      handle(InstallEvent::RolledBack);
+      break;
     case EndText::Close: handle(InstallEvent::Closing); break;
     case EndText::Removed:
       // Only the uninstall dialog ends with it; the desktop still rereads

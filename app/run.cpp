@@ -6,6 +6,7 @@
 #include "app/exit_status.h"
 #include "app/information_modes.h"
 #include "app/install_flow.h"
+#include "app/installation_record.h"
 #include "app/startup.h"
 #include "app/uninstall_flow.h"
 #include "app/worker_threads.h"
@@ -46,6 +47,7 @@ int Run::start(const std::vector<std::string>& arguments) {
     stream_ = std::make_unique<ProgressStream>(*line->progressFd);
   }
   std::optional<int> ended = startUp(*line);
+  if (!ended && isRecordMode(line->mode)) ended = runRecordMode(line->mode);
   const int status = ended ? *ended : runDialog();
   cleanUpDryRun();
   if (stream_) stream_->end(status);
@@ -53,6 +55,7 @@ int Run::start(const std::vector<std::string>& arguments) {
 }
 
 int Run::runDialog() {
+  startInstallRecord(environment_);
   return environment_.installMode ? serve<InstallFlow, InstallWindow>(&Windows::installWindow)
                                   : serve<UninstallFlow, UninstallWindow>(&Windows::uninstallWindow);
 }

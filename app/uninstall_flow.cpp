@@ -7,6 +7,7 @@
 #include "platform/file_operations.h"
 #include "script/dispatcher.h"
 #include "script/install_folder.h"
+#include "script/install_recorder.h"
 #include "script/run_environment.h"
 
 namespace lumo {
@@ -72,10 +73,13 @@ void UninstallFlow::deliver(const Intent& intent) {
 
 void UninstallFlow::beforeExit() {
   const std::string folder = installFolder();
-  // A dry run removes nothing; the folder is meant to stay.
-  if (state_.completed && !runEnvironment().dryRun && !folder.empty() && isFolder(folder)) {
+  // A dry run removes nothing; the folder is meant to stay. Nor is a folder
+  // kept for the user's own files a product left behind.
+  if (state_.completed && !runEnvironment().dryRun && !folder.empty() && isFolder(folder) &&
+      !installRecordKeptFolder(resolvedPath(folder, false))) {
     setFailure(kExitUninstallFailed, "the uninstallation left the product behind in " + folder);
   }
+  if (state_.completed) discardInstallRecord();
 }
 
 void UninstallFlow::onEndText(EndText text) {

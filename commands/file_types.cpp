@@ -11,11 +11,13 @@
 #include "platform/atomic_file.h"
 #include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
+#include "platform/digest.h"
 #include "platform/file_operations.h"
 #include "platform/icon_theme.h"
 #include "platform/mime_types.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "script/install_recorder.h"
 #include "script/run_environment.h"
 
 namespace lumo::commands {
@@ -128,6 +130,7 @@ bool syncFolder(const std::string& folder, std::string_view suffix, const std::m
     std::string name = entry.path().filename().string();
     if (name.starts_with(kFilePrefix) && name.ends_with(suffix) && !wanted.count(name)) {
       changed = deleteFile(entry.path().string()) || changed;
+      noteRemovedUnder(resolvedPath(entry.path().string(), false));
     }
   }
   if (!wanted.empty() && !isFolder(folder)) fs::create_directories(folder, ec);
@@ -137,8 +140,15 @@ bool syncFolder(const std::string& folder, std::string_view suffix, const std::m
       auto existing = readRewritableFile(path);
       if (existing && existing->content == text) continue;
     }
-    if (!replaceFileAtomically(path, text, mode)) debugOutput("[WriteReg] cannot write " + path);
+    const std::string recorded = resolvedPath(path, false);
+    forgetRecordedDigest(recorded);
     changed = true;
+    if (!replaceFileAtomically(path, text, mode)) {
+      debugOutput("[WriteReg] cannot write " + path);
+      continue;
+    }
+    noteRecordItem(RecordItem{
+        .kind = RecordKind::Association, .location = recorded, .size = text.size(), .sha256 = sha256Of(text)});
   }
   return changed;
 }

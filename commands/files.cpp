@@ -9,12 +9,15 @@
 #include <vector>
 
 #include "commands/families.h"
+#include "commands/recorded_removal.h"
 #include "platform/debug_channel.h"
+#include "platform/digest.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/sysroot.h"
 #include "platform/system_folders.h"
 #include "script/install_folder.h"
+#include "script/install_recorder.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 
@@ -61,7 +64,26 @@ bool isInstallFolder(const std::string& folder, const CommandContext& context) {
   return false;
 }
 
-void Delete(const CommandContext&, const CommandArguments& arguments) { deleteFile(nativePath(arguments.text)); }
+void Delete(const CommandContext&, const CommandArguments& arguments) {
+  const std::string path = nativePath(arguments.text);
+  const std::string recorded = resolvedPath(path, false);
+  std::optional<RecordItem> known = takeRecordedPath(recorded);
+  // A file that stays (read-only, a folder in its place) stays on record.
+  if (!deleteFile(path) && known && pathFileExists(recorded)) putBackRecordItem(std::move(*known));
+}
+
+// Whether `folder` is the product folder of this installation or of the
+// earlier one, or lies inside one: what the record lists there is removed
+// exactly, whatever else is there stays.
+bool isInsideInstallFolder(const std::string& folder, const CommandContext& context) {
+  for (const std::string& install :
+       {context.installFolder, nativePath(context.variables.get(kEarlierFolderVariable))}) {
+    if (!install.starts_with('/')) continue;
+    const std::string resolved = resolvedPath(install, false);
+    if (folder == resolved || folder.starts_with(resolved + "/")) return true;
+  }
+  return false;
+}
 
 // Empty text and relative paths (which would depend on whatever the current
 // folder is) are passed over. The guard compares the folder the walk would
@@ -80,13 +102,20 @@ void RMDir(const CommandContext& context, const CommandArguments& arguments) {
     if (std::optional<std::string> why = whyNotProductFolder(folder, kProductFolderName))
       throw ScriptError(kNotProductFolderError + *why);
   }
+  // Without a record of what the installation wrote there (one made before
+  // records were kept) the folder goes as a whole, as it always did.
+  if (isInsideInstallFolder(folder, context) && commands::removeRecordedFolder(folder)) return;
   removeTree(folder);
+  noteRemovedUnder(folder);
 }
 
 void MakeSurePath(const CommandContext&, const CommandArguments& arguments) {
   std::string folder = nativePath(arguments.text);
   if (folder.empty() || folder.back() != '/') folder += '/';
-  makeSurePathExists(folder);
+  std::vector<std::string> created;
+  makeSurePathExists(folder, &created);
+  for (std::string& made : created) made = resolvedPath(made, false);
+  noteFoldersCreated(created);
 }
 
 // There is no "move at the next start" on Linux: a busy file can be renamed
@@ -100,16 +129,46 @@ void Move(const CommandContext&, const CommandArguments& arguments) {
   std::string target = nativePath(fields[1]);
   if (!pathFileExists(source)) throw ScriptError("[Move] Source file or path not found: " + fields[0]);
   if (isSameFile(source, target)) return;
-  if (!moveFile(source, target))
+  const std::string from = resolvedPath(source, false);
+  const std::string to = resolvedPath(target, false);
+  forgetRecordedDigest(to);
+  std::optional<RecordItem> known = takeRecordedPath(from);
+  if (!moveFile(source, target)) {
+    if (known) putBackRecordItem(std::move(*known));
     throw ScriptError("[Move] Can not move " + fields[0] + " to " + fields[1] + ": " + lastErrorText());
+  }
+  // The moved file keeps what the record knew of it (a payload entry moved
+  // out of the product folder can still be repaired); one the record did
+  // not know is the installation's now, its bytes unknown.
+  noteRemovedUnder(from);
+  RecordItem moved = known ? *known : RecordItem{.kind = isFolder(to) ? RecordKind::Folder : RecordKind::File};
+  moved.location = to;
+  if (!known && moved.kind == RecordKind::File) moved.source = "moved:" + from;
+  noteRecordItem(std::move(moved));
 }
 
 // A copy that cannot complete raises its error, so that a cut uninstaller
 // or an empty working script is never taken for a copy that worked.
-void Copy(const CommandContext&, const CommandArguments& arguments) {
+void Copy(const CommandContext& context, const CommandArguments& arguments) {
   const std::vector<std::string>& fields = arguments.fields;
   std::string source = nativePath(fields[0]);
-  if (copyFile(source, nativePath(fields[1]))) return;
+  const std::string target = resolvedPath(nativePath(fields[1]), true);
+  const bool onItself = isSameFile(source, target);
+  forgetRecordedDigest(target);
+  Sha256Stream written;
+  if (copyFile(source, nativePath(fields[1]), &written)) {
+    if (onItself) return;
+    // The working script is rewritten by every run of the copied
+    // uninstaller: its bytes are not the installation's to check.
+    const bool script = context.variables.storedIn(source);
+    std::optional<std::string> digest = written.finish();
+    noteRecordItem(RecordItem{.kind = RecordKind::File,
+                              .location = target,
+                              .size = script ? std::nullopt : std::optional<std::uint64_t>(written.size()),
+                              .sha256 = script ? std::nullopt : digest,
+                              .source = "copy:" + source});
+    return;
+  }
   if (!pathFileExists(source)) throw ScriptError("[Copy] Source file or path not found: " + fields[0]);
   throw ScriptError("[Copy] Can not copy " + fields[0] + " to " + fields[1] + ": " + lastErrorText());
 }

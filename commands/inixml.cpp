@@ -13,6 +13,7 @@
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "script/install_recorder.h"
 #include "script/script_engine.h"
 
 namespace lumo {
@@ -49,7 +50,21 @@ void WriteIni(const CommandContext& context, const CommandArguments& arguments) 
   if (std::optional<std::string> why = whyEntryCannotBeWritten(fields[1], fields[2], fields[3]))
     throw ScriptError("[WriteIni] Entry not written (" + *why + "): " + fields[0]);
   if (isReadOnlyFile(canonicalPath(path).value_or(path))) return;
-  ProfileFile(path, iniEncoding(context.variables, path)).write(fields[1], fields[2], fields[3]);
+  if (context.variables.storedIn(path)) {
+    ProfileFile(path, TextEncoding::Gbk).write(fields[1], fields[2], fields[3]);
+    return;
+  }
+  // Settings change as the product runs: the record keeps the value and
+  // that the file is the installation's, not its bytes.
+  const std::string recorded = resolvedPath(path, false);
+  forgetRecordedDigest(recorded);
+  ProfileFile(path, TextEncoding::AsFound).write(fields[1], fields[2], fields[3]);
+  if (!pathFileExists(path)) return;
+  noteFileRewritten(recorded);
+  noteRecordItem(RecordItem{.kind = RecordKind::IniValue,
+                            .location = recorded,
+                            .name = std::string(trim(fields[1])) + "/" + std::string(trim(fields[2])),
+                            .source = fields[3]});
 }
 
 // Every line holding both "<TAG>" and "</TAG>" becomes exactly
@@ -92,8 +107,12 @@ void WriteXml(const CommandContext& context, const CommandArguments& arguments) 
                             ? replaceXmlElementLines(file->content, utf8ToGbk(fields[1]), utf8ToGbk(fields[2]))
                             : replaceXmlElementLines(file->content, fields[1], fields[2]);
   if (updated == file->content) return;
+  const std::string recorded = resolvedPath(path, false);
+  if (!context.variables.storedIn(path)) forgetRecordedDigest(recorded);
   // Written whole and renamed into place, so a crash never leaves half a file.
-  replaceFileAtomically(path, updated, file->mode);
+  if (!replaceFileAtomically(path, updated, file->mode) || context.variables.storedIn(path)) return;
+  noteFileRewritten(recorded);
+  noteRecordItem(RecordItem{.kind = RecordKind::XmlValue, .location = recorded, .name = fields[1], .source = fields[2]});
 }
 
 }  // namespace

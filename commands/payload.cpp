@@ -38,9 +38,11 @@
 #include "formats/sevenzip_entry_reader.h"
 #include "platform/archive_extractor.h"
 #include "platform/debug_channel.h"
+#include "platform/digest.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/unpacked_files.h"
+#include "script/install_recorder.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 
@@ -228,7 +230,9 @@ class PayloadWriter {
   void makeFolder(const std::string& name, const std::string& entryName) {
     if (insideFolders_.count(name)) return;
     std::string path = folder_ + name;
+    const bool existed = nodeKind(path) != NodeKind::Missing;
     if (!createFolder(path)) throwCannotWrite(name, lastErrorText());
+    if (!existed) noteRecordItem(RecordItem{.kind = RecordKind::Folder, .location = recordedPath(name)});
     switch (nodeKind(path)) {
       case NodeKind::Link:
         if (!insideTarget(path)) throwOutside(entryName);
@@ -273,6 +277,7 @@ class PayloadWriter {
       throwOutside(entry.name);
     }
     insideFolders_.clear();
+    noteRecordItem(RecordItem{.kind = RecordKind::Link, .location = recordedPath(name), .source = entry.linkTarget});
   }
 
   void writeFile(SevenZipEntryReader& archive, const ArchiveEntry& entry, const std::string& name,
@@ -283,11 +288,13 @@ class PayloadWriter {
 
     std::uint32_t crc = 0;
     std::uint64_t count = 0;
+    Sha256Stream digest;
     ArchiveExtractor::DataOutcome outcome =
         archive.extract([&](const void* data, std::size_t size, std::uint64_t offset) {
           if (run_.stopped) return false;
           if (offset != count) return false;  // entries arrive in one piece after another
           crc = crc32Update(crc, data, size);
+          digest.update(data, size);
           count += size;
           if (!output.writeAt(data, size, offset)) return false;
           run_.add(size);
@@ -310,7 +317,15 @@ class PayloadWriter {
     // set-group-id bits from an archive.
     output.setMode(static_cast<mode_t>(entry.mode & 0777) & ~umask_);
     if (!output.commit()) throw ScriptError(kCannotClose);
+    noteRecordItem(RecordItem{.kind = RecordKind::File,
+                              .location = recordedPath(name),
+                              .size = count,
+                              .sha256 = digest.finish(),
+                              .source = std::string(kPayloadSource) + name});
   }
+
+  // Where the record finds an entry: below the target folder's real path.
+  std::string recordedPath(const std::string& name) const { return realFolder_ + "/" + name; }
 
   // Runs `attempt` until it succeeds, moving a target that cannot be written
   // aside first and then asking the user. Returns false when the entry is
@@ -474,7 +489,10 @@ void Out(const CommandContext& context, const CommandArguments& arguments) {
     if (!current) throw ScriptError(kCannotOpenInput);
     folder = (*current == "/" ? "" : *current) + "/" + folder;
   }
-  makeSurePathExists(folder);
+  std::vector<std::string> created;
+  makeSurePathExists(folder, &created);
+  for (std::string& made : created) made = resolvedPath(made, false);
+  noteFoldersCreated(created);
 
   const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
   if (!bundle.find(kPayloadType, kPayloadId)) throw ScriptError(kResourceMissing);
@@ -499,6 +517,9 @@ void Out(const CommandContext& context, const CommandArguments& arguments) {
     closeScratchFile(archiveFd);
     throw ScriptError(kCannotOpenInput);
   }
+  // The files rewritten here lose their recorded digests first, so that a
+  // crash half way never leaves a record that claims the old bytes.
+  forgetRecordedDigestsUnder(*realFolder);
   try {
     unpackArchive(context, archiveFd, folder, *realFolder);
   } catch (...) {

@@ -25,6 +25,7 @@
 #include "formats/resource_bundle.h"
 #include "platform/file_operations.h"
 #include "platform/text.h"
+#include "script/install_recorder.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 
@@ -118,6 +119,16 @@ RegistryRoot rootFromName(std::string_view name) {
   return RegistryRoot::LocalMachine;
 }
 
+// The record names a key by its root's long name and its path.
+std::string recordedKey(std::string_view root, std::string_view key) {
+  switch (rootFromName(root)) {
+    case RegistryRoot::CurrentUser: return "HKEY_CURRENT_USER\\" + std::string(key);
+    case RegistryRoot::ClassesRoot: return "HKEY_CLASSES_ROOT\\" + std::string(key);
+    case RegistryRoot::LocalMachine: break;
+  }
+  return "HKEY_LOCAL_MACHINE\\" + std::string(key);
+}
+
 // What a narrow read of the value into the zero-filled buffer leaves there,
 // as text. A value that does not fit gives its first 259 bytes, cut back to
 // the last whole UTF-8 character so that no half character reaches the
@@ -182,6 +193,12 @@ void WriteReg(const lumo::CommandContext& context, const lumo::CommandArguments&
   const std::vector<std::string>& fields = arguments.fields;
   if (lumo::equalsIgnoreCase(fields[2], kUninstallCommand)) requireWholeUninstaller(fields[3]);
   storeRegistryText(context.environment, fields[0], fields[1], fields[2], fields[3]);
+  // Only the script's own values are the installation's: the program's
+  // typed writes (the machine identity) outlive it.
+  lumo::noteRecordItem(lumo::RecordItem{.kind = lumo::RecordKind::RegistryValue,
+                                        .location = recordedKey(fields[0], fields[1]),
+                                        .name = fields[2],
+                                        .source = fields[3]});
 }
 
 void DeleteReg(const lumo::CommandContext& context, const lumo::CommandArguments& arguments) {
@@ -201,6 +218,8 @@ void DeleteReg(const lumo::CommandContext& context, const lumo::CommandArguments
     return;
   }
   reportIfStoreFailed("DeleteReg", status);
+  if (status == RegistryStatus::Ok || status == RegistryStatus::NotFound)
+    lumo::noteRegistryRemoved(recordedKey(fields[0], fields[1]), std::nullopt);
   followedByDesktop(context.environment, fields[0], status);
 }
 
@@ -211,6 +230,8 @@ void DeleteRegValue(const lumo::CommandContext& context, const lumo::CommandArgu
   RegistryStatus status = lumo::openKey(rootFromName(fields[0]), fields[1], key);
   if (status == RegistryStatus::Ok) status = lumo::deleteValue(key, fields[2]);
   reportIfStoreFailed("DeleteRegValue", status);
+  if (status == RegistryStatus::Ok || status == RegistryStatus::NotFound)
+    lumo::noteRegistryRemoved(recordedKey(fields[0], fields[1]), fields[2]);
   followedByDesktop(context.environment, fields[0], status);
 }
 

@@ -11,6 +11,7 @@
 #include "platform/debug_channel.h"
 #include "platform/desktop_entry.h"
 #include "platform/desktop_favourites.h"
+#include "platform/digest.h"
 #include "platform/disks.h"
 #include "platform/file_operations.h"
 #include "platform/icon_theme.h"
@@ -18,6 +19,7 @@
 #include "platform/process.h"
 #include "platform/shared_module.h"
 #include "platform/text.h"
+#include "script/install_recorder.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 
@@ -129,7 +131,15 @@ void CreateShortCut(const CommandContext& context, const CommandArguments& argum
   }
   // Replaces an existing link in one step. A folder that does not exist
   // makes the write fail; nothing is reported, as with any link failure.
-  if (!writeDesktopEntry(linkPath, entry)) debugOutput("[CreateShortCut] cannot write " + linkPath);
+  const std::string recorded = resolvedPath(linkPath, false);
+  forgetRecordedDigest(recorded);
+  if (!writeDesktopEntry(linkPath, entry)) {
+    debugOutput("[CreateShortCut] cannot write " + linkPath);
+    return;
+  }
+  const std::string text = renderDesktopEntry(entry);
+  noteRecordItem(RecordItem{
+      .kind = RecordKind::Shortcut, .location = recorded, .size = text.size(), .sha256 = sha256Of(text)});
 }
 
 void PinTaskBar(const CommandContext&, const CommandArguments& arguments) {
@@ -159,13 +169,27 @@ void InstallIcon(const CommandContext& context, const CommandArguments& argument
     debugOutput(std::string(kNoProgramIcon) + arguments.text);
     return;
   }
-  if (!installThemeIcon(desktopDataFolder(context.environment), name, images))
-    debugOutput(std::string(kIconNotWritten) + arguments.text);
+  const std::string dataFolder = desktopDataFolder(context.environment);
+  std::vector<std::string> iconPaths;
+  for (const IconImage& image : images) {
+    iconPaths.push_back(resolvedPath(themeIconPath(dataFolder, name, image.size), false));
+    forgetRecordedDigest(iconPaths.back());
+  }
+  if (!installThemeIcon(dataFolder, name, images)) debugOutput(std::string(kIconNotWritten) + arguments.text);
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    if (!pathFileExists(iconPaths[i])) continue;
+    noteRecordItem(RecordItem{.kind = RecordKind::Icon,
+                              .location = iconPaths[i],
+                              .size = images[i].png.size(),
+                              .sha256 = sha256Of(images[i].png)});
+  }
 }
 
 void RemoveIcon(const CommandContext& context, const CommandArguments& arguments) {
   std::string name(trim(arguments.text));
-  if (isThemeIconName(name)) removeThemeIcon(desktopDataFolder(context.environment), name);
+  if (!isThemeIconName(name)) return;
+  removeThemeIcon(desktopDataFolder(context.environment), name);
+  noteRemovedUnder(resolvedPath(desktopDataFolder(context.environment) + "/icons", false));
 }
 
 void RegDLL(const CommandContext&, const CommandArguments& arguments) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/digest.h"
 #include "platform/text.h"
 
 namespace lumo {
@@ -22,9 +23,10 @@ namespace {
 
 bool hasNoWriteBit(const struct stat& st) { return S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0; }
 
-// Copies everything from `in` to `out`, in the kernel where it can.
-bool copyBytes(int in, int out) {
-  bool kernelCopy = true;
+// Copies everything from `in` to `out`, in the kernel where it can. With
+// `written`, the bytes pass through here to be digested as they are written.
+bool copyBytes(int in, int out, Sha256Stream* written) {
+  bool kernelCopy = written == nullptr;
   for (;;) {
     if (kernelCopy) {
       ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1u << 30, 0);
@@ -39,6 +41,7 @@ bool copyBytes(int in, int out) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
+    if (written) written->update(buffer, static_cast<std::size_t>(n));
     for (ssize_t done = 0; done < n;) {
       ssize_t w = ::write(out, buffer + done, static_cast<std::size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
@@ -108,7 +111,7 @@ void flushFolderOf(const std::string& path) {
 // flushes it and renames it to `target` (over an existing file when
 // `replace`). Whatever fails, `target` is untouched and no temporary file
 // stays; errno tells why.
-bool copyIntoPlace(int in, const struct stat& from, const std::string& target, bool replace) {
+bool copyIntoPlace(int in, const struct stat& from, const std::string& target, bool replace, Sha256Stream* written) {
   // Unnamed until whole: a process killed during the copy leaves nothing.
   PendingFile out;
   if (!out.create(target)) return false;
@@ -116,7 +119,7 @@ bool copyIntoPlace(int in, const struct stat& from, const std::string& target, b
   if (replace && ::stat(target.c_str(), &old) == 0 && ::fchown(out.fd(), old.st_uid, old.st_gid) != 0) {
     // Only root may give a file away; otherwise the new file is simply ours.
   }
-  bool ok = copyBytes(in, out.fd()) && ::fchmod(out.fd(), from.st_mode & 0777) == 0 && ::fsync(out.fd()) == 0;
+  bool ok = copyBytes(in, out.fd(), written) && ::fchmod(out.fd(), from.st_mode & 0777) == 0 && ::fsync(out.fd()) == 0;
   if (!ok) {
     int error = errno;
     out.discard();
@@ -130,7 +133,7 @@ bool copyIntoPlace(int in, const struct stat& from, const std::string& target, b
 
 // The move of a regular file to another file system: a whole, flushed copy
 // first, and only then the source goes.
-bool moveAcross(const std::string& source, const std::string& target, bool replace) {
+bool moveAcross(const std::string& source, const std::string& target, bool replace, Sha256Stream* written) {
   struct stat st;
   if (::lstat(source.c_str(), &st) != 0) return false;
   if (!S_ISREG(st.st_mode)) {
@@ -139,7 +142,7 @@ bool moveAcross(const std::string& source, const std::string& target, bool repla
   }
   int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
-  bool copied = copyIntoPlace(in, st, target, replace);
+  bool copied = copyIntoPlace(in, st, target, replace, written);
   int error = errno;
   ::close(in);
   if (!copied) {
@@ -181,11 +184,14 @@ bool deleteFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 
-bool makeSurePathExists(const std::string& path) {
+bool makeSurePathExists(const std::string& path, std::vector<std::string>* created) {
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
     if (path[slash - 1] == '/') continue;
     std::string folder = path.substr(0, slash);
-    if (::mkdir(folder.c_str(), 0777) == 0) continue;
+    if (::mkdir(folder.c_str(), 0777) == 0) {
+      if (created) created->push_back(folder);
+      continue;
+    }
     struct stat st;
     if (errno != EEXIST || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   }
@@ -219,7 +225,7 @@ bool moveFileNoReplace(const std::string& source, const std::string& target) {
     if (::rename(source.c_str(), target.c_str()) == 0) return true;
   }
   if (errno != EXDEV) return false;
-  return moveAcross(source, target, false);
+  return moveAcross(source, target, false, nullptr);
 }
 
 bool moveFile(const std::string& source, const std::string& target) {
@@ -238,10 +244,10 @@ bool moveFile(const std::string& source, const std::string& target) {
   }
   if (::rename(source.c_str(), target.c_str()) == 0) return true;
   if (errno != EXDEV) return false;
-  return moveAcross(source, target, true);
+  return moveAcross(source, target, true, nullptr);
 }
 
-bool copyFile(const std::string& source, const std::string& target) {
+bool copyFile(const std::string& source, const std::string& target, Sha256Stream* written) {
   int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   std::string destination = linkTarget(target);
@@ -257,7 +263,7 @@ bool copyFile(const std::string& source, const std::string& target) {
   } else if (targetExists && hasNoWriteBit(to)) {
     errno = EACCES;
   } else {
-    ok = copyIntoPlace(in, from, destination, true);
+    ok = copyIntoPlace(in, from, destination, true, written);
   }
   int error = errno;
   ::close(in);

@@ -14,8 +14,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumo {
+
+class Sha256Stream;
 
 // True for a regular file (not a link) without any write bit.
 bool isReadOnlyFile(const std::string& path);
@@ -35,8 +38,9 @@ bool deleteFile(const std::string& path);
 
 // Creates every missing folder of `path` up to its last "/", the way a path
 // ending in "/" makes its last component a folder too. Stops at the first
-// folder that cannot be created.
-bool makeSurePathExists(const std::string& path);
+// folder that cannot be created. `created` gets the folders made here,
+// outermost first.
+bool makeSurePathExists(const std::string& path, std::vector<std::string>* created = nullptr);
 
 // Deletes every file below `folder` and then the emptied folders, then
 // `folder`. Symbolic links are deleted, never followed; folders on another
@@ -64,8 +68,9 @@ bool moveFile(const std::string& source, const std::string& target);
 // `target` holds the old file or the whole new one. A link at `target` is
 // followed (the file it names is replaced). Fails when `target` is
 // read-only or a folder, or the copy does not fit (errno set, nothing
-// changed); a copy onto the file itself succeeds without a write.
-bool copyFile(const std::string& source, const std::string& target);
+// changed); a copy onto the file itself succeeds without a write (and
+// `written`, which digests the bytes as they are written, sees none).
+bool copyFile(const std::string& source, const std::string& target, Sha256Stream* written = nullptr);
 
 // True when both names lead to one and the same file (not merely to two
 // hard links of it).

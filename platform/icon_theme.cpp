@@ -80,6 +80,11 @@ bool isThemeIconName(std::string_view name) {
   return true;
 }
 
+std::string themeIconPath(const std::string& dataFolder, std::string_view name, int size) {
+  std::string pixels = std::to_string(size);
+  return themeFolder(dataFolder) + "/" + pixels + "x" + pixels + "/apps/" + std::string(name) + ".png";
+}
+
 bool installThemeIcon(const std::string& dataFolder, std::string_view name, const std::vector<IconImage>& images) {
   if (dataFolder.empty() || !isThemeIconName(name) || images.empty()) return false;
   const std::string theme = themeFolder(dataFolder);

@@ -27,6 +27,9 @@ bool isThemeIconName(std::string_view name);
 // Writes each image to <dataFolder>/icons/hicolor/<size>x<size>/apps/<name>.png
 // (replacing earlier ones) and refreshes the theme's cache. False when the
 // name is unfit, there is no image, or a file could not be written.
+// Where installThemeIcon puts the image of `size` pixels.
+std::string themeIconPath(const std::string& dataFolder, std::string_view name, int size);
+
 bool installThemeIcon(const std::string& dataFolder, std::string_view name, const std::vector<IconImage>& images);
 
 // Removes <name>.png from every size of the theme below `dataFolder`, and the

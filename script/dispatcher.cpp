@@ -9,6 +9,7 @@
 #include "script/expansion.h"
 #include "script/handler_registry.h"
 #include "script/host.h"
+#include "script/install_recorder.h"
 #include "script/run_environment.h"
 #include "script/script_error.h"
 
@@ -73,6 +74,11 @@ void Execute(CommandRecord& record) {
   // The line is read by its verb's rules once, here; a text that does not
   // fit fails as the handler's own error would.
   const CommandContext context = currentCommandContext();
+  // What the line created is on record once it is done, whether it
+  // completed or failed half way (what it wrote before failing exists).
+  struct CommitWhenDone {
+    ~CommitWhenDone() { commitInstallRecord(); }
+  } commitWhenDone;
   auto run = [&] {
     if (std::optional<CommandArguments> arguments = readArguments(record.verb, record.rules, record.arguments)) {
       if (context.environment.dryRun && record.rules.changesMachine) {

@@ -147,10 +147,6 @@ TEST(CliRuns, AWrongCommandLineSaysWhyAndCreatesNothing) {
     EXPECT_NE(run.err.find("Usage: LumoInstaller"), std::string::npos) << run.err;
     EXPECT_TRUE(run.out.empty()) << run.out;
   }
-  // Not yet in this installer: said so, and refused the same way.
-  ProcessResult repair = box.run(box.installer(), {"--repair"});
-  EXPECT_EQ(repair.exitCode, kExitBadCommandLine);
-  EXPECT_NE(repair.err.find("--repair is not available"), std::string::npos) << repair.err;
   EXPECT_EQ(listing(box), before);
   EXPECT_TRUE(fs::is_empty(box.tmp()));
 }

@@ -10,10 +10,12 @@
 #include <thread>
 
 #include "app/exit_status.h"
+#include "app/installation_record.h"
 #include "app/startup.h"
 #include "e2e/sandbox.h"
 #include "platform/text.h"
 #include "script/dispatcher.h"
+#include "script/install_recorder.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 
@@ -154,6 +156,9 @@ TEST(Installer, UninstallWithUserDataRemovalLeavesOnlyIdentityAndLogs) {
     env.silent = true;
     env.iniPath = box.appData() + "/Lumo/Installer/install.ini";
     ResetRunVariables();
+    // As the uninstall dialog does: removal by the record, which goes
+    // once the uninstallation is done.
+    startInstallRecord(env);
     SectionList init, uninstall;
     ReadSection("[uninstallinit]", init);
     ReadSection("[uninstall]", uninstall);
@@ -163,6 +168,7 @@ TEST(Installer, UninstallWithUserDataRemovalLeavesOnlyIdentityAndLogs) {
     ASSERT_EQ(installFolder(), box.installDir());
     SetVariable("rmuserdata", "1");
     SectionThreadProc(uninstall);
+    discardInstallRecord();
     setInstallFolder(savedInstall);
     env = saved;
   }
