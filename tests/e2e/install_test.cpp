@@ -23,7 +23,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUninstallKey =
     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexta影音";
-constexpr const char* kTarnKey = "HKEY_LOCAL_MACHINE\\Software\\LuMo\\Tarn";
 const char* const kComponents[] = {"LumoCodec.dll", "LumoRender.dll", "LumoNet.dll", "LumoShell.dll"};
 
 std::string variableOf(const std::string& scriptPath, const std::string& name) {
@@ -40,8 +39,6 @@ void expectValidDesktopFile(const std::string& path) {
   ProcessResult check = runProgram({"/usr/bin/desktop-file-validate", path});
   EXPECT_EQ(check.exitCode, 0) << path << "\n" << check.out << check.err;
 }
-
-ProcessResult installSilently(const Sandbox& box) { return box.run(box.installer(), {"/s"}); }
 
 TEST(Installer, SilentInstallPutsFilesRegistryShortcutsAndUninstallerInPlace) {
   Sandbox box;
