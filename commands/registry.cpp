@@ -4,7 +4,7 @@
 // everything else, abbreviations and other letter cases included, means
 // HKEY_LOCAL_MACHINE.
 //
-// What fails how (see README, "Registry store"): a malformed line throws.
+// What fails how (see docs/registry.md): a malformed line throws.
 // A WriteReg whose value does not reach the store because of the store (damaged,
 // not writable, full, I/O) throws too, naming the file and the cause: an
 // installation that goes on without its uninstall entry could never be

@@ -4,8 +4,8 @@
 // exist here. The connection limit and the compatibility mark go into
 // existing keys of the registry store and never create one: where nobody
 // made the key, nobody reads the value. Linux has no per-program firewall,
-// so FireWallAllow records the permission in the store instead (see README,
-// "Registry store").
+// so FireWallAllow records the permission in the store instead (see
+// docs/registry.md).
 #include <cstdint>
 #include <string>
 #include <string_view>

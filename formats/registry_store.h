@@ -3,7 +3,7 @@
 // to letter case and keep the case they were created with. Paths below a
 // root use "\" between key names.
 //
-// Where each root lives (see README, "Registry store"):
+// Where each root lives (see docs/registry.md):
 //   HKEY_CURRENT_USER   $XDG_CONFIG_HOME/lumo/registry/current_user.sqlite
 //   HKEY_LOCAL_MACHINE  /var/lib/lumo/registry/local_machine.sqlite as root,
 //   HKEY_CLASSES_ROOT   /var/lib/lumo/registry/classes_root.sqlite as root;

@@ -10,7 +10,7 @@
 
 namespace lumo::ui {
 
-// Ids of the skin images (see the README's image table).
+// Ids of the skin images (see the image table in docs/skin.md).
 namespace skin {
 inline constexpr int kBodyLeft = 1020;
 inline constexpr int kBodyMiddle = 1021;

@@ -13,7 +13,7 @@ namespace lumo_pack {
 namespace {
 
 constexpr const char* kRemedy =
-    "rebuild the payload with LZMA2 as the README's payload recipe says "
+    "rebuild the payload with LZMA2 as the payload recipe (docs/bundle.md) says "
     "(7zz a -t7z -m0=BCJ -m1=LZMA2:d=32m -ms=8m -mmt=on payload.7z ...)";
 
 std::string failure(const lumo::SevenZipCatalogue& catalogue, const lumo::CatalogueEntry* entry,
