@@ -186,11 +186,16 @@ TEST(Installer, ASecondInstallerStartedDuringAnInstallationEndsAtOnce) {
   std::vector<std::string> lines = defaultScriptLines();
   auto install = commandLines(lines, "[install]");
   ASSERT_FALSE(install.empty());
-  lines.insert(lines.begin() + static_cast<long>(install.front().lineIndex), "#SleepMiliSeconds 3000");
+  lines.insert(lines.begin() + static_cast<long>(install.front().lineIndex), "#SleepMiliSeconds 2000");
   writeFile(box.dist() + "/install.ini", toScriptBytes(lines));
 
   auto first = std::async(std::launch::async, [&] { return installSilently(box); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  // The log shows a line as it starts: from then on the first one lingers.
+  const std::string log = box.kernel() + "/LumoClient/LumoInstaller.log";
+  for (auto waited = std::chrono::steady_clock::now();
+       std::chrono::steady_clock::now() - waited < std::chrono::seconds(1) &&
+       (!pathExists(log) || readFile(log).find("SleepMiliSeconds 2000") == std::string::npos);)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   auto started = std::chrono::steady_clock::now();
   ProcessResult second = box.run(box.installer(), {"/s"});
   auto took = std::chrono::steady_clock::now() - started;
