@@ -29,6 +29,8 @@ constexpr std::string_view kFailureText =
     "抱歉! Vexta影音安装过程中遇到问题并且无法修复，安装即将退出！\n安装日志详细描述了错误原因，请参考:";
 constexpr std::string_view kFailureCaption = "安装失败";
 constexpr std::string_view kProductFolder = "Vexta";
+// What a dry run calls the wizard's own steps that change the machine.
+constexpr std::string_view kDryRunSection = "wizard";
 
 // The product's program in the install folder, as the script names it.
 constexpr std::string_view kProductProgram = "\\LumoClient.exe";
@@ -44,7 +46,12 @@ int nextComponent(std::string_view& text) {
 // The report's line is logged now, in its place among the sections' lines;
 // the report itself goes aside.
 std::function<void()> report(std::string_view result, std::string_view extension = {}) {
-  return [arguments = commands::logReport("install", result, extension)] { commands::deliverReport(arguments); };
+  std::string arguments = commands::logReport("install", result, extension);
+  if (runEnvironment().dryRun) {
+    printDryRunLine(kDryRunSection, 0, "SendLog", arguments);
+    return [] {};
+  }
+  return [arguments = std::move(arguments)] { commands::deliverReport(arguments); };
 }
 
 }  // namespace
@@ -85,10 +92,16 @@ void InstallFlow::onInitWaitOver() {
   dropUnfitEarlierInstallFolder();
   // An earlier installation's folder is kept when it exists and is a Vexta
   // folder; otherwise the default folder.
+  // A folder the command line chose counts over both, as the user's choice
+  // in the wizard would.
   const std::string installed = earlierInstallFolder();
-  setInstallFolder(pathFileExists(installed) && installed.find("/Vexta") != std::string::npos
-                       ? installed
-                       : runEnvironment().programFiles + "/Vexta");
+  if (!runEnvironment().targetFolder.empty()) {
+    setInstallFolder(runEnvironment().targetFolder);
+  } else {
+    setInstallFolder(pathFileExists(installed) && installed.find("/Vexta") != std::string::npos
+                         ? installed
+                         : runEnvironment().programFiles + "/Vexta");
+  }
   installedIsNewer_ = IsInstalledNewer(GetVariable("realversion"));
   for (int number = 1; number <= 3; ++number) {
     const std::string n = std::to_string(number);
@@ -151,7 +164,7 @@ void InstallFlow::onEndText(EndText text) {
     case EndText::Removed:
       // Only the uninstall dialog ends with it; the desktop still rereads
       // the associations it may have changed.
-      refreshDesktopDatabase(runEnvironment().smPrograms);
+      if (!runEnvironment().dryRun) refreshDesktopDatabase(runEnvironment().smPrograms);
       break;
     case EndText::None: break;
   }
@@ -218,7 +231,9 @@ void InstallFlow::apply(InstallEffect effect) {
     }
     case E::StartCloseTimer: startCloseTimer([this] { handle(InstallEvent::CloseTimer); }); break;
     case E::StopCloseTimer: stopCloseTimer(); break;
-    case E::RefreshDesktop: refreshDesktopDatabase(runEnvironment().smPrograms); break;
+    case E::RefreshDesktop:
+      if (!runEnvironment().dryRun) refreshDesktopDatabase(runEnvironment().smPrograms);
+      break;
     case E::WriteChoice:
       if (intent_.kind == Intent::AutorunToggled) {
         SetVariable("autorun", GetVariable("autorun") == "1" ? "" : "1");
@@ -262,7 +277,11 @@ void InstallFlow::apply(InstallEffect effect) {
       try {
         const std::string program = installFolder() + std::string(kProductProgram);
         logCommandLine("Run", program + "||0|show");
-        commands::runProgram(program, "", 0, true);
+        if (runEnvironment().dryRun) {
+          printDryRunLine(kDryRunSection, 0, "Run", program + "||0|show");
+        } else {
+          commands::runProgram(program, "", 0, true);
+        }
         handle(InstallEvent::ProductStarted);
       } catch (const ScriptError& error) {
         runFailure_ = error.what();
@@ -276,7 +295,11 @@ void InstallFlow::apply(InstallEffect effect) {
       std::string product = nativePath(GetVariable("installdir"));
       if (!product.ends_with('/')) product += '/';
       product += "LumoClient.exe";
-      if (auto plan = planStart(product, "", runEnvironment().system)) startProcess(*plan, true);
+      if (runEnvironment().dryRun) {
+        printDryRunLine(kDryRunSection, 0, "Run", product + "||0|show");
+      } else if (auto plan = planStart(product, "", runEnvironment().system)) {
+        startProcess(*plan, true);
+      }
       break;
     }
     case E::ReportCanceled: sendAside(report("canceled")); break;
