@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 // A fixed path: the installer may run as root, so nothing is looked up in
 // the current folder or PATH.
 constexpr const char* kDatabaseTool = "/usr/bin/update-mime-database";
-constexpr int kToolWaitMilliseconds = 10000;
+constexpr int kMimeToolWaitMilliseconds = 10000;
 
 std::string xmlEscaped(std::string_view text) {
   std::string out;
@@ -78,7 +78,7 @@ void refreshMimeDatabase(const std::string& dataFolder) {
   }
   if (::access(kDatabaseTool, X_OK) != 0) return;
   long process = startProcess({kDatabaseTool, {kDatabaseTool, mime}}, false);
-  if (process != 0) waitForProcess(process, kToolWaitMilliseconds);
+  if (process != 0) waitForProcess(process, kMimeToolWaitMilliseconds);
 }
 
 }  // namespace lumo

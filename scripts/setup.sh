@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config lld
   qt6-base-dev libgl-dev
   libarchive-dev liblzma-dev zlib1g-dev libcurl4-openssl-dev libsqlite3-dev libsodium-dev
   libgtest-dev googletest minisign openssl

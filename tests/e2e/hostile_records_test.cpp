@@ -14,11 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kTarnKey = "HKEY_LOCAL_MACHINE\\Software\\LuMo\\Tarn";
-
-ProcessResult installSilently(const Sandbox& box) { return box.run(box.installer(), {"/s"}); }
-ProcessResult uninstallSilently(const Sandbox& box) { return box.run(box.installer(), {"-uinst", "/s"}); }
-
 std::string installLog(const Sandbox& box) {
   return gbkToUtf8(readFile(box.kernel() + "/LumoClient/LumoInstaller.log"));
 }

@@ -7,7 +7,7 @@
 namespace lumo::test {
 namespace {
 
-constexpr const char* kTitle = "Vexta影音1.4.136.6安装程序";
+constexpr const char* kWizardTitle = "Vexta影音1.4.136.6安装程序";
 
 // Starts the installer and, once its window shows, unticks the
 // run-after-install box at (60, 248) (ticked at start: the product would
@@ -47,7 +47,7 @@ TEST(RealWizard, ClickingInstallInstallsTheProductAndClosingEndsTheRun) {
   auto environment = sandbox.environment();
   environment["QT_QPA_PLATFORM"] = "";  // the window system of the display, whatever the caller uses
   ProcessResult result =
-      runProgram({"/bin/bash", "-c", kClickScript, "click", sandbox.installer(), kTitle}, environment, sandbox.root());
+      runProgram({"/bin/bash", "-c", kClickScript, "click", sandbox.installer(), kWizardTitle}, environment, sandbox.root());
   ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
   EXPECT_TRUE(pathExists(sandbox.installDir() + "/LumoClient.exe"));
   const std::string log = readFile(sandbox.kernel() + "/LumoClient/LumoInstaller.log");

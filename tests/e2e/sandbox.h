@@ -55,6 +55,12 @@ class Sandbox {
   TempDir dir_;
 };
 
+// The key under which the default script records the install folder.
+inline constexpr const char* kTarnKey = "HKEY_LOCAL_MACHINE\\Software\\LuMo\\Tarn";
+
+inline ProcessResult installSilently(const Sandbox& box) { return box.run(box.installer(), {"/s"}); }
+inline ProcessResult uninstallSilently(const Sandbox& box) { return box.run(box.installer(), {"-uinst", "/s"}); }
+
 // What is in `after` and not in `before`, less what may stay after an
 // uninstallation or a rollback: logs, the machine identity (file and
 // registry value), the registry store's files and the folders that hold

@@ -63,7 +63,7 @@ constexpr std::string_view kSections =
     "[uninstallinit]\n#ReadIni $INIPATH|var|where->installdir\n"
     "[uninstall]\n#Notify 正在删除 $INSTALL @rmuserdata|50\n#RMDir $INSTALL\n#Notify 卸载完成|100\n";
 
-std::string banner(std::string_view name) {
+std::string loggedBanner(std::string_view name) {
   return "\r\r\nLumoShellParser::" + std::string(name) + "  -----------------------------\r\r\n";
 }
 
@@ -71,9 +71,9 @@ TEST(EndToEnd, ASilentInstallationRunsEverySectionAndLogsEachLine) {
   Sandbox sandbox(std::string(kFlowVars) + std::string(kSections));
   auto result = sandbox.run({"/s"});
   EXPECT_EQ(result.exitCode, kExitOk) << result.err;
-  EXPECT_EQ(sandbox.log(), banner("ExecInstallInit") + "Notify 正在初始化...|1\r\r\n" + banner("ExecInstall") +
+  EXPECT_EQ(sandbox.log(), loggedBanner("ExecInstallInit") + "Notify 正在初始化...|1\r\r\n" + loggedBanner("ExecInstall") +
                                "Notify " + sandbox.installFolder() + "|50\r\r\nSleepMiliSeconds 10\r\r\nNotifyOK \r\r\n" +
-                               banner("ExecInstallOK") + "Notify 安装完成|100\r\r\n" +
+                               loggedBanner("ExecInstallOK") + "Notify 安装完成|100\r\r\n" +
                                // the wizard's report, run through RunCommandLine
                                "SendLog install|complete||+setuprun=1\r\r\nNotify 启动|100\r\r\n" +
                                "Notify 正在关闭|100\r\r\n");
@@ -85,7 +85,7 @@ TEST(EndToEnd, AFailingInstallationRollsBackAndExitsWithItsStatus) {
   EXPECT_EQ(result.exitCode, kExitInstallFailed) << result.err;
   std::string log = sandbox.log();
   EXPECT_NE(log.find("Notify broken\r\r\n[Notify] Invalid arguments (nArg!=2): broken\r\r\n" +
-                     banner("ExecInstallFailed") + "Notify 安装失败,正在回滚...|99\r\r\nNotify 回滚完成|0\r\r\n"),
+                     loggedBanner("ExecInstallFailed") + "Notify 安装失败,正在回滚...|99\r\r\nNotify 回滚完成|0\r\r\n"),
             std::string::npos)
       << log;
   EXPECT_EQ(log.find("ExecInstallOK"), std::string::npos);
@@ -112,9 +112,9 @@ TEST(EndToEnd, ASilentUninstallationRunsItsSections) {
                   gbkCrlf(std::string(kFlowVars) + "where=" + installed + "\n" + std::string(kSections)));
   auto result = sandbox.run({"-uinst", "/s"});
   EXPECT_EQ(result.exitCode, kExitOk) << result.err;
-  EXPECT_EQ(sandbox.log(), banner("ExecUnInstallInit") + "ReadIni " +
+  EXPECT_EQ(sandbox.log(), loggedBanner("ExecUnInstallInit") + "ReadIni " +
                                sandbox.path("dist/install.ini") + "|var|where->installdir\r\r\n" +
-                               banner("ExecUninstall") + "Notify 正在删除 " + installed + " 0|50\r\r\n" +
+                               loggedBanner("ExecUninstall") + "Notify 正在删除 " + installed + " 0|50\r\r\n" +
                                "RMDir " + installed + "\r\r\n" + "Notify 卸载完成|100\r\r\n");
   EXPECT_FALSE(test::pathExists(installed));
 

@@ -15,7 +15,7 @@ using lumo::InstallPhase;
 using lumo::ui::CLumoInstallerDlg;
 
 // A picture takes no clicks.
-class NoRun final : public lumo::IntentSink {
+class NoDecisions final : public lumo::IntentSink {
  public:
   void deliver(const lumo::Intent&) override {}
 };
@@ -64,7 +64,7 @@ void pressTab(QWidget& window) {
 bool saveInstallWizardFaces(const SaveFace& save) {
   bool ok = true;
   for (const WizardFace& shown : kWizardFaces) {
-    NoRun run;
+    NoDecisions run;
     CLumoInstallerDlg wizard(run);
     wizard.show(shown.face);
     if (shown.position > 0) wizard.showProgress(shown.position, "");

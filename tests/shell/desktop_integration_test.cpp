@@ -18,12 +18,12 @@ using test::pathExists;
 using test::readFile;
 using test::TempDir;
 
-std::string validate(const std::string& path) {
+std::string verdictOf(const std::string& path) {
   test::ProcessResult result = test::runProgram({LUMO_DESKTOP_FILE_VALIDATE, path});
   return result.exitCode == 0 && result.out.empty() ? "" : result.out + result.err;
 }
 
-std::string valueOf(const std::string& text, const std::string& key) {
+std::string fieldOf(const std::string& text, const std::string& key) {
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line))
@@ -69,8 +69,8 @@ TEST(DesktopEntry, CommentCategoriesAndFileTypesAppearOnlyWhereTheyMeanSomething
     const std::string path = dir / "entry.desktop";
     ASSERT_TRUE(writeDesktopEntry(path, c.entry));
     std::string text = readFile(path);
-    EXPECT_EQ(validate(path), "") << c.name << "\n" << text;
-    for (const auto& [key, value] : c.values) EXPECT_EQ(valueOf(text, key), value) << c.name << " " << key;
+    EXPECT_EQ(verdictOf(path), "") << c.name << "\n" << text;
+    for (const auto& [key, value] : c.values) EXPECT_EQ(fieldOf(text, key), value) << c.name << " " << key;
   }
 }
 
@@ -92,11 +92,11 @@ TEST(CreateShortCut, ProgramLinksTakeTheScriptsCategoriesAndMayNameAThemeIcon) {
     const std::string link = dir / "Vexta影音.desktop";
     callCommand(currentCommandContext(), "CreateShortCut", link + "|" + c.target + "|" + c.icon + "|Vexta影音");
     std::string text = readFile(link);
-    EXPECT_EQ(validate(link), "") << text;
-    EXPECT_EQ(valueOf(text, "Name"), "Vexta影音") << c.icon;
-    EXPECT_EQ(valueOf(text, "Comment"), "(none)") << c.icon;
-    EXPECT_EQ(valueOf(text, "Icon"), c.wantIcon) << c.icon;
-    EXPECT_EQ(valueOf(text, "Categories"), c.wantCategories) << c.target;
+    EXPECT_EQ(verdictOf(link), "") << text;
+    EXPECT_EQ(fieldOf(text, "Name"), "Vexta影音") << c.icon;
+    EXPECT_EQ(fieldOf(text, "Comment"), "(none)") << c.icon;
+    EXPECT_EQ(fieldOf(text, "Icon"), c.wantIcon) << c.icon;
+    EXPECT_EQ(fieldOf(text, "Categories"), c.wantCategories) << c.target;
   }
   runEnvironment().iniPath = savedScript;
 }

@@ -19,7 +19,7 @@ constexpr std::string_view kAttributes[] = {"name", "keyWord", "extendName", "ch
 // expansion of the script line that carries it.
 constexpr std::string_view kUncarried = "|@$#";
 
-std::string quoted(std::string_view text) { return std::string("\"").append(text).append("\""); }
+std::string inQuotes(std::string_view text) { return std::string("\"").append(text).append("\""); }
 
 }  // namespace
 
@@ -53,7 +53,7 @@ std::vector<LintFinding> lintOfferList(const std::string& path) {
       std::size_t at = line.find(opening, cursor);
       std::size_t close = at == std::string_view::npos ? at : line.find('"', at + opening.size());
       if (close == std::string_view::npos) {
-        error(number, "attribute " + quoted(kAttributes[i]) +
+        error(number, "attribute " + inQuotes(kAttributes[i]) +
                           " is missing or out of order: the installer takes other text for its value");
         whole = false;
         break;
@@ -61,7 +61,7 @@ std::vector<LintFinding> lintOfferList(const std::string& path) {
       values[i] = std::string(line.substr(at + opening.size(), close - at - opening.size()));
       cursor = close + 1;
       if (values[i].find_first_of(kUncarried) != std::string::npos)
-        error(number, "the value of " + quoted(kAttributes[i]) + " holds one of \"|@$#\", which the script line "
+        error(number, "the value of " + inQuotes(kAttributes[i]) + " holds one of \"|@$#\", which the script line "
                                                                  "carrying the offer cannot pass on");
     }
     if (!whole) continue;
@@ -70,13 +70,13 @@ std::vector<LintFinding> lintOfferList(const std::string& path) {
     const std::string& url = values[7];
     if (std::string lower = toLowerAscii(url);
         lower.find("http://") == std::string::npos && lower.find("https://") == std::string::npos)
-      error(number, "url " + quoted(url) + " is not an http:// or https:// address");
+      error(number, "url " + inQuotes(url) + " is not an http:// or https:// address");
     DigestNotation digest = readDigestNotation(check);
     if (!digest.named)
-      warning(number, "check " + quoted(check) + " names no digest: the program from " + url +
+      warning(number, "check " + inQuotes(check) + " names no digest: the program from " + url +
                           " runs unchecked (write check=\"sha256:\" and its 64 hex digits)");
     else if (digest.sha256.empty())
-      error(number, "check " + quoted(check) + " is not \"sha256:\" and 64 hex digits: the download is never run");
+      error(number, "check " + inQuotes(check) + " is not \"sha256:\" and 64 hex digits: the download is never run");
   }
   return findings;
 }
