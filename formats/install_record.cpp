@@ -6,17 +6,17 @@
 #include <filesystem>
 #include <utility>
 
+#include "formats/sqlite_statement.h"
 #include "platform/sysroot.h"
 
 namespace lumo {
 namespace {
 
 // "LREC": marks the file as an install record for `file` and SQLite's tools.
-constexpr std::int64_t kApplicationId = 0x4C524543;
-constexpr std::int64_t kLayoutVersion = 1;
-constexpr int kBusyTimeoutMs = 10000;
+constexpr std::int64_t kRecordApplicationId = 0x4C524543;
+constexpr std::int64_t kRecordLayoutVersion = 1;
 
-constexpr const char* kSchema =
+constexpr const char* kRecordSchema =
     "CREATE TABLE items(seq INTEGER PRIMARY KEY, kind TEXT NOT NULL, location TEXT NOT NULL,"
     " name TEXT NOT NULL DEFAULT '', size INTEGER, sha256 TEXT, source TEXT NOT NULL DEFAULT '',"
     " UNIQUE(kind, location, name));"
@@ -34,37 +34,8 @@ constexpr std::array<std::pair<RecordKind, std::string_view>, 9> kKindNames{{
     {RecordKind::XmlValue, "xml-value"},
 }};
 
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) { rc_ = ::sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr); }
-  ~Statement() { ::sqlite3_finalize(statement_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  void reset() {
-    ::sqlite3_reset(statement_);
-    ::sqlite3_clear_bindings(statement_);
-  }
-  void bind(int index, std::string_view text) {
-    ::sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-  }
-  void bind(int index, std::int64_t number) { ::sqlite3_bind_int64(statement_, index, number); }
-  int step() { return rc_ == SQLITE_OK ? ::sqlite3_step(statement_) : rc_; }
-  bool isNull(int column) const { return ::sqlite3_column_type(statement_, column) == SQLITE_NULL; }
-  std::int64_t integer(int column) const { return ::sqlite3_column_int64(statement_, column); }
-  std::string text(int column) const {
-    const unsigned char* data = ::sqlite3_column_text(statement_, column);
-    return data ? std::string(reinterpret_cast<const char*>(data),
-                              static_cast<std::size_t>(::sqlite3_column_bytes(statement_, column)))
-                : std::string();
-  }
-
- private:
-  sqlite3_stmt* statement_ = nullptr;
-  int rc_ = SQLITE_ERROR;
-};
-
-bool exec(sqlite3* db, const char* sql) { return ::sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+using sqlite::exec;
+using sqlite::Statement;
 
 std::optional<std::int64_t> readInteger(sqlite3* db, const char* sql) {
   Statement statement(db, sql);
@@ -126,22 +97,22 @@ Result<std::optional<std::unique_ptr<InstallRecordFile>>> InstallRecordFile::ope
     if (::sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK)
       return record->db_->failure(path, "open");
   }
-  ::sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  ::sqlite3_busy_timeout(db, sqlite::kBusyTimeoutMs);
   std::optional<std::int64_t> id = readInteger(db, "PRAGMA application_id");
   if (!id) return Failure{"install record " + path + " is damaged or is not an install record; it was left as it is"};
   if (*id == 0) {
     if (!exec(db, "BEGIN IMMEDIATE")) return record->db_->failure(path, "set up");
     std::optional<std::int64_t> tables = readInteger(db, "SELECT count(*) FROM sqlite_master");
-    std::string setup = std::string(kSchema) + "PRAGMA application_id=" + std::to_string(kApplicationId) +
-                        ";PRAGMA user_version=" + std::to_string(kLayoutVersion) + ";";
+    std::string setup = std::string(kRecordSchema) + "PRAGMA application_id=" + std::to_string(kRecordApplicationId) +
+                        ";PRAGMA user_version=" + std::to_string(kRecordLayoutVersion) + ";";
     if (!tables || *tables != 0 || !exec(db, setup.c_str()) || !exec(db, "COMMIT")) {
       exec(db, "ROLLBACK");
       return Failure{"install record " + path + " is not an install record; it was left as it is"};
     }
-  } else if (*id != kApplicationId) {
+  } else if (*id != kRecordApplicationId) {
     return Failure{"install record " + path + " is another program's database; it was left as it is"};
   }
-  if (readInteger(db, "PRAGMA user_version").value_or(0) > kLayoutVersion)
+  if (readInteger(db, "PRAGMA user_version").value_or(0) > kRecordLayoutVersion)
     return Failure{"install record " + path + " was written by a newer version; it was left as it is"};
   // Each change reaches the disk before the command that made it returns:
   // the record never lists a file that a later crash takes back, nor loses
@@ -164,6 +135,7 @@ Result<void> InstallRecordFile::change(const std::vector<RecordItem>& add, const
       return failure;
     }
     remove.reset();
+    remove.clearBindings();
   }
   Statement insert(db,
                    "INSERT INTO items(kind, location, name, size, sha256, source) VALUES(?1, ?2, ?3, ?4, ?5, ?6)"
@@ -182,6 +154,7 @@ Result<void> InstallRecordFile::change(const std::vector<RecordItem>& add, const
       return failure;
     }
     insert.reset();
+    insert.clearBindings();
   }
   if (!exec(db, "COMMIT")) {
     Failure failure = db_->failure(path_, "commit");

@@ -12,6 +12,7 @@
 
 #include "platform/file_handles.h"
 #include "platform/sysroot.h"
+#include "formats/sqlite_statement.h"
 #include "platform/text.h"
 #include "platform/unpacked_files.h"
 
@@ -22,7 +23,6 @@ namespace lumo {
 constexpr int kApplicationId = 0x4C524547;
 constexpr int kSchemaVersion = 1;
 constexpr std::int64_t kRootId = 1;
-constexpr int kBusyTimeoutMs = 10000;
 // As deep as Windows lets a key lie below its root.
 constexpr std::size_t kMaxKeyDepth = 512;
 
@@ -98,66 +98,9 @@ const char* rootName(RegistryRoot root) {
   return "local_machine";
 }
 
-// A prepared statement that finalises itself.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) { rc_ = ::sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr); }
-  ~Statement() { ::sqlite3_finalize(statement_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  bool ok() const { return rc_ == SQLITE_OK; }
-  // Makes the statement ready to run again with new bindings.
-  void reset() { ::sqlite3_reset(statement_); }
-  Statement& bind(int index, std::int64_t value) {
-    ::sqlite3_bind_int64(statement_, index, value);
-    return *this;
-  }
-  Statement& bind(int index, std::string_view text) {
-    ::sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& bindBlob(int index, std::string_view bytes) {
-    ::sqlite3_bind_blob(statement_, index, bytes.empty() ? "" : bytes.data(), static_cast<int>(bytes.size()),
-                        SQLITE_TRANSIENT);
-    return *this;
-  }
-  // SQLITE_ROW, SQLITE_DONE or an error code.
-  int step() { return ok() ? ::sqlite3_step(statement_) : rc_; }
-  std::int64_t integer(int column) const { return ::sqlite3_column_int64(statement_, column); }
-  std::string text(int column) const {
-    const void* data = ::sqlite3_column_blob(statement_, column);
-    int size = ::sqlite3_column_bytes(statement_, column);
-    return data ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size)) : std::string();
-  }
-
- private:
-  sqlite3_stmt* statement_ = nullptr;
-  int rc_ = SQLITE_OK;
-};
-
-bool exec(sqlite3* db, const char* sql) { return ::sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
-
-// Rolls back unless committed.
-class Transaction {
- public:
-  explicit Transaction(sqlite3* db) : db_(db) { begun_ = exec(db, "BEGIN IMMEDIATE"); }
-  ~Transaction() {
-    if (begun_ && !committed_) exec(db_, "ROLLBACK");
-  }
-  Transaction(const Transaction&) = delete;
-  Transaction& operator=(const Transaction&) = delete;
-  bool begun() const { return begun_; }
-  bool commit() {
-    committed_ = exec(db_, "COMMIT");
-    return committed_;
-  }
-
- private:
-  sqlite3* db_;
-  bool begun_ = false;
-  bool committed_ = false;
-};
+using sqlite::exec;
+using sqlite::Statement;
+using sqlite::Transaction;
 
 constexpr const char* kSchema =
     "CREATE TABLE keys("
@@ -281,7 +224,7 @@ RegistryStatus RegistryDatabase::open(bool create) {
     if (!exists) removeIfEmpty();
     return status;
   }
-  ::sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  ::sqlite3_busy_timeout(db_, sqlite::kBusyTimeoutMs);
   ::sqlite3_extended_result_codes(db_, 1);
   // Many processes use a store briefly (every lumo-reg run): leave the log
   // to the automatic checkpoint instead of folding it back at every close.

@@ -60,8 +60,6 @@ std::vector<std::string> sortedLines(const std::string& text) {
   return lines;
 }
 
-ProcessResult installSilently(const Sandbox& box) { return box.run(box.installer(), {"/s"}); }
-
 // Starts `argv` in the sandbox without waiting for it.
 pid_t startInSandbox(const Sandbox& box, const std::vector<std::string>& argv) {
   std::map<std::string, std::string> variables;

@@ -198,7 +198,7 @@ TEST(Installer, ASecondInstallerStartedDuringAnInstallationEndsAtOnce) {
 
   auto first = std::async(std::launch::async, [&] { return installSilently(box); });
   // The log shows a line as it starts: from then on the first one lingers.
-  const std::string log = box.kernel() + "/LumoClient/LumoInstaller.log";
+  const std::string log = box.dist() + "/LumoInstaller.log";
   for (auto waited = std::chrono::steady_clock::now();
        std::chrono::steady_clock::now() - waited < std::chrono::seconds(10) &&
        (!pathExists(log) || readFile(log).find("SleepMiliSeconds 3000") == std::string::npos);)
