@@ -6,18 +6,18 @@
 #include "platform/desktop_entry.h"
 #include "platform/file_operations.h"
 #include "script/dispatcher.h"
+#include "script/expansion.h"
 #include "script/install_folder.h"
+#include "script/product_identity.h"
 #include "script/run_environment.h"
 
 namespace lumo {
 namespace {
 
-constexpr std::string_view kNotInstalledText = "您未安装或已经卸载了Vexta影音！";
-constexpr std::string_view kFolderRefusedText = "Vexta影音的安装记录指向的文件夹不能卸载：\n";
-
-// The product's version follows "version=".
-constexpr std::string_view kFeedbackAddress =
-    "http://www.example.com/pc/player/feedback/index.html?entry=uninstall&version=";
+std::string notInstalledText(const ProductIdentity& product) { return "您未安装或已经卸载了" + product.name + "！"; }
+std::string folderRefusedText(const ProductIdentity& product) {
+  return product.name + "的安装记录指向的文件夹不能卸载：\n";
+}
 
 }  // namespace
 
@@ -40,8 +40,10 @@ void UninstallFlow::onInitWaitOver() {
   if (why && pathFileExists(recorded)) refusal_ = *why;
   const std::string folder = earlierInstallFolder();
   if (refusal_.empty()) setInstallFolder(folder);
-  installed_ = pathFileExists(folder) && pathFileExists(folder + "/LumoClient.exe");
-  title_ = "Vexta影音" + GetVariable("app_version") + "卸载程序";
+  const ProductIdentity product = productIdentity();
+  installed_ = pathFileExists(folder) && pathFileExists(folder + "/" + product.mainProgram);
+  product_ = product.name;
+  title_ = product.name + GetVariable("app_version") + "卸载程序";
   handle(UninstallEvent::InitWaitOver);
 }
 
@@ -54,6 +56,7 @@ UninstallFace UninstallFlow::face() const {
                        .visible = state_.phase == UninstallPhase::Confirm ||
                                   state_.phase == UninstallPhase::Removing || state_.phase == UninstallPhase::Removed,
                        .title = title_,
+                       .product = product_,
                        .clearUserData = state_.clearUserData};
 }
 
@@ -117,15 +120,15 @@ void UninstallFlow::apply(UninstallEffect effect) {
   switch (effect) {
     case E::AskNotInstalled:
       ask(Question{.id = "uninstall.not-installed",
-                   .text = std::string(kNotInstalledText),
-                   .caption = std::string(kInstallerCaption),
+                   .text = notInstalledText(productIdentity()),
+                   .caption = installerCaption(),
                    .buttons = {Button::Ok},
                    .icon = Icon::Warning});
       break;
     case E::RefuseFolder:
       ask(Question{.id = "uninstall.folder-refused",
-                   .text = std::string(kFolderRefusedText) + refusal_,
-                   .caption = std::string(kInstallerCaption),
+                   .text = folderRefusedText(productIdentity()) + refusal_,
+                   .caption = installerCaption(),
                    .buttons = {Button::Ok},
                    .icon = Icon::Error});
       setFailure(kExitUninstallFailed, "the recorded installation folder is refused: " + refusal_);
@@ -146,9 +149,12 @@ void UninstallFlow::apply(UninstallEffect effect) {
       // [uninstall] may delete the working script after it has reported the
       // removal (the default script does), long before the user closes the
       // dialog: the version for the feedback page is read while it is there.
-      feedbackAddress_ = std::string(kFeedbackAddress) + GetVariable("app_version");
+      feedbackAddress_ = productIdentity().feedbackUrl;
+      if (!Expand(feedbackAddress_)) feedbackAddress_.clear();
       break;
-    case E::OpenFeedback: sendAside([address = feedbackAddress_] { commands::openUrl(address, "ie"); }); break;
+    case E::OpenFeedback:
+      if (!feedbackAddress_.empty()) sendAside([address = feedbackAddress_] { commands::openUrl(address, "ie"); });
+      break;
     case E::ReportCanceledByButton:
     case E::ReportCanceledBySystem: {
       // Logged now, in order; sent aside.

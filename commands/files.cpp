@@ -15,6 +15,7 @@
 #include "platform/sysroot.h"
 #include "platform/system_folders.h"
 #include "script/install_folder.h"
+#include "script/product_identity.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 
@@ -77,7 +78,7 @@ void RMDir(const CommandContext& context, const CommandArguments& arguments) {
   // product, whatever a line or a record says.
   if (isStandardSystemFolder(folder) || isMountPoint(folder)) throw ScriptError(kSystemFolderError + arguments.text);
   if (isInstallFolder(folder, context)) {
-    if (std::optional<std::string> why = whyNotProductFolder(folder, kProductFolderName))
+    if (std::optional<std::string> why = whyNotProductFolder(folder, productIdentity(context.variables).folder))
       throw ScriptError(kNotProductFolderError + *why);
   }
   removeTree(folder);

@@ -7,6 +7,7 @@
 #include "script/expansion.h"
 #include "script/handler_registry.h"
 #include "script/host.h"
+#include "script/product_identity.h"
 #include "script/run_environment.h"
 #include "script/script_error.h"
 
@@ -126,7 +127,7 @@ void SectionThreadProc(SectionList& list) {
     Log(message + "\r\n");
     host().ask(Question{.id = "script.command-failed",
                         .text = std::string(kCommandFailedText) + message,
-                        .caption = std::string(kInstallerCaption),
+                        .caption = installerCaption(),
                         .buttons = {Button::Ok},
                         .defaultButton = Button::Ok,
                         .silentAnswer = Button::Ok,
