@@ -133,15 +133,26 @@ lumo::ResourceBundle openSound(const std::string& path) {
   return bundle;
 }
 
-// An installer carries resources; a file without any is something else.
-lumo::ResourceBundle openInstaller(const std::string& path) {
+bool isProgram(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char magic[4] = {};
+  const bool elf = ::pread(fd, magic, sizeof magic, 0) == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+  ::close(fd);
+  return elf;
+}
+
+// An installer carries resources; a file without any is something else. A
+// bare program lists as an installer of no resources.
+lumo::ResourceBundle openInstaller(const std::string& path, bool programWithoutResources = false) {
   lumo::ResourceBundle bundle = openSound(path);
-  if (bundle.entries().empty()) throw PackError(path + " is not an installer: it carries no resources");
+  if (bundle.entries().empty() && !(programWithoutResources && isProgram(path)))
+    throw PackError(path + " is not an installer: it carries no resources");
   return bundle;
 }
 
 int list(const std::string& path) {
-  lumo::ResourceBundle bundle = openInstaller(path);
+  lumo::ResourceBundle bundle = openInstaller(path, true);
   for (const lumo::ResourceEntry& entry : bundle.entries())
     std::printf("%s %" PRIu32 " %" PRIu64 "\n", entry.type.c_str(), entry.id, entry.size);
   return 0;
@@ -247,10 +258,7 @@ void requireWindowImages(const lumo::ResourceBundle& base, const std::vector<Rep
 
 // A base is a program (an ELF file) or an installer.
 void requireProgram(const std::string& path) {
-  Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  char magic[4] = {};
-  if (in.get() >= 0 && (::pread(in.get(), magic, sizeof magic, 0) != 4 || std::memcmp(magic, "\x7f" "ELF", 4) != 0))
-    throw PackError(path + " is not a program or an installer (no ELF header)");
+  if (!isProgram(path)) throw PackError(path + " is not a program or an installer (no ELF header)");
 }
 
 int pack(const std::string& basePath, const std::string& outPath, const std::vector<Replacement>& sets,
