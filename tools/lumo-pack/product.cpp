@@ -145,8 +145,6 @@ banner_from = #1F3A5F
 banner_to = #2E7D9A
 banner_glow = #7FD1E0
 accent = #F08A24
-icon_from = #1F3A5F
-icon_to = #2E7D9A
 )";
 
 std::string replaced(std::string text, const std::string& name, const std::string& folder) {

@@ -771,8 +771,8 @@ constexpr ThemeKey kThemeKeys[] = {
     {"banner_to", "banner colour at the bottom right"},
     {"banner_glow", "the glow at the banner's top right"},
     {"accent", "buttons, ticks, the progress fill, the mark"},
-    {"icon_from", "program icon colour at the top left"},
-    {"icon_to", "program icon colour at the bottom right"},
+    {"icon_from", "program icon colour at the top left (default: the banner's)"},
+    {"icon_to", "program icon colour at the bottom right (default: the banner's)"},
     {"open_caption", "caption of the open-the-product button (default: 打开 + the name)"},
 };
 
@@ -808,6 +808,7 @@ bool applyTheme(const QString& path, QString& error) {
   Look look = gTheme;
   QString openCaption;
   bool accentGiven = false;
+  bool iconGiven = false;
   const QStringList lines = text.split(QLatin1Char('\n'));
   for (int i = 0; i < lines.size(); ++i) {
     const QString line = lines[i].trimmed();
@@ -860,6 +861,12 @@ bool applyTheme(const QString& path, QString& error) {
     }
     *target = *colourValue;
     accentGiven = accentGiven || key == "accent";
+    if (key == "icon_from" || key == "icon_to") iconGiven = true;
+  }
+  // An icon in the banner's colours, unless the theme names its own.
+  if (!iconGiven && (look.bannerFrom != gTheme.bannerFrom || look.bannerTo != gTheme.bannerTo)) {
+    look.iconFrom = look.bannerFrom;
+    look.iconTo = look.bannerTo;
   }
   // The shades that follow the accent: the built-in ones belong to the
   // built-in accent only.
