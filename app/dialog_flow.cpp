@@ -9,6 +9,7 @@
 #include "platform/debug_channel.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "script/dispatcher.h"
 
 namespace lumo {
@@ -75,6 +76,8 @@ void DialogFlow::startSectionAfter(std::chrono::milliseconds delay, std::string_
 
 void DialogFlow::launch(int worker, std::string_view bannerName, SectionList list) {
   LogSectionBanner(bannerName);
+  // "ExecInstallOK" is the section [installok].
+  phase_ = toLowerAscii(bannerName.starts_with("Exec") ? bannerName.substr(4) : bannerName);
   DialogThread* thread = &thread_;
   startWorker(std::move(list), [this, thread, worker] { thread->post([this, worker] { onWorkerEnded(worker); }); });
 }
@@ -109,6 +112,7 @@ void DialogFlow::setFailure(int status, std::string reason) {
 void DialogFlow::onProgress(const std::string& text, int percent) {
   position_ = (text == "Process++" && percent == 0) ? std::min(position_ + 1, 100) : percent;
   lastProgressText_ = text;
+  if (stream_) stream_->progress(phase_, position_, text);
   if (DialogWindow* shown = window()) shown->showProgress(position_, text);
   // The first matching end of a run acts; the variables are read now, so a
   // script may change its texts on the way.
@@ -123,6 +127,10 @@ void DialogFlow::onProgress(const std::string& text, int percent) {
     end = EndText::Removed;
   }
   if (end != EndText::None) onEndText(end);
+}
+
+void DialogFlow::onUnpacked(std::uint64_t done, std::uint64_t total) {
+  if (stream_) stream_->unpacked(done, total);
 }
 
 Button DialogFlow::ask(const Question& question) {

@@ -19,6 +19,7 @@
 
 #include "app/dialog_contract.h"
 #include "app/dialog_thread.h"
+#include "app/progress_stream.h"
 #include "script/host.h"
 #include "script/working_script.h"
 
@@ -63,6 +64,13 @@ class DialogFlow : public IntentSink {
   // 2019: a balloon.
   virtual void onBalloon(const std::string& title, const std::string& text) = 0;
   Button ask(const Question& question);
+  // Out's byte progress, on the unpacking threads: it goes to the progress
+  // stream alone, never through the dialog.
+  void onUnpacked(std::uint64_t done, std::uint64_t total);
+
+  // Where progress goes besides the window ("--progress-fd"); set before
+  // start(), outlives the flow.
+  void setProgressStream(ProgressStream* stream) { stream_ = stream; }
 
   int position() const { return position_; }
   const FlowTimings& timings() const { return timings_; }
@@ -107,6 +115,9 @@ class DialogFlow : public IntentSink {
 
   int position_ = 0;
   std::string lastProgressText_;
+  ProgressStream* stream_ = nullptr;
+  // The section last started, as the progress stream names it ("install").
+  std::string phase_;
   int failureStatus_ = 0;
   std::string failureReason_;
   std::set<int> runningWorkers_;  // started or about to start

@@ -22,6 +22,8 @@ void DialogHost::progress(const std::string& text, int percent) {
   thread_.call([&] { flow_.onProgress(text, percent); });
 }
 
+void DialogHost::unpacked(std::uint64_t done, std::uint64_t total) { flow_.onUnpacked(done, total); }
+
 Button DialogHost::ask(const Question& question) {
   Button answer = question.silentAnswer;
   thread_.call([&] { answer = flow_.ask(question); });

@@ -20,6 +20,8 @@ class DialogHost final : public Host {
   void progress(const std::string& text, int percent) override;
   // After the dialog has ended nobody answers: the silent answer.
   Button ask(const Question& question) override;
+  // Straight to the flow's progress stream, on the caller's thread.
+  void unpacked(std::uint64_t done, std::uint64_t total) override;
 
  private:
   DialogThread& thread_;

@@ -25,6 +25,8 @@ namespace {
 constexpr std::string_view kConfirmExitCaption = "退出安装";
 constexpr std::string_view kFolderRefusedText = "无法安装到这个文件夹，请选择其他文件夹：\n";
 constexpr std::string_view kFailureCaption = "安装失败";
+// What a dry run calls the wizard's own steps that change the machine.
+constexpr std::string_view kDryRunSection = "wizard";
 
 // The texts that name the product.
 std::string confirmExitText(const ProductIdentity& product) { return "您确定要退出 " + product.name + " 安装程序吗？"; }
@@ -44,7 +46,12 @@ int nextComponent(std::string_view& text) {
 // The report's line is logged now, in its place among the sections' lines;
 // the report itself goes aside.
 std::function<void()> report(std::string_view result, std::string_view extension = {}) {
-  return [arguments = commands::logReport("install", result, extension)] { commands::deliverReport(arguments); };
+  std::string arguments = commands::logReport("install", result, extension);
+  if (runEnvironment().dryRun) {
+    printDryRunLine(kDryRunSection, 0, "SendLog", arguments);
+    return [] {};
+  }
+  return [arguments = std::move(arguments)] { commands::deliverReport(arguments); };
 }
 
 }  // namespace
@@ -85,11 +92,17 @@ void InstallFlow::onInitWaitOver() {
   dropUnfitEarlierInstallFolder();
   // An earlier installation's folder is kept when it exists and is a
   // folder of this product; otherwise the default folder.
+  // A folder the command line chose counts over both, as the user's choice
+  // in the wizard would.
   const ProductIdentity product = productIdentity();
   const std::string installed = earlierInstallFolder();
-  setInstallFolder(pathFileExists(installed) && installed.find("/" + product.folder) != std::string::npos
-                       ? installed
-                       : runEnvironment().programFiles + "/" + product.folder);
+  if (!runEnvironment().targetFolder.empty()) {
+    setInstallFolder(runEnvironment().targetFolder);
+  } else {
+    setInstallFolder(pathFileExists(installed) && installed.find("/" + product.folder) != std::string::npos
+                         ? installed
+                         : runEnvironment().programFiles + "/" + product.folder);
+  }
   installedIsNewer_ = IsInstalledNewer(GetVariable("realversion"));
   for (int number = 1; number <= 3; ++number) {
     const std::string n = std::to_string(number);
@@ -154,7 +167,7 @@ void InstallFlow::onEndText(EndText text) {
     case EndText::Removed:
       // Only the uninstall dialog ends with it; the desktop still rereads
       // the associations it may have changed.
-      refreshDesktopDatabase(runEnvironment().smPrograms);
+      if (!runEnvironment().dryRun) refreshDesktopDatabase(runEnvironment().smPrograms);
       break;
     case EndText::None: break;
   }
@@ -221,7 +234,9 @@ void InstallFlow::apply(InstallEffect effect) {
     }
     case E::StartCloseTimer: startCloseTimer([this] { handle(InstallEvent::CloseTimer); }); break;
     case E::StopCloseTimer: stopCloseTimer(); break;
-    case E::RefreshDesktop: refreshDesktopDatabase(runEnvironment().smPrograms); break;
+    case E::RefreshDesktop:
+      if (!runEnvironment().dryRun) refreshDesktopDatabase(runEnvironment().smPrograms);
+      break;
     case E::WriteChoice:
       if (intent_.kind == Intent::AutorunToggled) {
         SetVariable("autorun", GetVariable("autorun") == "1" ? "" : "1");
@@ -266,7 +281,11 @@ void InstallFlow::apply(InstallEffect effect) {
         // The script's spelling: "\\" is a separator there too.
         const std::string program = installFolder() + "\\" + productIdentity().mainProgram;
         logCommandLine("Run", program + "||0|show");
-        commands::runProgram(program, "", 0, true);
+        if (runEnvironment().dryRun) {
+          printDryRunLine(kDryRunSection, 0, "Run", program + "||0|show");
+        } else {
+          commands::runProgram(program, "", 0, true);
+        }
         handle(InstallEvent::ProductStarted);
       } catch (const ScriptError& error) {
         runFailure_ = error.what();
@@ -280,7 +299,11 @@ void InstallFlow::apply(InstallEffect effect) {
       std::string product = nativePath(GetVariable("installdir"));
       if (!product.ends_with('/')) product += '/';
       product += productIdentity().mainProgram;
-      if (auto plan = planStart(product, "", runEnvironment().system)) startProcess(*plan, true);
+      if (runEnvironment().dryRun) {
+        printDryRunLine(kDryRunSection, 0, "Run", product + "||0|show");
+      } else if (auto plan = planStart(product, "", runEnvironment().system)) {
+        startProcess(*plan, true);
+      }
       break;
     }
     case E::ReportCanceled: sendAside(report("canceled")); break;

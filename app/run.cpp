@@ -1,10 +1,15 @@
 #include "app/run.h"
 
+#include <cstdio>
+
+#include "app/command_line.h"
 #include "app/exit_status.h"
+#include "app/information_modes.h"
 #include "app/install_flow.h"
 #include "app/startup.h"
 #include "app/uninstall_flow.h"
 #include "app/worker_threads.h"
+#include "platform/file_handles.h"
 #include "script/execution_log.h"
 #include "script/host.h"
 
@@ -18,6 +23,7 @@ Run::~Run() {
     // A worker outlived the wait and may still reach its dialog; everything
     // stays until the process ends, which is about to happen.
     (void)host_.release(), (void)window_.release(), (void)flow_.release(), (void)thread_.release();
+    (void)stream_.release();
     return;
   }
   setHost(nullptr);
@@ -28,8 +34,22 @@ Run::~Run() {
 }
 
 int Run::start(const std::vector<std::string>& arguments) {
-  if (std::optional<int> status = startUp(arguments)) return *status;
-  return runDialog();
+  Result<CommandLine> line = parseCommandLine(arguments);
+  if (!line) {
+    std::fprintf(stderr, "LumoInstaller: %s\n%s", line.why().c_str(), usageText().c_str());
+    return kExitBadCommandLine;
+  }
+  if (std::optional<int> status = runInformationMode(*line)) return *status;
+
+  if (line->progressFd) {
+    keepReportDescriptor(*line->progressFd);
+    stream_ = std::make_unique<ProgressStream>(*line->progressFd);
+  }
+  std::optional<int> ended = startUp(*line);
+  const int status = ended ? *ended : runDialog();
+  cleanUpDryRun();
+  if (stream_) stream_->end(status);
+  return status;
 }
 
 int Run::runDialog() {
@@ -47,6 +67,7 @@ int Run::serve(std::unique_ptr<Window> (Windows::*make)(IntentSink&)) {
   }
   thread_ = std::make_unique<DialogThread>();
   auto flow = std::make_unique<Flow>(*thread_, options_.timers ? *options_.timers : *thread_, options_.timings);
+  flow->setProgressStream(stream_.get());
   std::unique_ptr<Window> window = (windows.*make)(*flow);
   flow->setWindow(*window);
   host_ = std::make_unique<DialogHost>(*thread_, *flow);

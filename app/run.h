@@ -13,6 +13,7 @@
 #include "app/dialog_host.h"
 #include "app/dialog_thread.h"
 #include "app/headless_dialogs.h"
+#include "app/progress_stream.h"
 #include "script/run_environment.h"
 
 namespace lumo {
@@ -35,8 +36,11 @@ class Run {
   Run(const Run&) = delete;
   Run& operator=(const Run&) = delete;
 
-  // The whole run with `arguments` (argv without the program name):
-  // start-up, then the dialog of the mode. Returns the exit status.
+  // The whole run with `arguments` (argv without the program name): the
+  // command line, then a mode that answers and ends (app/information_modes.h)
+  // or start-up and the dialog of the mode. Returns the exit status; a
+  // wrong command line ends with kExitBadCommandLine before anything is
+  // created.
   int start(const std::vector<std::string>& arguments);
   // The dialog of the mode, once start-up has filled the environment.
   int runDialog();
@@ -53,6 +57,7 @@ class Run {
   Windows& windows_;
   Options options_;
   HeadlessWindows headless_;
+  std::unique_ptr<ProgressStream> stream_;  // with "--progress-fd"; outlives the flows
   // Made per dialog; destroyed in reverse order.
   std::unique_ptr<DialogThread> thread_;
   std::unique_ptr<DialogFlow> flow_;

@@ -1,12 +1,15 @@
 #include "app/startup.h"
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include "app/exit_status.h"
 #include "formats/profile_file.h"
 #include "formats/resource_bundle.h"
 #include "platform/atomic_file.h"
 #include "platform/debug_channel.h"
+#include "platform/file_handles.h"
 #include "platform/file_operations.h"
 #include "platform/instance_lock.h"
 #include "platform/known_folders.h"
@@ -19,11 +22,16 @@
 namespace lumo {
 namespace {
 
-constexpr std::string_view kScriptType = "INI";
-constexpr std::uint32_t kScriptId = 800;
-constexpr std::string_view kScriptFileName = "install.ini";
 constexpr std::string_view kTemporaryScriptName = "lumo_install.ini";
 constexpr std::string_view kLogFileName = "LumoInstaller.log";
+constexpr std::string_view kDryRunLogName = "LumoInstaller-dry-run.log";
+
+std::string fileContent(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
 
 int reportNoScript() {
   Question question;
@@ -51,22 +59,10 @@ int reportDamaged(const std::string& why) {
 
 }  // namespace
 
-StartupSwitches parseSwitches(const std::vector<std::string>& arguments) {
-  StartupSwitches switches;
-  if (arguments.empty()) return switches;
-  std::string line;
-  for (const std::string& argument : arguments) {
-    line += ' ';
-    line += toLowerAscii(argument);
-  }
-  switches.uninstall = line.find("-uinst") != std::string::npos;
-  switches.silent = line.find("/s") != std::string::npos || line.find("-s") != std::string::npos;
-  return switches;
-}
-
 int fontScaleForDpi(int dpi) { return dpi > 0 ? 960 / dpi : 10; }
 
-void fillRunEnvironment(RunEnvironment& environment, const std::string& programPath, bool machineWide) {
+void fillRunEnvironment(RunEnvironment& environment, const std::string& programPath, bool machineWide,
+                        bool createCache) {
   // No screen is probed here: the dialogs read the screen's density when
   // they create their window and set the scale with fontScaleForDpi.
   environment.fontScale = fontScaleForDpi(0);
@@ -88,10 +84,10 @@ void fillRunEnvironment(RunEnvironment& environment, const std::string& programP
   environment.interfaceFont = std::string(kInterfaceFont);
   environment.kernel = folders.kernel;
   environment.systemName = std::string(kSystemName);
-  makeFolders(environment.kernel + "/LumoClient/cache/");
+  if (createCache) makeFolders(environment.kernel + "/LumoClient/cache/");
 }
 
-std::optional<int> startUp(const std::vector<std::string>& arguments) {
+std::optional<int> startUp(const CommandLine& line) {
   // A damaged installer must not begin to change the machine and fail half
   // way: every byte of it, the program part and the payload too, is read
   // against its checksum before the lock, the folders or the working script
@@ -113,21 +109,32 @@ std::optional<int> startUp(const std::vector<std::string>& arguments) {
     }
   }
 
-  if (!acquireInstanceLock(kInstanceLockName)) {
-    debugOutput(kSecondInstanceText);
-    return kExitOk;
+  // A dry run changes nothing another run could trip over, so it does not
+  // keep another installer from starting either.
+  if (!line.dryRun && !acquireInstanceLock(kInstanceLockName)) {
+    std::fprintf(stderr, "LumoInstaller: %s (%s)\n", std::string(kSecondInstanceText).c_str(),
+                 std::string(kAnotherRunText).c_str());
+    return kExitAnotherRunning;
   }
 
   RunEnvironment& environment = runEnvironment();
-  fillRunEnvironment(environment, programPath, runsAsRoot());
+  fillRunEnvironment(environment, programPath, runsAsRoot(), !line.dryRun);
   environment.iniPath = besideScript;
-
-  StartupSwitches switches = parseSwitches(arguments);
-  environment.installMode = !switches.uninstall;
-  environment.silent = switches.silent;
+  environment.installMode = line.mode != RunMode::Uninstall;
+  environment.silent = line.silent;
+  environment.dryRun = line.dryRun;
+  environment.noLaunch = line.noLaunch;
+  if (line.target) environment.targetFolder = installFolderForTarget(*line.target);
 
   environment.logPath = environment.curPath + std::string(kLogFileName);
-  if (embeddedScript) {
+  if (line.dryRun) {
+    // Variables the sections write go to a copy that nobody reads again;
+    // the script beside the program stays as it is.
+    std::string copy = environment.tempDir + "lumo_dry_run_" + std::to_string(processId()) + ".ini";
+    if (!createFreshFile(copy, embeddedScript ? *embeddedScript : fileContent(besideScript))) return reportNoScript();
+    environment.iniPath = copy;
+    environment.logPath = environment.tempDir + std::string(kDryRunLogName);
+  } else if (embeddedScript) {
     std::string copy = environment.tempDir + std::string(kTemporaryScriptName);
     // Without a copy there is no script to run. Going on would run empty
     // sections and let the first variable write create a stray install.ini
@@ -141,12 +148,19 @@ std::optional<int> startUp(const std::vector<std::string>& arguments) {
   }
 
   if (!openExecutionLog(environment.logPath)) debugOutput("cannot open the log " + environment.logPath);
+  if (line.logFile && !openTimestampedLog(*line.logFile)) LogWarning("cannot write the log " + *line.logFile);
   ResetRunVariables();
+  if (environment.noLaunch) SetVariable("autorun", "0");
   if (GetVariable("silence") == "1") environment.silent = true;
   debugOutput("start-up: mode=" + std::string(environment.installMode ? "install" : "uninstall") +
-              " silent=" + (environment.silent ? "1" : "0") + " script=" + environment.iniPath +
-              " log=" + environment.logPath);
+              " silent=" + (environment.silent ? "1" : "0") + (environment.dryRun ? " dry-run=1" : "") +
+              " script=" + environment.iniPath + " log=" + environment.logPath);
   return std::nullopt;
+}
+
+void cleanUpDryRun() {
+  const RunEnvironment& environment = runEnvironment();
+  if (environment.dryRun && !environment.iniPath.empty()) deleteFile(environment.iniPath);
 }
 
 void endProcess(int status) {

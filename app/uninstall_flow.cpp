@@ -18,6 +18,8 @@ std::string notInstalledText(const ProductIdentity& product) { return "您未安
 std::string folderRefusedText(const ProductIdentity& product) {
   return product.name + "的安装记录指向的文件夹不能卸载：\n";
 }
+// What a dry run calls the dialog's own steps that change the machine.
+constexpr std::string_view kDryRunSection = "uninstaller";
 
 }  // namespace
 
@@ -73,7 +75,8 @@ void UninstallFlow::deliver(const Intent& intent) {
 
 void UninstallFlow::beforeExit() {
   const std::string folder = installFolder();
-  if (state_.completed && !folder.empty() && isFolder(folder)) {
+  // A dry run removes nothing; the folder is meant to stay.
+  if (state_.completed && !runEnvironment().dryRun && !folder.empty() && isFolder(folder)) {
     setFailure(kExitUninstallFailed, "the uninstallation left the product behind in " + folder);
   }
 }
@@ -86,7 +89,7 @@ void UninstallFlow::onEndText(EndText text) {
     case EndText::CancelComplete:
       // Nor does the end of a rollback; the desktop still rereads the
       // associations it may have changed.
-      refreshDesktopDatabase(runEnvironment().smPrograms);
+      if (!runEnvironment().dryRun) refreshDesktopDatabase(runEnvironment().smPrograms);
       break;
     case EndText::None: break;
   }
@@ -124,6 +127,7 @@ void UninstallFlow::apply(UninstallEffect effect) {
                    .caption = installerCaption(),
                    .buttons = {Button::Ok},
                    .icon = Icon::Warning});
+      setFailure(kExitNotInstalled, "nothing is installed to uninstall");
       break;
     case E::RefuseFolder:
       ask(Question{.id = "uninstall.folder-refused",
@@ -144,7 +148,9 @@ void UninstallFlow::apply(UninstallEffect effect) {
       // starts; the dialog thread keeps serving meanwhile.
       startSectionAfter(timings_.uninstallStartPause, kExecUninstall, std::move(uninstall_));
       break;
-    case E::RefreshDesktop: refreshDesktopDatabase(runEnvironment().smPrograms); break;
+    case E::RefreshDesktop:
+      if (!runEnvironment().dryRun) refreshDesktopDatabase(runEnvironment().smPrograms);
+      break;
     case E::NoteFeedbackVersion:
       // [uninstall] may delete the working script after it has reported the
       // removal (the default script does), long before the user closes the
@@ -153,13 +159,22 @@ void UninstallFlow::apply(UninstallEffect effect) {
       if (!Expand(feedbackAddress_)) feedbackAddress_.clear();
       break;
     case E::OpenFeedback:
-      if (!feedbackAddress_.empty()) sendAside([address = feedbackAddress_] { commands::openUrl(address, "ie"); });
+      if (feedbackAddress_.empty()) break;
+      if (runEnvironment().dryRun) {
+        printDryRunLine(kDryRunSection, 0, "OpenUrl", feedbackAddress_ + "|ie");
+        break;
+      }
+      sendAside([address = feedbackAddress_] { commands::openUrl(address, "ie"); });
       break;
     case E::ReportCanceledByButton:
     case E::ReportCanceledBySystem: {
       // Logged now, in order; sent aside.
       const std::string arguments = commands::logReport(
           "uninstall", "canceled", effect == E::ReportCanceledByButton ? "sysbtn=0" : "sysbtn=1");
+      if (runEnvironment().dryRun) {
+        printDryRunLine(kDryRunSection, 0, "SendLog", arguments);
+        break;
+      }
       sendAside([arguments] { commands::deliverReport(arguments); });
       break;
     }

@@ -131,7 +131,7 @@ void registerFileCommands() {
   registerCommand("MakeSurePath", MakeSurePath, {.paths = pathFields(0)});
   registerCommand("Move", Move, {.fields = 2, .paths = pathFields(0, 1)});
   registerCommand("Copy", Copy, {.fields = 2, .paths = pathFields(0, 1)});
-  registerCommand("Exists", Exists, {.fields = 1, .output = Output::Required, .paths = pathFields(0)});
+  registerCommand("Exists", Exists, {.fields = 1, .output = Output::Required, .paths = pathFields(0), .changesMachine = false});
   registerCommand("ClearTmp", ClearTmp, {.paths = pathFields(0)});
 }
 

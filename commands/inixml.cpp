@@ -101,7 +101,8 @@ void WriteXml(const CommandContext& context, const CommandArguments& arguments) 
 namespace commands {
 
 void registerIniXmlCommands() {
-  registerCommand("ReadIni", ReadIni, {.fields = 3, .output = Output::Required, .paths = pathFields(0)});
+  registerCommand("ReadIni", ReadIni,
+                  {.fields = 3, .output = Output::Required, .paths = pathFields(0), .changesMachine = false});
   registerCommand("WriteIni", WriteIni, {.fields = 4, .paths = pathFields(0)});
   registerCommand("WriteXml", WriteXml, {.fields = 3, .paths = pathFields(0)});
 }

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -103,6 +104,31 @@ struct SharedRun {
     std::lock_guard<std::mutex> lock(failureLock);
     if (!failure) failure = std::move(error);
     stopped = true;
+  }
+
+  // Byte progress for whoever follows the run: every reader adds what it
+  // wrote, and the count goes out at most every 100 ms (so at least every
+  // 250 ms while bytes flow), read under the lock so that it never goes
+  // back. Without the archive's header the total is unknown until the end.
+  std::uint64_t total = 0;
+  bool totalKnown = false;
+  std::atomic<std::uint64_t> written{0};
+  std::mutex progressLock;
+  std::chrono::steady_clock::time_point lastReport{};
+
+  void add(std::uint64_t bytes) {
+    written += bytes;
+    if (!totalKnown) return;
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(progressLock);
+    if (now - lastReport < std::chrono::milliseconds(100)) return;
+    lastReport = now;
+    context.host.unpacked(std::min<std::uint64_t>(written, total), total);
+  }
+  void finish() {
+    std::lock_guard<std::mutex> lock(progressLock);
+    const std::uint64_t end = totalKnown ? total : written.load();
+    context.host.unpacked(end, end);
   }
 };
 
@@ -263,7 +289,9 @@ class PayloadWriter {
           if (offset != count) return false;  // entries arrive in one piece after another
           crc = crc32Update(crc, data, size);
           count += size;
-          return output.writeAt(data, size, offset);
+          if (!output.writeAt(data, size, offset)) return false;
+          run_.add(size);
+          return true;
         });
     if (outcome != ArchiveExtractor::DataOutcome::Done) {
       // The target keeps what it held; the unfinished copy goes.
@@ -381,6 +409,12 @@ void unpackArchive(const CommandContext& context, int fd, const std::string& fol
   Result<SevenZipCatalogue> catalogue = readSevenZipCatalogue(fd, 0, kToEnd);
   if (!catalogue)
     debugOutput("[Out] the archive's header cannot be read here (" + catalogue.why() + "); the decoder alone checks it");
+  if (catalogue) {
+    for (const CatalogueEntry& entry : catalogue->entries)
+      if (!entry.link) run.total += entry.size;
+    run.totalKnown = true;
+    context.host.unpacked(0, run.total);
+  }
 
   bool hasLinks = false;
   if (catalogue) {
@@ -424,6 +458,7 @@ void unpackArchive(const CommandContext& context, int fd, const std::string& fol
     for (std::thread& thread : threads) thread.join();
   }
   if (run.failure) std::rethrow_exception(run.failure);
+  run.finish();
   debugOutput("\nEverything is Ok -Decode7z\n");
 }
 

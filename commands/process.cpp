@@ -159,7 +159,8 @@ namespace commands {
 void registerProcessCommands() {
   registerCommand("Kill", Kill, {});
   registerCommand("Run", Run, {.fields = 4, .output = Output::Optional, .paths = pathFields(0)});
-  registerCommand("WaitProcess", WaitProcess, {.fields = 3});
+  registerCommand("WaitProcess", WaitProcess, {.fields = 3, .changesMachine = false});
+  // CheckUse ends the programs that hold the file: a dry run shows it.
   registerCommand("CheckUse", CheckUse, {.paths = pathFields(0)});
 }
 

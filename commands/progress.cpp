@@ -30,9 +30,9 @@ void SleepMiliSeconds(const CommandContext&, const CommandArguments& arguments) 
 namespace commands {
 
 void registerProgressCommands() {
-  registerCommand("Notify", Notify, {.fields = 2});
-  registerCommand("NotifyOK", NotifyOK, {});
-  registerCommand("SleepMiliSeconds", SleepMiliSeconds, {});
+  registerCommand("Notify", Notify, {.fields = 2, .changesMachine = false});
+  registerCommand("NotifyOK", NotifyOK, {.changesMachine = false});
+  registerCommand("SleepMiliSeconds", SleepMiliSeconds, {.changesMachine = false});
 }
 
 }  // namespace commands

@@ -219,7 +219,8 @@ void DeleteRegValue(const lumo::CommandContext& context, const lumo::CommandArgu
 namespace lumo::commands {
 
 void registerRegistryCommands() {
-  registerCommand("ReadReg", ReadReg, {.fields = 3, .output = lumo::Output::Required, .countErrorWithoutBlank = true});
+  registerCommand("ReadReg", ReadReg,
+                  {.fields = 3, .output = lumo::Output::Required, .countErrorWithoutBlank = true, .changesMachine = false});
   registerCommand("WriteReg", WriteReg, {.fields = 4});
   registerCommand("DeleteReg", DeleteReg, {.fields = 2});
   registerCommand("DeleteRegValue", DeleteRegValue, {.fields = 3});

@@ -202,7 +202,7 @@ void registerShellCommands() {
   registerCommand("RemoveIcon", RemoveIcon, {});
   registerCommand("RegDLL", RegDLL, {.paths = pathFields(0)});
   registerCommand("UnRegDLL", UnRegDLL, {.paths = pathFields(0)});
-  registerCommand("GetMaxDisk", GetMaxDisk, {.output = Output::Required});
+  registerCommand("GetMaxDisk", GetMaxDisk, {.output = Output::Required, .changesMachine = false});
 }
 
 }  // namespace commands

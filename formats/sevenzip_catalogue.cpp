@@ -35,6 +35,7 @@ enum Property : std::uint64_t {
   kEmptyStream = 0x0E,
   kEmptyFile = 0x0F,
   kName = 0x11,
+  kModificationTime = 0x14,
   kAttributes = 0x15,
   kEncodedHeader = 0x17,
 };
@@ -479,6 +480,7 @@ SevenZipCatalogue readHeader(Reader& in) {
   std::vector<bool> emptyStream, emptyFile;
   std::vector<std::string> names;
   std::vector<std::uint32_t> attributes;
+  std::vector<std::optional<std::int64_t>> modified;
   if (property == kFilesInfo) {
     files = in.count();
     emptyStream.assign(files, false);
@@ -514,8 +516,22 @@ SevenZipCatalogue readHeader(Reader& in) {
             if (defined[i]) attributes[i] = field.u32();
           break;
         }
+        case kModificationTime: {
+          std::vector<bool> defined = field.definedBits(files);
+          if (field.byte() != 0) throw Damaged("external times are not supported");
+          modified.assign(files, std::nullopt);
+          // 100-nanosecond steps since 1601-01-01.
+          constexpr std::int64_t kStepsPerSecond = 10000000, kSecondsFrom1601To1970 = 11644473600;
+          for (std::uint64_t i = 0; i < files; ++i) {
+            if (!defined[i]) continue;
+            const std::uint64_t low = field.u32();
+            const std::uint64_t steps = low | (static_cast<std::uint64_t>(field.u32()) << 32);
+            modified[i] = static_cast<std::int64_t>(steps / kStepsPerSecond) - kSecondsFrom1601To1970;
+          }
+          break;
+        }
         default:
-          break;  // times, anti-items, padding: not needed here
+          break;  // other times, anti-items, padding: not needed here
       }
     }
     property = kEnd;
@@ -543,6 +559,7 @@ SevenZipCatalogue readHeader(Reader& in) {
     CatalogueEntry entry;
     entry.name = names[i];
     entry.hasData = !emptyStream[i];
+    if (!modified.empty()) entry.modified = modified[i];
     // An entry without data that is not an empty file is a folder.
     entry.directory = emptyStream[i] && !emptyFile[i];
     // Archivers on Unix keep the file's mode in the high half of the

@@ -25,6 +25,9 @@ struct CatalogueEntry {
   std::uint64_t size = 0;
   std::optional<std::uint32_t> crc;   // when the archive stores one
   std::uint32_t block = 0;            // for entries with data
+  // The modification time in seconds since 1970 (UTC), when the archive
+  // stores one.
+  std::optional<std::int64_t> modified;
 };
 
 // One coder of a block that is a plain chain (one packed stream, each

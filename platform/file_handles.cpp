@@ -1,6 +1,7 @@
 #include "platform/file_handles.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
@@ -110,6 +111,30 @@ bool copyRange(int from, std::uint64_t offset, std::uint64_t size, int to) {
 
 void closeDescriptor(int fd) {
   if (fd >= 0) ::close(fd);
+}
+
+bool isOpenForWriting(int fd) {
+  if (fd < 0) return false;
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
+}
+
+namespace {
+// A handler, not SIG_IGN: an ignored signal stays ignored in the programs
+// exec starts, a handler goes back to the default there.
+void onBrokenPipe(int) {}
+}  // namespace
+
+void keepReportDescriptor(int fd) {
+  // The standard descriptors stay with the children: a program without
+  // them would take the next file it opens for its output.
+  const int flags = fd > 2 ? ::fcntl(fd, F_GETFD) : -1;
+  if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  struct sigaction action {};
+  action.sa_handler = onBrokenPipe;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGPIPE, &action, nullptr);
 }
 
 long processId() { return static_cast<long>(::getpid()); }

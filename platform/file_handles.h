@@ -52,6 +52,17 @@ bool copyRange(int from, std::uint64_t offset, std::uint64_t size, int to);
 // Closes a descriptor; for owners that hand one over.
 void closeDescriptor(int fd);
 
+// Whether `fd` is an open descriptor that may be written to.
+bool isOpenForWriting(int fd);
+
+// Takes a descriptor that the process was given for its reports (a pipe
+// somebody reads): programs started later do not inherit it (unless it is
+// one of the standard descriptors 0 to 2, which they need), so the reader
+// sees its end when this process ends, and a write after the reader has gone
+// fails with EPIPE instead of ending the process. Programs started later
+// still get the default reaction to a broken pipe.
+void keepReportDescriptor(int fd);
+
 // This process's number, to tell a child made by fork() from its parent.
 long processId();
 

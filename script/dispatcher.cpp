@@ -1,6 +1,8 @@
 #include "script/dispatcher.h"
 
+#include <cstdio>
 #include <exception>
+#include <mutex>
 
 #include "platform/debug_channel.h"
 #include "script/execution_log.h"
@@ -35,7 +37,17 @@ std::string withoutAll(std::string_view text, std::string_view characters) {
 
 }  // namespace
 
-void registerEngineCommands() { registerCommand("IfThen", IfThenHandler, {}); }
+void registerEngineCommands() { registerCommand("IfThen", IfThenHandler, {.changesMachine = false}); }
+
+void printDryRunLine(std::string_view section, int line, std::string_view verb, std::string_view arguments) {
+  static std::mutex oneLineAtATime;
+  std::string text = std::string(section) + ":" + std::to_string(line) + ": " + std::string(verb);
+  if (!arguments.empty()) text += " " + std::string(arguments);
+  text += "\n";
+  std::lock_guard lock(oneLineAtATime);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
 
 bool isConditionVerb(std::string_view verb) { return verb.find("IfThen") != std::string_view::npos; }
 
@@ -63,8 +75,13 @@ void Execute(CommandRecord& record) {
   // fit fails as the handler's own error would.
   const CommandContext context = currentCommandContext();
   auto run = [&] {
-    if (std::optional<CommandArguments> arguments = readArguments(record.verb, record.rules, record.arguments))
+    if (std::optional<CommandArguments> arguments = readArguments(record.verb, record.rules, record.arguments)) {
+      if (context.environment.dryRun && record.rules.changesMachine) {
+        printDryRunLine(record.section, record.line, record.verb, record.arguments);
+        return;
+      }
       record.handler(context, *arguments);
+    }
   };
   if (installMode) {
     run();
@@ -105,7 +122,11 @@ void RunSection(SectionList& list) {
       if (IfThen(*record)) {
         const std::string& target = record->arguments;
         if (!target.starts_with('#')) throw ScriptError("[IfThen] Arguments must be command: " + target);
-        if (auto command = Parse(std::string_view(target).substr(1))) Execute(*command);
+        if (auto command = Parse(std::string_view(target).substr(1))) {
+          command->section = record->section;
+          command->line = record->line;
+          Execute(*command);
+        }
       }
     } else {
       Execute(*record);

@@ -22,6 +22,12 @@ inline constexpr std::string_view kExecUninstall = "ExecUninstall";
 // accept its lines). The command families' registration calls it.
 void registerEngineCommands();
 
+// What a dry run shows instead of running a line that would change the
+// machine: "SECTION:LINE: VERB ARGUMENTS" on stdout, the arguments expanded.
+// The flows show what they would do themselves (a report, starting the
+// product) the same way, with their own name for the section and line 0.
+void printDryRunLine(std::string_view section, int line, std::string_view verb, std::string_view arguments);
+
 // Whether a line is a condition: RunSection evaluates every line whose verb
 // contains "IfThen" itself instead of calling a handler.
 bool isConditionVerb(std::string_view verb);
@@ -35,7 +41,8 @@ void LogSectionBanner(std::string_view name);
 // Expands the argument text in place, logs "verb arguments", checks for
 // leftover "@", "$" or "#" outside the folders that macros put in (not for
 // Copy), reads the text by the record's rules and calls the handler with the
-// run's context. Install
+// run's context; in a dry run a verb that changes the machine is printed
+// instead (printDryRunLine). Install
 // mode: an invalid line or a failing handler throws ScriptError. Uninstall
 // mode: an invalid line is logged and skipped, a ScriptError of the handler
 // is logged (and written to stderr) and the section goes on.

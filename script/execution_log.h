@@ -4,6 +4,7 @@
 // Every text also goes to the debug channel.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -13,8 +14,17 @@ namespace lumo {
 // be created; the log then reaches the debug channel only.
 bool openExecutionLog(const std::string& path);
 
-// Flushes and closes the log (at exit).
+// Flushes and closes the log (at exit), and the timestamped copy.
 void closeExecutionLog();
+
+// Opens (anew) a second log at `path` that "--log" asks for: the same texts
+// in UTF-8, each line after the UTC time it was written
+// ("2026-12-09T05:35:47.123Z "), carriage returns left out. False when it
+// cannot be created.
+bool openTimestampedLog(const std::string& path);
+
+// The timestamp that lines of the timestamped log start with.
+std::string logTimestamp(std::chrono::system_clock::time_point when);
 
 void Log(std::string_view text);
 

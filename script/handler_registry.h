@@ -46,6 +46,11 @@ struct ArgumentRules {
   // The count error of a verb with an output names the variable right after
   // the colon, without the blank (the wording scripts have always seen).
   bool countErrorWithoutBlank = false;
+  // Whether running the line may change the machine (files, the registry,
+  // processes, the network). A dry run prints such lines instead of running
+  // them and runs the others, so conditions see what they would; a verb is
+  // taken to change the machine unless its registration says otherwise.
+  bool changesMachine = true;
 };
 
 template <typename... N>

@@ -7,6 +7,7 @@
 // question's silent answer without showing anything.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -44,6 +45,13 @@ class Host {
   virtual void progress(const std::string& text, int percent) = 0;
   // A modal question; returns the button chosen.
   virtual Button ask(const Question& question) = 0;
+  // Out has unpacked `done` of `total` bytes. Called from the unpacking
+  // threads, several at once and never through the dialog, so it must not
+  // wait for anybody; nobody shows it by default.
+  virtual void unpacked(std::uint64_t done, std::uint64_t total) {
+    (void)done;
+    (void)total;
+  }
 };
 
 // The host of this run. Without a window, messages are dropped, questions get

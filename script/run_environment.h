@@ -26,6 +26,13 @@ struct RunEnvironment {
 
   bool installMode = true;  // false with "-uinst"
   bool silent = false;
+  // "--dry-run": lines that change the machine are printed, not run.
+  bool dryRun = false;
+  // "--target": the install folder the command line chose (the product
+  // folder at its end); empty for the earlier or the default one.
+  std::string targetFolder;
+  // "--no-launch": the product is not started after the installation.
+  bool noLaunch = false;
 
   std::string interfaceFont;
   std::string systemName;   // sent in statistics reports

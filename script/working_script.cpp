@@ -123,8 +123,14 @@ void ReadSection(std::string_view header, SectionList& list) {
   content << file.rdbuf();
   std::optional<SectionText> section = readSectionText(content.str(), header);
   if (!section) return;
+  std::string name(header);
+  if (name.starts_with('[') && name.ends_with(']')) name = name.substr(1, name.size() - 2);
   for (const ScriptLine& line : section->commands) {
-    if (auto record = Parse(line.text)) list.push_back(std::move(record));
+    if (auto record = Parse(line.text)) {
+      record->section = name;
+      record->line = line.number;
+      list.push_back(std::move(record));
+    }
   }
 }
 

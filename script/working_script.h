@@ -54,6 +54,10 @@ struct CommandRecord {
   std::string arguments;  // before expansion
   std::string verb;
   ArgumentRules rules{};  // how the handler's argument text is read
+  // Where the line stands: its section's header without brackets and its
+  // line number in the script (0 for a line that comes from no section).
+  std::string section{};
+  int line = 0;
 };
 
 using SectionList = std::vector<std::unique_ptr<CommandRecord>>;

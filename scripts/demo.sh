@@ -43,6 +43,13 @@ show_log() {
 echo "== build/LumoInstaller carries:"
 build/lumo-pack --list build/LumoInstaller
 echo
+echo "== build/LumoInstaller --version; --check"
+build/LumoInstaller --version
+build/LumoInstaller --check
+echo
+echo "== build/LumoInstaller /s --dry-run: what the installation would change"
+build/LumoInstaller /s --dry-run
+echo
 echo "== build/LumoInstaller ${unattended[*]} (sandbox $sandbox)"
 status=0
 build/LumoInstaller "${unattended[@]}" || status=$?

@@ -9,6 +9,7 @@
 #include <future>
 #include <thread>
 
+#include "app/exit_status.h"
 #include "app/startup.h"
 #include "e2e/sandbox.h"
 #include "platform/text.h"
@@ -176,7 +177,7 @@ TEST(Installer, UninstallWithoutAnInstallationChangesNothing) {
   Sandbox box;
   auto before = box.snapshot();
   ProcessResult uninstall = box.run(box.installer(), {"-uinst", "/s"});
-  EXPECT_EQ(uninstall.exitCode, 0) << uninstall.err;
+  EXPECT_EQ(uninstall.exitCode, kExitNotInstalled) << uninstall.err;
   // Start-up makes the product's cache folder whatever the mode.
   auto left = leftovers(before, box.snapshot(), {"D sys/var/lib/LuMo/"});
   EXPECT_TRUE(left.empty()) << ::testing::PrintToString(left);
@@ -197,7 +198,7 @@ TEST(Installer, ASecondInstallerStartedDuringAnInstallationEndsAtOnce) {
   auto started = std::chrono::steady_clock::now();
   ProcessResult second = box.run(box.installer(), {"/s"});
   auto took = std::chrono::steady_clock::now() - started;
-  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(second.exitCode, kExitAnotherRunning);
   EXPECT_LT(took, std::chrono::milliseconds(1000));
   EXPECT_EQ(first.get().exitCode, 0);
   EXPECT_TRUE(pathExists(box.installDir() + "/LumoClient.exe"));

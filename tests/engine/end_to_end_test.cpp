@@ -121,7 +121,7 @@ TEST(EndToEnd, ASilentUninstallationRunsItsSections) {
   // Once the product is gone, the uninstaller says so and removes nothing.
   fs::remove(installed + "/LumoClient.exe");
   result = sandbox.run({"-uinst", "/s"});
-  EXPECT_EQ(result.exitCode, kExitOk) << result.err;
+  EXPECT_EQ(result.exitCode, kExitNotInstalled) << result.err;
   EXPECT_NE(result.err.find("您未安装或已经卸载了Vexta影音！"), std::string::npos) << result.err;
   EXPECT_EQ(sandbox.log().find("ExecUninstall  "), std::string::npos);
 }

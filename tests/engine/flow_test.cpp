@@ -328,7 +328,7 @@ TEST(UninstallFlow, WithoutAnInstallationNothingIsRemoved) {
     std::string script = std::string(kFlowVars) + "installdir=" + installdir +
                          "\n[uninstallinit]\n#Record uinit\n[uninstall]\n#Record remove\n#Notify 卸载完成|100\n";
     Outcome outcome = runDialog(dir, false, script);
-    EXPECT_EQ(outcome.status, kExitOk);
+    EXPECT_EQ(outcome.status, kExitNotInstalled);
     EXPECT_EQ(outcome.lines, std::vector<std::string>{"uinit"});
     EXPECT_EQ(outcome.questions, std::vector<std::string>{"uninstall.not-installed: 您未安装或已经卸载了Vexta影音！"});
     EXPECT_EQ(bannersIn(outcome.log), std::vector<std::string>{"ExecUnInstallInit"});

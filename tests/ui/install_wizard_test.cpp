@@ -85,6 +85,7 @@ class Wizard : public testing::Test {
     script.insert(script.find('\n') + 1, vars + "\n");
     run_.emplace(dir_, true, script + kSections);
     runEnvironment().silent = silent;
+    runEnvironment().targetFolder = target_;
     runEnvironment().interfaceFont = "微软雅黑";
     runEnvironment().fontScale = 10;
     wizard_.emplace(quick());
@@ -109,6 +110,7 @@ class Wizard : public testing::Test {
 
   TempDir dir_;
   std::optional<test::ScopedRun> run_;
+  std::string target_;  // the folder of "--target"; empty: none
   std::optional<WizardRun> wizard_;
 };
 
@@ -188,6 +190,15 @@ TEST_F(Wizard, TheOptionsFaceFollowsTheScriptsVariables) {
       EXPECT_EQ(variable(("softcheck" + std::to_string(number)).c_str()), "0");
     }
   }
+}
+
+TEST_F(Wizard, TheOptionsFaceShowsTheFolderTheCommandLineChose) {
+  std::filesystem::create_directories(dir_ / "old/Vexta");
+  target_ = dir_ / "chosen/Vexta";
+  // Over the earlier installation's folder, as the user's choice would be.
+  CLumoInstallerDlg& wizard = open("installdir=" + dir_ / "old/Vexta");
+  EXPECT_EQ(wizard.folder().toStdString(), target_);
+  EXPECT_EQ(wizard.label(CLumoInstallerDlg::kFolderId).text().toStdString(), target_);
 }
 
 TEST_F(Wizard, ControlsSitAtTheirPlacesWithTheTitleAndTheHandOverTheLinks) {

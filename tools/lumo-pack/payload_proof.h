@@ -1,21 +1,24 @@
-// The proof that an installer can unpack its payload: the whole archive is
-// decoded by the installer's own decoder, streaming, and every entry is held
-// against the size and CRC-32 that the archive's header stores for it. The
-// decoder checks CRCs too, but it has been seen to accept entries it decoded
-// wrongly (the x86 filter behind LZMA) or whose size was tampered with.
-// Entries that the installer refuses to write (names or links that leave the
-// target folder) fail the proof too.
+// The packer's proof that an installer can unpack its payload: the
+// installer's own (formats/payload_proof.h), with the packer's remedy.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "formats/payload_proof.h"
+
 namespace lumo_pack {
+
+inline constexpr const char* kPayloadRemedy =
+    "rebuild the payload with LZMA2 as the payload recipe (docs/bundle.md) says "
+    "(7zz a -t7z -m0=BCJ -m1=LZMA2:d=32m -ms=8m -mmt=on payload.7z ...)";
 
 // Nothing when the archive that occupies `size` bytes of `fd` from `offset`
 // unpacks soundly; otherwise why not, naming the first failing entry, the
 // coders of its block and the remedy.
-std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint64_t size);
+inline std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint64_t size) {
+  return lumo::provePayload(fd, offset, size, kPayloadRemedy);
+}
 
 }  // namespace lumo_pack

@@ -1,4 +1,4 @@
-#include "payload_proof.h"
+#include "formats/payload_proof.h"
 
 #include <algorithm>
 #include <thread>
@@ -9,26 +9,23 @@
 #include "platform/archive_extractor.h"
 #include "platform/unpacked_files.h"
 
-namespace lumo_pack {
+namespace lumo {
 namespace {
 
-constexpr const char* kRemedy =
-    "rebuild the payload with LZMA2 as the payload recipe (docs/bundle.md) says "
-    "(7zz a -t7z -m0=BCJ -m1=LZMA2:d=32m -ms=8m -mmt=on payload.7z ...)";
-
 std::string failure(const lumo::SevenZipCatalogue& catalogue, const lumo::CatalogueEntry* entry,
-                    const std::string& what) {
+                    const std::string& what, std::string_view remedy) {
   std::string text = "the payload does not unpack soundly: ";
-  if (!entry) return text + what + "; " + kRemedy;
+  const std::string tail = remedy.empty() ? std::string() : "; " + std::string(remedy);
+  if (!entry) return text + what + tail;
   text += "entry \"" + entry->name + "\" " + what;
   if (entry->hasData && entry->block < catalogue.blocks.size())
     text += " (block " + std::to_string(entry->block) + ", coders " + catalogue.blocks[entry->block].coders + ")";
-  return text + "; " + kRemedy;
+  return text + tail;
 }
 
 }  // namespace
 
-std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint64_t size) {
+std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint64_t size, std::string_view remedy) {
   lumo::Result<lumo::SevenZipCatalogue> catalogue = lumo::readSevenZipCatalogue(fd, offset, size);
   if (!catalogue) return "the payload is not a sound 7z archive: " + catalogue.why();
   const std::vector<lumo::CatalogueEntry>& entries = catalogue->entries;
@@ -40,7 +37,7 @@ std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint6
   std::size_t index = 0;
   if (archive.open(fd, offset, size, &*catalogue, std::max(1u, std::thread::hardware_concurrency()))) {
     while (archive.next(entry)) {
-      if (index >= entries.size()) return failure(*catalogue, nullptr, "the decoder finds more entries than the header lists");
+      if (index >= entries.size()) return failure(*catalogue, nullptr, "the decoder finds more entries than the header lists", remedy);
       const lumo::CatalogueEntry& expected = entries[index++];
       // The decoder shows folders with a "/" at the end, and may turn the
       // "\\" of archives made on Windows into "/".
@@ -49,7 +46,7 @@ std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint6
       std::replace(stored.begin(), stored.end(), '\\', '/');
       if (entry.kind == lumo::EntryKind::Directory && name.ends_with('/')) name.pop_back();
       if (name != stored)
-        return failure(*catalogue, &expected, "is reported by the decoder as \"" + entry.name + "\"");
+        return failure(*catalogue, &expected, "is reported by the decoder as \"" + entry.name + "\"", remedy);
       // Out refuses such an entry on every machine.
       bool link = entry.kind == lumo::EntryKind::Link;
       if (std::optional<std::string> why = rules.check(entry.name, link, link ? entry.linkTarget : ""))
@@ -58,7 +55,7 @@ std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint6
         // The decoder hands out a link's data as its target.
         const std::string& target = entry.linkTarget;
         if (target.size() != expected.size || (expected.crc && lumo::crc32Update(0, target.data(), target.size()) != *expected.crc))
-          return failure(*catalogue, &expected, "fails its CRC");
+          return failure(*catalogue, &expected, "fails its CRC", remedy);
         continue;
       }
       if (entry.kind != lumo::EntryKind::File && !expected.hasData) continue;
@@ -71,19 +68,19 @@ std::optional<std::string> provePayload(int fd, std::uint64_t offset, std::uint6
         return true;
       });
       if (outcome != lumo::ArchiveExtractor::DataOutcome::Done)
-        return failure(*catalogue, &expected, "fails to decode: " + archive.detail());
+        return failure(*catalogue, &expected, "fails to decode: " + archive.detail(), remedy);
       if (count != expected.size)
         return failure(*catalogue, &expected,
-                       "decodes to " + std::to_string(count) + " bytes, not " + std::to_string(expected.size));
-      if (expected.crc && crc != *expected.crc) return failure(*catalogue, &expected, "fails its CRC");
+                       "decodes to " + std::to_string(count) + " bytes, not " + std::to_string(expected.size), remedy);
+      if (expected.crc && crc != *expected.crc) return failure(*catalogue, &expected, "fails its CRC", remedy);
     }
   }
   if (archive.result() != lumo::DecodeResult::Ok)
     return failure(*catalogue, index < entries.size() ? &entries[index] : nullptr,
-                   "cannot be read by the decoder: " + archive.detail());
+                   "cannot be read by the decoder: " + archive.detail(), remedy);
   if (index != entries.size())
-    return failure(*catalogue, &entries[index], "is missing from what the decoder finds");
+    return failure(*catalogue, &entries[index], "is missing from what the decoder finds", remedy);
   return std::nullopt;
 }
 
-}  // namespace lumo_pack
+}  // namespace lumo
