@@ -72,8 +72,14 @@ UninstallStep nextUninstallStep(const UninstallState& state, UninstallEvent even
 
     case CancelPressed:
     case CloseRequested:
+      if (phase == Removing && !state.removalOver) {
+        // Closing now would abandon the removal half done: close requests
+        // wait, as the install wizard's do while it installs.
+        return step;
+      }
       if (phase == Confirm || phase == Removing) {
-        // The window system may end a removal sooner; it is then no cancel.
+        // A removal whose section ended without completing it can still be
+        // closed; it is then no cancel.
         s.cancelled = phase == Confirm;
         step.effects = {E::Hide, event == CancelPressed ? E::ReportCanceledByButton : E::ReportCanceledBySystem};
         end(step);
@@ -120,6 +126,7 @@ UninstallStep nextUninstallStep(const UninstallState& state, UninstallEvent even
 
     case WorkersIdle:
       if (facts.silent && !state.closeTimer && phase != Starting) end(step);
+      if (phase == Removing) s.removalOver = true;
       return step;
 
     case ReportsDone:

@@ -62,6 +62,7 @@ struct UninstallState {
   bool closeTimer = false;
   bool completed = false;
   bool cancelled = false;
+  bool removalOver = false;  // the removal's section ended without completing it
 };
 
 struct UninstallStep {

@@ -11,6 +11,7 @@ packages=(
   7zip
   desktop-file-utils xdg-utils shared-mime-info gtk-update-icon-cache fonts-wqy-microhei
   xvfb xauth x11-utils xdotool
+  weston qt6-wayland
 )
 
 missing=()

@@ -1,9 +1,15 @@
 #include "ui/controls.h"
 
+#include <QAccessible>
+#include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
+#include <utility>
 
 #include "script/run_environment.h"
+#include "ui/accessibility.h"
 #include "ui/skin.h"
 
 namespace lumo::ui {
@@ -11,29 +17,63 @@ namespace {
 
 constexpr int kCapWidth = 3;
 constexpr int kBoxSize = 14;  // the check-box images are 14 × 14; the caption starts after them
+constexpr qreal kRingWidth = 2;
+constexpr qreal kRingRadius = 4;
+
+// The interface font carries its own leading above the glyphs; two pixels
+// up lines a caption up with its box.
+int captionTop() { return runEnvironment().interfaceFont == "微软雅黑" ? -2 : 0; }
+
+// Where the image is solid: the face of a button without the transparent
+// room its shadow takes.
+QRect solidBounds(const QImage& image) {
+  QRect bounds;
+  for (int y = 0; y < image.height(); ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = 0; x < image.width(); ++x) {
+      if (qAlpha(row[x]) >= 128) bounds |= QRect(x, y, 1, 1);
+    }
+  }
+  return bounds;
+}
 
 }  // namespace
 
 void drawThreeSlices(QPainter& painter, const QImage& image, const QRect& target) {
-  if (image.isNull() || image.width() < 2 * kCapWidth) return;
+  const int cap = kCapWidth * qRound(image.devicePixelRatio());
+  if (image.isNull() || image.width() < 2 * cap) return;
   const int w = image.width();
   const int h = image.height();
   const int l = target.left();
   const int t = target.top();
   const int width = target.width();
   const int height = target.height();
-  painter.drawImage(QRect(l, t, kCapWidth, height), image, QRect(0, 0, kCapWidth, h));
-  painter.drawImage(QRect(l + kCapWidth, t, width - 2 * kCapWidth, height), image,
-                    QRect(kCapWidth, 0, w - 2 * kCapWidth, h));
-  painter.drawImage(QRect(l + width - kCapWidth, t, kCapWidth, height), image, QRect(w - kCapWidth, 0, kCapWidth, h));
+  painter.drawImage(QRect(l, t, kCapWidth, height), image, QRect(0, 0, cap, h));
+  painter.drawImage(QRect(l + kCapWidth, t, width - 2 * kCapWidth, height), image, QRect(cap, 0, w - 2 * cap, h));
+  painter.drawImage(QRect(l + width - kCapWidth, t, kCapWidth, height), image, QRect(w - cap, 0, cap, h));
+}
+
+bool showsFocusRing(const QWidget& control) {
+  return control.hasFocus() && control.window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
+void drawFocusRing(QPainter& painter, const QRectF& around) {
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(QColor::fromRgba(kFocusRingColour), kRingWidth));
+  painter.setBrush(Qt::NoBrush);
+  const qreal half = kRingWidth / 2;
+  painter.drawRoundedRect(around.adjusted(half, half, -half, -half), kRingRadius, kRingRadius);
+  painter.restore();
 }
 
 // ---------------------------------------------------------------------------
 // CPngButton
 
 CPngButton::CPngButton(int id, QSize size, QWidget* parent) : QAbstractButton(parent), id_(id) {
+  installAccessibleControls();
   setAttribute(Qt::WA_NoSystemBackground);
-  setFocusPolicy(Qt::NoFocus);
+  setFocusPolicy(Qt::TabFocus);
   setFont(interfaceFont());
   resize(size);
   // Loaded with every button though nothing draws it; kept for skins that
@@ -43,18 +83,26 @@ CPngButton::CPngButton(int id, QSize size, QWidget* parent) : QAbstractButton(pa
 }
 
 bool CPngButton::loadImage(Slot slot, int imageId) {
-  bool found = LoadPngResource(imageId, images_[slot]);
+  bool found = images_[slot].load(imageId);
   update();
   return found;
 }
 
 void CPngButton::setImage(Slot slot, const QImage& image) {
-  images_[slot] = image;
+  images_[slot].set(image);
   update();
 }
 
+const QImage& CPngButton::art(Slot slot) const { return images_[slot].at(devicePixelRatioF()); }
+
 void CPngButton::setCaption(const QString& caption) {
   caption_ = caption;
+  if (!caption_.isEmpty()) {
+    // Room for the caption's whole line: Latin descenders reach below the
+    // box image.
+    const QFontMetrics metrics(font());
+    resize(width(), std::max(height(), captionTop() + metrics.ascent() + metrics.descent()));
+  }
   update();
 }
 
@@ -64,8 +112,10 @@ bool CPngButton::hasCheckedImages() const {
 
 bool CPngButton::setCheckedFlag(bool checked) {
   if (checked && !hasCheckedImages()) return checked_ == checked;
+  const bool changed = checked_ != checked;
   checked_ = checked;
   update();
+  if (changed) notifyCheckedChanged(*this);
   return true;
 }
 
@@ -83,19 +133,31 @@ CPngButton::Slot CPngButton::chosenSlot() const {
 void CPngButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  const QImage& chosen = images_[chosenSlot()];
+  const Slot slot = chosenSlot();
+  const QImage& chosen = art(slot);
+  const bool ring = showsFocusRing(*this);
   if (!isCheckBox()) {
     if (!chosen.isNull()) painter.drawImage(rect(), chosen);
+    if (ring) {
+      // Around the button's face, not around the room of its shadow.
+      const QImage& plain = images_[slot].x1;
+      QRectF face = plain.isNull() ? QRectF(rect()) : QRectF(solidBounds(plain));
+      if (!plain.isNull() && plain.size() != size()) {
+        face = QRectF(face.x() * width() / plain.width(), face.y() * height() / plain.height(),
+                      face.width() * width() / plain.width(), face.height() * height() / plain.height());
+      }
+      drawFocusRing(painter, face.adjusted(-1, -1, 1, 1) & QRectF(rect()));
+    }
     return;
   }
   if (!chosen.isNull()) painter.drawImage(QPoint(0, 0), chosen);
-  // The interface font carries its own leading above the glyphs; two
-  // pixels up lines its text up with the box.
-  const int y = runEnvironment().interfaceFont == "微软雅黑" ? -2 : 0;
+  const int y = captionTop();
   painter.setRenderHint(QPainter::TextAntialiasing);
   painter.setFont(font());
   painter.setPen(QColor::fromRgba(alertWhenUnchecked_ && !checked_ ? kAlertColour : kCaptionColour));
   painter.drawText(QRect(kBoxSize, y, width() - kBoxSize, height() - y), Qt::AlignLeft | Qt::AlignTop, caption_);
+  // Around the tick box itself: the caption keeps its line clear.
+  if (ring) drawFocusRing(painter, QRectF(0, 0, kBoxSize, kBoxSize));
 }
 
 void CPngButton::enterEvent(QEnterEvent* event) {
@@ -119,6 +181,7 @@ void CPngButton::mouseDoubleClickEvent(QMouseEvent* event) {
 // CColorLabel
 
 CColorLabel::CColorLabel(QWidget* parent, const QString& text) : QLabel(text, parent) {
+  installAccessibleControls();
   setFont(interfaceFont());
   setAttribute(Qt::WA_NoSystemBackground);
   setAutoFillBackground(false);
@@ -127,6 +190,7 @@ CColorLabel::CColorLabel(QWidget* parent, const QString& text) : QLabel(text, pa
 void CColorLabel::setLink(bool link) {
   link_ = link;
   setMouseTracking(link);
+  setFocusPolicy(link ? Qt::TabFocus : Qt::NoFocus);
   if (!link) hovering_ = false;
   update();
 }
@@ -134,6 +198,10 @@ void CColorLabel::setLink(bool link) {
 void CColorLabel::setActive(bool active) {
   active_ = active;
   update();
+}
+
+void CColorLabel::setElidedText(const QString& text) {
+  setText(QFontMetrics(font()).elidedText(text, Qt::ElideRight, contentsRect().width()));
 }
 
 void CColorLabel::setUnderline() {
@@ -155,6 +223,10 @@ void CColorLabel::paintEvent(QPaintEvent*) {
   int flags = static_cast<int>(alignment());
   if (wordWrap()) flags |= Qt::TextWordWrap;
   painter.drawText(contentsRect(), flags, text());
+  if (showsFocusRing(*this)) {
+    const QRect ink = painter.fontMetrics().boundingRect(contentsRect(), flags, text());
+    drawFocusRing(painter, QRectF(ink.adjusted(-3, -1, 3, 1)) & QRectF(rect()));
+  }
 }
 
 void CColorLabel::enterEvent(QEnterEvent* event) {
@@ -193,16 +265,40 @@ void CColorLabel::mousePressEvent(QMouseEvent* event) {
 }
 
 void CColorLabel::mouseReleaseEvent(QMouseEvent* event) {
-  if (link_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
+  // A double click opens a link once: its second release is no click.
+  const bool second = std::exchange(swallowRelease_, false);
+  if (link_ && !second && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+    emit clicked();
+  }
   QLabel::mouseReleaseEvent(event);
+}
+
+void CColorLabel::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (link_ && event->button() == Qt::LeftButton) {
+    swallowRelease_ = true;
+    event->accept();
+    return;
+  }
+  QLabel::mouseDoubleClickEvent(event);
+}
+
+void CColorLabel::keyPressEvent(QKeyEvent* event) {
+  // Return on a link opens it; every other key is the window's.
+  if (link_ && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
+    event->accept();
+    emit clicked();
+    return;
+  }
+  event->ignore();
 }
 
 // ---------------------------------------------------------------------------
 // CLumoProgress
 
 CLumoProgress::CLumoProgress(QWidget* parent) : QWidget(parent) {
+  installAccessibleControls();
   setAttribute(Qt::WA_NoSystemBackground);
-  LoadPngResource(skin::kProgressFill, fill_);
+  fill_.load(skin::kProgressFill);
 }
 
 void CLumoProgress::setMaximum(int maximum) {
@@ -211,12 +307,14 @@ void CLumoProgress::setMaximum(int maximum) {
 }
 
 void CLumoProgress::setPosition(int position) {
+  const bool changed = position_ != position;
   position_ = position;
   update();
+  if (changed) notifyValueChanged(*this, position);
 }
 
 void CLumoProgress::setFillImage(const QImage& image) {
-  fill_ = image;
+  fill_.set(image);
   update();
 }
 
@@ -228,7 +326,7 @@ int CLumoProgress::fillWidth() const {
 void CLumoProgress::paintEvent(QPaintEvent*) {
   if (maximum_ == 0 || position_ == 0 || fill_.isNull()) return;
   QPainter painter(this);
-  drawThreeSlices(painter, fill_, QRect(0, 0, fillWidth() + 2 * kCapWidth, height()));
+  drawThreeSlices(painter, fill_.at(devicePixelRatioF()), QRect(0, 0, fillWidth() + 2 * kCapWidth, height()));
 }
 
 }  // namespace lumo::ui

@@ -18,6 +18,11 @@ constexpr const char* kChangeFolder = "更改";
 constexpr const char* kOffersCaption = "安装精品软件:";
 constexpr const char* kContinue = "继续安装>>";
 constexpr const char* kAgreement = "已阅读并同意";
+// The install button's captions are in its images; a screen reader reads these.
+constexpr const char* kInstallName = "立即安装";
+constexpr const char* kInstallingName = "正在安装";
+constexpr const char* kStartNowName = "立即体验";
+constexpr const char* kNewerName = "打开Vexta影音";
 constexpr const char* kFontWithCaptionImage = "微软雅黑";
 
 constexpr QSize kBigButton(200, 65);
@@ -30,7 +35,6 @@ constexpr int kOfferGap = 10;
 constexpr int kOfferCharacterWidth = 15;
 constexpr int kBoxHeight = 14;
 constexpr int kProgramIconId = 128;
-constexpr double kFolderTextLimit = 250;  // in the units of MeasureText
 
 // The labels' places: where the wizard puts them, or for 1020 and 1018 their
 // template rectangles at 96 dpi.
@@ -99,11 +103,13 @@ CLumoInstallerDlg::CLumoInstallerDlg(IntentSink& run) : run_(run), icon_(program
   install_->loadImage(CPngButton::CheckedHover, skin::kInstallCheckedHover);
   install_->loadImage(CPngButton::CheckedDisabled, skin::kInstallCheckedDisabled);
   install_->move(kBigButtonPlace);
+  install_->setAccessibleName(text(kInstallName));
   newer_ = new CPngButton(kNewerId, kBigButton, this);
   newer_->loadImage(CPngButton::Normal, skin::kNewerNormal);
   newer_->loadImage(CPngButton::Hover, skin::kNewerHover);
   newer_->loadImage(CPngButton::Disabled, skin::kNewerNormal);
   newer_->move(kBigButtonPlace);
+  newer_->setAccessibleName(text(kNewerName));
   newer_->hide();
 
   agreement_ = makeCheckBox(kAgreementId, 100, text(kAgreement), kAgreementPlace, this);
@@ -178,8 +184,16 @@ void CLumoInstallerDlg::open(const InstallFace& face) {
       offersCaption_->show();
     }
   }
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
+  centreOnScreen();
+}
+
+QAbstractButton* CLumoInstallerDlg::mainButton() {
+  using enum InstallPhase;
+  switch (shownPhase_) {
+    case Options:
+    case Finished: return install_;
+    case NewerVersion: return newer_;
+    default: return nullptr;
   }
 }
 
@@ -219,10 +233,14 @@ void CLumoInstallerDlg::show(const InstallFace& face) {
     showFinishedPage();
   }
   update();
+  const bool newFace = first || face.phase != shownPhase_;
+  shownPhase_ = face.phase;
   if (!isVisible()) {
     CLumoDialog::show();
     if (first && onFirstShow_) onFirstShow_();
   }
+  // Each new face starts with the focus on its main button.
+  if (newFace) focusMainButton();
 }
 
 void CLumoInstallerDlg::nameProduct(const QString& product) {
@@ -250,7 +268,8 @@ void CLumoInstallerDlg::showFolder(const InstallFace& face) {
     folderLabel_->setGeometry(row->label);
     change_->move(row->link);
   }
-  folderLabel_->setText(ShortenForDisplay(folder_, kFolderTextLimit));
+  // Cut to what the label can show, an earlier folder as a chosen one.
+  folderLabel_->setElidedText(folder_);
 }
 
 void CLumoInstallerDlg::onChangeFolder() {
@@ -260,6 +279,7 @@ void CLumoInstallerDlg::onChangeFolder() {
 }
 
 void CLumoInstallerDlg::showInstallingPage() {
+  install_->setAccessibleName(text(kInstallingName));
   install_->setCheckedFlag(true);
   install_->setEnabled(false);
   setProgressBarVisible(true);
@@ -281,6 +301,7 @@ void CLumoInstallerDlg::showFinishedPage() {
   closeButton().setEnabled(true);
   install_->setCheckedFlag(true);
   install_->setEnabled(true);
+  install_->setAccessibleName(text(kStartNowName));
 }
 
 }  // namespace lumo::ui

@@ -56,6 +56,10 @@ class CLumoInstallerDlg : public CLumoDialog, public InstallWindow {
   // The folder the face shows.
   const QString& folder() const { return folder_; }
 
+  // Install on the options face, start now on the finished one, open the
+  // installed version on the newer-version face; none while installing.
+  QAbstractButton* mainButton() override;
+
  private:
   void open(const InstallFace& face);
   void onChangeFolder();
@@ -67,6 +71,7 @@ class CLumoInstallerDlg : public CLumoDialog, public InstallWindow {
   IntentSink& run_;
   std::function<void()> onFirstShow_;
   bool opened_ = false;
+  InstallPhase shownPhase_ = InstallPhase::Starting;
   QIcon icon_;
   NotifyIcon notifyIcon_;
   CPngButton* install_;

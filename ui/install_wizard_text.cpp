@@ -27,15 +27,6 @@ QSizeF MeasureText(const QString& text) {
   return path.boundingRect().size();
 }
 
-QString ShortenForDisplay(const QString& text, double limit) {
-  for (qsizetype n = 1; n <= text.size(); ++n) {
-    // Never cut a character in two halves of a surrogate pair.
-    if (n < text.size() && text[n - 1].isHighSurrogate()) continue;
-    if (MeasureText(text.left(n)).width() > limit) return text.left(n) + QStringLiteral("...");
-  }
-  return text;
-}
-
 std::optional<FolderRow> FitFolderLabel(const QString& folder, QPoint labelTopLeft) {
   if (folder.isEmpty()) return std::nullopt;
   const int left = labelTopLeft.x();

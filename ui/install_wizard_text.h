@@ -14,10 +14,6 @@ namespace lumo::ui {
 // Width and height of the bounding box of `text`'s glyph outlines.
 QSizeF MeasureText(const QString& text);
 
-// `text` up to and including the first character whose prefix measures
-// wider than `limit`, followed by "..."; the whole text when none does.
-QString ShortenForDisplay(const QString& text, double limit);
-
 // Where the folder label (1009) and the "更改" link (1008) go for `folder`.
 struct FolderRow {
   QRect label;

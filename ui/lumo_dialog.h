@@ -6,6 +6,12 @@
 // A window of a mode derives from it, places its own controls in its
 // constructor (images come from the skin by id: CPngButton::loadImage), and
 // connects closeRequested() to its flow.
+//
+// The keyboard works the same in every window: Tab and Shift+Tab go through
+// the visible controls in reading order, Space presses the focused button
+// or toggles the focused box, Return presses the face's main button
+// (mainButton()) wherever the focus is, except on a link, which it opens,
+// and Esc does what the close button does (nothing while it is disabled).
 #pragma once
 
 #include <QImage>
@@ -51,6 +57,24 @@ class CLumoDialog : public QWidget {
 
   // A press on the surface (not on a child) started moving the window.
   bool moving() const { return moving_; }
+  // Whether that move follows the pointer by hand (the window system
+  // refused its own move, and lets windows place themselves).
+  bool movingByHand() const { return manualMove_; }
+
+  // The face's main button (install, start now, open the installed
+  // version, uninstall, OK), or nullptr: the one Return presses.
+  virtual QAbstractButton* mainButton() { return nullptr; }
+  // Puts the focus on the main button, or on the window where there is
+  // none to press, so Esc still reaches it.
+  void focusMainButton();
+  // The controls Tab goes through now, in reading order.
+  QList<QWidget*> tabChain() const;
+
+  // Whether the window system lets a program place its windows (X11 does,
+  // Wayland does not: the compositor places them and moves them itself).
+  static bool windowSystemPlacesWindows();
+  // Centres the window on the primary screen where windows can be placed.
+  void centreOnScreen();
 
  signals:
   // The close button, or the window system asked the window to close. What
@@ -64,9 +88,11 @@ class CLumoDialog : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
 
  private:
-  QImage bodyLeft_, bodyMiddle_, bodyRight_, banner_, bannerWorking_, track_, recommendedCaption_;
+  SkinArt bodyLeft_, bodyMiddle_, bodyRight_, banner_, bannerWorking_, track_, recommendedCaption_;
   CPngButton* minimise_;
   CPngButton* close_;
   CLumoProgress* progress_;

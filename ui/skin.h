@@ -1,5 +1,6 @@
 // The skin: the PNG images the windows are painted from, carried in the
-// installer's resource bundle as type "PNG" by id, and the interface font.
+// installer's resource bundle as type "PNG" by id (and their 2x art as type
+// "PNG2X" with the same id), and the interface font.
 #pragma once
 
 #include <QFont>
@@ -52,10 +53,30 @@ inline constexpr int kNewerHover = 1057;
 // image leaves only its own part unpainted.
 bool LoadPngResource(int id, QImage& slot);
 
+// Decodes the 2x art of image `id` (twice the 1x size in each direction)
+// into `slot`, marked with a device pixel ratio of 2 so that painters draw
+// it in its logical size. False, leaving the slot empty, without one.
+bool LoadPng2xResource(int id, QImage& slot);
+
+// One skin image as the windows paint it: the 1x image and, where the skin
+// has one, its 2x art. At a device pixel ratio of 1.5 or more the 2x art is
+// painted, in the same logical place and size.
+struct SkinArt {
+  QImage x1;
+  QImage x2;  // empty, or exactly twice x1 in each direction
+  // Loads both; the result is whether the 1x image was there. 2x art of any
+  // other size is left out rather than drawn distorted.
+  bool load(int id);
+  void set(const QImage& image) { x1 = image, x2 = QImage(); }
+  const QImage& at(qreal devicePixelRatio) const { return devicePixelRatio >= 1.5 && !x2.isNull() ? x2 : x1; }
+  bool isNull() const { return x1.isNull(); }
+};
+
 // Where the PNG bytes come from: the installer's bundle, unless a test
 // supplies its own images. Pass an empty function to go back to the bundle.
+// A test's own skin has no 2x art unless it gives a second source.
 using PngSource = std::function<std::optional<std::string>(int id)>;
-void setPngSource(PngSource source);
+void setPngSource(PngSource source, PngSource source2x = {});
 // Takes the images from the bundle of another installer (screenshots, benchmarks).
 void useSkinOf(const std::string& installerPath);
 

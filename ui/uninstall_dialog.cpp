@@ -31,8 +31,9 @@ QString questionText(const QString& product) { return text("您确认要卸载 "
 QString removedText(const QString& product) { return product + text("已成功从您的计算机中卸载。"); }
 QString removingText(const QString& product) { return text("正在为您卸载") + product + text("，请稍候"); }
 
-CPngButton* makeButton(int id, int normal, int hover, QPoint place, QWidget* parent) {
+CPngButton* makeButton(int id, int normal, int hover, QPoint place, const char* name, QWidget* parent) {
   auto* button = new CPngButton(id, kButton, parent);
+  button->setAccessibleName(text(name));
   button->loadImage(CPngButton::Normal, normal);
   button->loadImage(CPngButton::Hover, hover);
   button->loadImage(CPngButton::Disabled, normal);
@@ -44,11 +45,11 @@ CPngButton* makeButton(int id, int normal, int hover, QPoint place, QWidget* par
 
 CDlgUnInstall::CDlgUnInstall(IntentSink& run) : run_(run) {
   cancel_ = makeButton(kCancelId, skin::kCancelNormal, skin::kCancelHover, {kCancelRight - kButton.width(), kButtonTop},
-                       this);
+                       "取消", this);
   uninstall_ = makeButton(kUninstallId, skin::kUninstallNormal, skin::kUninstallHover,
-                          {kUninstallRight - kButton.width() - cancel_->width(), kButtonTop}, this);
+                          {kUninstallRight - kButton.width() - cancel_->width(), kButtonTop}, "卸载", this);
   ok_ = makeButton(kOkId, skin::kOkNormal, skin::kOkHover, {(kWidth - kButton.width()) / 2, kOkBottom - kButton.height()},
-                   this);
+                   "完成", this);
   ok_->hide();
 
   clearUserData_ = new CPngButton(kClearUserDataId, kClearUserDataRect.size(), this);
@@ -103,14 +104,24 @@ void CDlgUnInstall::show(const UninstallFace& face) {
     showRemovedPage();
   }
   update();
+  const bool newFace = !opened_ || face.phase != shownPhase_;
+  shownPhase_ = face.phase;
   if (!isVisible()) {
     const bool first = !opened_;
     opened_ = true;
-    if (QScreen* screen = QGuiApplication::primaryScreen(); first && screen) {
-      move(screen->availableGeometry().center() - rect().center());
-    }
+    if (first) centreOnScreen();
     CLumoDialog::show();
     if (first && onFirstShow_) onFirstShow_();
+  }
+  // Each new face starts with the focus on its main button.
+  if (newFace) focusMainButton();
+}
+
+QAbstractButton* CDlgUnInstall::mainButton() {
+  switch (shownPhase_) {
+    case UninstallPhase::Confirm: return uninstall_;
+    case UninstallPhase::Removed: return ok_;
+    default: return nullptr;
   }
 }
 

@@ -43,6 +43,9 @@ class CDlgUnInstall : public CLumoDialog, public UninstallWindow {
   CColorLabel& questionLabel() { return *question_; }
   CColorLabel& removedLabel() { return *removed_; }
 
+  // Uninstall on the confirm face, OK on the removed one.
+  QAbstractButton* mainButton() override;
+
  private:
   void showProgressPage();
   void showRemovedPage();
@@ -51,6 +54,7 @@ class CDlgUnInstall : public CLumoDialog, public UninstallWindow {
   IntentSink& run_;
   std::function<void()> onFirstShow_;
   bool opened_ = false;
+  UninstallPhase shownPhase_ = UninstallPhase::Starting;
   CPngButton* uninstall_;
   CPngButton* cancel_;
   CPngButton* ok_;

@@ -167,6 +167,8 @@ TEST(UninstallPhases, EachFaceIsLeftAsTheDialogShowsIt) {
   const UninstallFacts silent{.silent = true, .installed = true};
   UninstallState ticked = at(UP::Confirm);
   ticked.clearUserData = true;
+  UninstallState stalled = at(UP::Removing);  // the section ended without the removal done
+  stalled.removalOver = true;
   const struct {
     const char* name;
     UninstallState from;
@@ -187,7 +189,11 @@ TEST(UninstallPhases, EachFaceIsLeftAsTheDialogShowsIt) {
        {UX::Hide, UX::ReportCanceledByButton, UX::EndDialog}},
       {"close on confirm", at(UP::Confirm), UE::CloseRequested, windowed, UP::Ending,
        {UX::Hide, UX::ReportCanceledBySystem, UX::EndDialog}},
-      {"the window system ends a removal", at(UP::Removing), UE::CloseRequested, windowed, UP::Ending,
+      {"close requests wait while the removal runs", at(UP::Removing), UE::CloseRequested, windowed, UP::Removing,
+       {}},
+      {"a removal's section that ends leaves it closable", at(UP::Removing), UE::WorkersIdle, windowed,
+       UP::Removing, {}},
+      {"the window system ends a removal that stalled", stalled, UE::CloseRequested, windowed, UP::Ending,
        {UX::Hide, UX::ReportCanceledBySystem, UX::EndDialog}},
       {"removed", at(UP::Removing), UE::RemovalDone, windowed, UP::Removed,
        {UX::RefreshDesktop, UX::NoteFeedbackVersion, UX::ShowFace}},
@@ -211,7 +217,8 @@ TEST(UninstallPhases, EachFaceIsLeftAsTheDialogShowsIt) {
   }
   EXPECT_TRUE(nextUninstallStep(at(UP::Confirm), UE::BoxToggled, windowed).state.clearUserData);
   EXPECT_EQ(exitStatus(nextUninstallStep(at(UP::Confirm), UE::CancelPressed, windowed).state), 0);
-  EXPECT_EQ(exitStatus(nextUninstallStep(at(UP::Removing), UE::CloseRequested, windowed).state), 3);
+  EXPECT_TRUE(nextUninstallStep(at(UP::Removing), UE::WorkersIdle, windowed).state.removalOver);
+  EXPECT_EQ(exitStatus(nextUninstallStep(stalled, UE::CloseRequested, windowed).state), 3);
   for (const auto& [phase, event] : {std::pair{UP::Removing, UE::OkPressed}, std::pair{UP::Removed, UE::CancelPressed},
                                      std::pair{UP::Removing, UE::BoxToggled}, std::pair{UP::Confirm, UE::InitWaitOver}}) {
     EXPECT_THROW(nextUninstallStep(at(phase), event, windowed), NoTransition) << eventName(event);

@@ -1,5 +1,7 @@
 #include "install_wizard_faces.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@ struct WizardFace {
   const char* name;
   InstallFace face;
   int position;  // the bar, for the faces that show it
+  int tabs = 0;   // Tab presses before the picture: the focus ring shows
 };
 
 const std::vector<lumo::Offer> kOffers = {{1, "看图王", true}, {2, "压缩", true}, {3, "输入法", true}};
@@ -44,7 +47,17 @@ const WizardFace kWizardFaces[] = {
     {"wizard-installing", face(InstallPhase::Installing), 46},
     {"wizard-rolling-back", face(InstallPhase::RollingBack), 12},
     {"wizard-finished", face(InstallPhase::Finished), 100},
+    {"wizard-options-keyboard", face(InstallPhase::Options), 0, 3},
 };
+
+// Tab as a person presses it in the window.
+void pressTab(QWidget& window) {
+  QWidget* target = window.focusWidget() ? window.focusWidget() : &window;
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, Qt::Key_Tab, Qt::NoModifier);
+  QApplication::sendEvent(target, &release);
+}
 
 }  // namespace
 
@@ -55,6 +68,11 @@ bool saveInstallWizardFaces(const SaveFace& save) {
     CLumoInstallerDlg wizard(run);
     wizard.show(shown.face);
     if (shown.position > 0) wizard.showProgress(shown.position, "");
+    if (shown.tabs > 0) {
+      wizard.activateWindow();
+      QApplication::processEvents();
+      for (int i = 0; i < shown.tabs; ++i) pressTab(wizard);
+    }
     ok = save(wizard, QString::fromLatin1(shown.name)) && ok;
   }
   return ok;

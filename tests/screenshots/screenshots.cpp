@@ -1,6 +1,8 @@
 // Writes a PNG of every face of the windows, drawn offscreen from the skin
 // of an installer:
-//   lumo-screenshots INSTALLER OUTDIR
+//   lumo-screenshots INSTALLER OUTDIR [SCALE]
+// With SCALE 2 the screen has a device pixel ratio of 2 (the windows paint
+// the 2x art) and every name ends in "@2x".
 // The corners cut by the window's region are transparent in the pictures,
 // as they are on screen.
 #include <QApplication>
@@ -8,6 +10,7 @@
 #include <QPainter>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <memory>
 
 #include "script/run_environment.h"
@@ -60,32 +63,39 @@ class NoRun final : public lumo::IntentSink {
 QImage shaped(QWidget& window) {
   QImage picture = window.grab().toImage().convertToFormat(QImage::Format_ARGB32);
   const QRegion shape = window.mask().isEmpty() ? QRegion(window.rect()) : window.mask();
+  const int ratio = qRound(picture.devicePixelRatio());
   for (int y = 0; y < picture.height(); ++y) {
     for (int x = 0; x < picture.width(); ++x) {
-      if (!shape.contains(QPoint(x, y))) picture.setPixel(x, y, 0);
+      if (!shape.contains(QPoint(x / ratio, y / ratio))) picture.setPixel(x, y, 0);
     }
   }
   return picture;
 }
 
+QString suffix;  // "@2x" at scale 2
+
 bool save(const QImage& picture, const QString& path) {
-  if (!picture.save(path, "PNG")) {
+  if (!picture.save(path + suffix + ".png", "PNG")) {
     std::fprintf(stderr, "lumo-screenshots: cannot write %s\n", qPrintable(path));
     return false;
   }
-  std::printf("%s\n", qPrintable(path));
+  std::printf("%s\n", qPrintable(path + suffix + ".png"));
   return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fputs("usage: lumo-screenshots INSTALLER OUTDIR\n", stderr);
+  if (argc != 3 && !(argc == 4 && (std::string(argv[3]) == "1" || std::string(argv[3]) == "2"))) {
+    std::fputs("usage: lumo-screenshots INSTALLER OUTDIR [1|2]\n", stderr);
     return 2;
   }
   lumo::commands::registerCommandFamilies();
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (argc == 4 && std::string(argv[3]) == "2") {
+    qputenv("QT_SCALE_FACTOR", "2");
+    suffix = QStringLiteral("@2x");
+  }
   lumo::runEnvironment().interfaceFont = std::string(lumo::kInterfaceFont);
   QApplication application(argc, argv);
   lumo::ui::installFontSubstitution();
@@ -98,10 +108,10 @@ int main(int argc, char** argv) {
     CLumoDialog dialog;
     face.prepare(dialog);
     dialog.show();
-    ok = save(shaped(dialog), out + "/" + face.name + ".png") && ok;
+    ok = save(shaped(dialog), out + "/" + face.name) && ok;
   }
   ok = saveInstallWizardFaces([&](QWidget& window, const QString& name) {
-         return save(shaped(window), out + "/" + name + ".png");
+         return save(shaped(window), out + "/" + name);
        }) && ok;
   for (const UninstallFace& face : kUninstallFaces) {
     NoRun run;
@@ -109,7 +119,7 @@ int main(int argc, char** argv) {
     dialog.show(lumo::UninstallFace{
         .phase = face.phase, .visible = true, .title = "Vexta影音1.4.136.6卸载程序", .clearUserData = false});
     if (face.position > 0) dialog.showProgress(face.position, "");
-    ok = save(shaped(dialog), out + "/" + face.name + ".png") && ok;
+    ok = save(shaped(dialog), out + "/" + face.name) && ok;
   }
   std::unique_ptr<QMessageBox> box(lumo::ui::makeMessageBox(
       lumo::Question{.id = "install.failed",
@@ -120,6 +130,6 @@ int main(int argc, char** argv) {
                      .icon = lumo::Icon::Error},
       nullptr));
   box->show();
-  ok = save(box->grab().toImage(), out + "/install-failed-box.png") && ok;
+  ok = save(box->grab().toImage(), out + "/install-failed-box") && ok;
   return ok ? 0 : 1;
 }

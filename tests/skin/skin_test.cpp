@@ -61,5 +61,19 @@ TEST(Skin, TheInstallerCarriesEveryImageAtItsSize) {
   }
 }
 
+// Screens at a device pixel ratio of 1.5 or more paint the 2x art: every
+// image has it, at exactly twice its size.
+TEST(Skin, EveryImageHasIts2xArtAtTwiceItsSize) {
+  const ResourceBundle bundle = ResourceBundle::open(test::buildPath("LumoInstaller"));
+  ASSERT_FALSE(bundle.entries().empty()) << bundle.error();
+  for (const Carried& row : kCarried) {
+    if (std::string(row.type) != "PNG") continue;
+    SCOPED_TRACE(row.id);
+    const std::optional<std::string> bytes = bundle.load("PNG2X", row.id);
+    ASSERT_TRUE(bytes.has_value());
+    EXPECT_EQ(decodedSizes(*bytes, "png"), std::vector<QSize>{row.sizes.front() * 2});
+  }
+}
+
 }  // namespace
 }  // namespace lumo

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
 #include <QSignalSpy>
 #include <QTest>
 
+#include "script/run_environment.h"
 #include "ui/controls.h"
 #include "ui/skin.h"
 #include "ui_test_support.h"
@@ -149,6 +151,74 @@ TEST(CLumoProgress, TheFillIsTruncatedAndItsRightCapEndsAtTheEdgeAtTheMaximum) {
       EXPECT_NE(pixels.pixel(end, 9), fill) << c.position;
     }
   }
+}
+
+// A double click on a link (the agreement) opens its page once, not twice.
+TEST(CColorLabel, ADoubleClickOnALinkIsOneClick) {
+  const struct {
+    bool link;
+    bool doubleClick;
+    int clicks;
+  } cases[] = {{true, false, 1}, {true, true, 1}, {false, true, 0}};
+  for (const auto& c : cases) {
+    QWidget owner;
+    CColorLabel label(&owner, QStringLiteral("《协议》"));
+    label.setGeometry(0, 0, 100, 20);
+    label.setLink(c.link);
+    owner.show();
+    QSignalSpy clicked(&label, &CColorLabel::clicked);
+    if (c.doubleClick) {
+      // As the window system delivers one: press, release, press, double
+      // click, release.
+      QTest::mouseClick(&label, Qt::LeftButton);
+      QTest::mousePress(&label, Qt::LeftButton);
+      QTest::mouseDClick(&label, Qt::LeftButton);
+      QTest::mouseRelease(&label, Qt::LeftButton);
+    } else {
+      QTest::mouseClick(&label, Qt::LeftButton);
+    }
+    QTest::mouseClick(&label, Qt::RightButton);
+    EXPECT_EQ(clicked.count(), c.clicks) << c.link << c.doubleClick;
+    // The click after a double click counts again.
+    QTest::mouseClick(&label, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), c.clicks + (c.link ? 1 : 0));
+  }
+}
+
+// A box's caption keeps its descenders, whatever the font's line: the box
+// grows to it (its image stays 14 × 14).
+TEST(CPngButton, ACaptionsDescendersAreNotCutByTheBox) {
+  TestSkin skin;
+  const std::string saved = runEnvironment().interfaceFont;
+  const int savedScale = runEnvironment().fontScale;
+  const struct {
+    const char* font;
+    int points;
+  } cases[] = {{"微软雅黑", 10}, {"WenQuanYi Micro Hei", 10}, {"微软雅黑", 12}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.font) + " " + std::to_string(c.points));
+    runEnvironment().interfaceFont = c.font;
+    runEnvironment().fontScale = c.points;
+    QWidget owner;
+    CPngButton box(1013, QSize(120, 14), &owner);
+    loadBoxImages(box, true);
+    box.setCaption(QStringLiteral("gypsy jpg"));
+    const QFontMetrics metrics(box.font());
+    const int top = std::string(c.font) == "微软雅黑" ? -2 : 0;
+    const int inkBottom = top + metrics.ascent() + metrics.tightBoundingRect(QStringLiteral("gypsy jpg")).bottom();
+    EXPECT_GT(box.height(), inkBottom);
+    EXPECT_GE(box.height(), 14);
+    // The lowest row of the descenders holds caption ink.
+    const QImage pixels = box.grab().toImage();
+    bool ink = false;
+    for (int x = 14; x < pixels.width(); ++x) {
+      const QRgb pixel = pixels.pixel(x, inkBottom);
+      ink = ink || (qAlpha(pixel) > 128 && qGray(pixel) < 160);
+    }
+    EXPECT_TRUE(ink);
+  }
+  runEnvironment().interfaceFont = saved;
+  runEnvironment().fontScale = savedScale;
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QApplication>
 #include <QBuffer>
+#include <QFontMetrics>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <optional>
 
 #include "app/install_flow.h"
@@ -114,6 +120,26 @@ class Wizard : public testing::Test {
   std::optional<WizardRun> wizard_;
 };
 
+std::mutex pagesMutex;
+std::vector<std::string> pages;
+
+void RecordPage(const CommandContext&, const CommandArguments& arguments) {
+  std::lock_guard lock(pagesMutex);
+  pages.push_back(arguments.text);
+}
+
+std::size_t pagesOpened() {
+  std::lock_guard lock(pagesMutex);
+  return pages.size();
+}
+
+// A key as a person presses it: to the control with the focus, or to the
+// window where none has it.
+void press(QWidget& window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QWidget* target = window.focusWidget() ? window.focusWidget() : &window;
+  QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
+}
+
 TEST(FolderRow, TheLabelTakesOnePointFourTimesTheTextUpToX490AndTheLinkFollowsFiveAfter) {
   runEnvironment().interfaceFont = "微软雅黑";
   const QString shortPath = QStringLiteral("/opt/Vexta");
@@ -129,17 +155,6 @@ TEST(FolderRow, TheLabelTakesOnePointFourTimesTheTextUpToX490AndTheLinkFollowsFi
   EXPECT_EQ(capped->label.right() + 1, 490);
   EXPECT_EQ(capped->link, QPoint(495, 180));
   EXPECT_FALSE(FitFolderLabel(QString(), {150, 180}));
-}
-
-TEST(FolderRow, ALongTextIsCutAfterTheFirstCharacterThatPassesTheLimit) {
-  const QString text = QStringLiteral("/home/someone/a rather long folder name/that goes on/and on/软件/Vexta");
-  EXPECT_EQ(ShortenForDisplay(text, 1000), text);
-  const QString shortened = ShortenForDisplay(text, 100);
-  ASSERT_TRUE(shortened.endsWith(QStringLiteral("...")));
-  const QString kept = shortened.chopped(3);
-  EXPECT_TRUE(text.startsWith(kept));
-  EXPECT_GT(MeasureText(kept).width(), 100);
-  EXPECT_LE(MeasureText(kept.chopped(1)).width(), 100);
 }
 
 TEST(FolderRow, TheProductGetsAFolderOfItsOwnInTheChosenOne) {
@@ -272,7 +287,7 @@ TEST_F(Wizard, TheChosenFolderGetsTheProductFolderAndALongOneIsCappedAtX490) {
   }
   EXPECT_EQ(wizard.label(CLumoInstallerDlg::kFolderId).geometry().right() + 1, 490);
   EXPECT_EQ(link.pos(), QPoint(495, 180));
-  EXPECT_TRUE(wizard.label(CLumoInstallerDlg::kFolderId).text().endsWith(QStringLiteral("...")));
+  EXPECT_TRUE(wizard.label(CLumoInstallerDlg::kFolderId).text().endsWith(QStringLiteral("…")));
 }
 
 // Each way of ending a run, driven through the window, with the report it
@@ -376,6 +391,221 @@ TEST_F(Wizard, ASilentRunInstallsWithoutShowingTheWizard) {
   EXPECT_TRUE(serveUntil([&] { return ended(); }));
   EXPECT_FALSE(wizard.isVisible());
   EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"install " + dir_ / "programs/Vexta" + "||"});
+}
+
+TEST_F(Wizard, AnEarlierOrAChosenFolderTooLongForItsLabelEndsWithAnEllipsis) {
+  const std::string deep = dir_ / (std::string(60, 'e') + "/" + std::string(60, 'f') + "/Vexta");
+  std::filesystem::create_directories(deep);
+  const struct {
+    const char* name;
+    std::string vars;
+    QString chosen;  // empty: keep the folder the face offers
+    bool cut;
+  } cases[] = {
+      {"a short earlier folder", "installdir=" + dir_ / "old/Vexta", {}, false},
+      {"a long earlier folder", "installdir=" + deep, {}, true},
+      {"a long chosen folder", "", QString::fromStdString(dir_ / std::string(120, 'c')), true},
+  };
+  std::filesystem::create_directories(dir_ / "old/Vexta");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    CLumoInstallerDlg& wizard = open(c.vars);
+    if (!c.chosen.isEmpty()) {
+      setFolderChooser([&](QWidget*) { return c.chosen; });
+      QTest::mouseClick(&wizard.label(CLumoInstallerDlg::kChangeFolderId), Qt::LeftButton);
+    }
+    const CColorLabel& label = wizard.label(CLumoInstallerDlg::kFolderId);
+    const QString shown = label.text();
+    EXPECT_LE(QFontMetrics(label.font()).horizontalAdvance(shown), label.width()) << "nothing is cut mid-glyph";
+    EXPECT_EQ(shown.endsWith(QChar(0x2026)), c.cut) << shown.toStdString();
+    if (c.cut) {
+      EXPECT_TRUE(wizard.folder().startsWith(shown.chopped(1)));
+    } else {
+      EXPECT_EQ(shown, wizard.folder());
+    }
+  }
+}
+
+// Tab and Shift+Tab go round the face's visible controls in reading order,
+// starting from the main button.
+TEST_F(Wizard, TabGoesRoundTheFacesControlsInReadingOrder) {
+  const struct {
+    const char* face;
+    std::string vars;
+    std::vector<const char*> order;  // from the main button on
+  } cases[] = {
+      {"options", "", {"install", "change", "agreement", "license", "run after"}},
+      {"options with offers", "softcheck1=1\nsoftname1=Gypsy\nsoftcheck3=1\nsoftname3=压缩",
+       {"install", "change", "agreement", "license", "run after", "offer 1", "offer 3"}},
+      {"newer version", "app_version=3.0.1.1\nrealversion=3.0.1.2",
+       {"newer", "continue", "change", "agreement", "license", "run after"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.face);
+    TearDown();
+    CLumoInstallerDlg& wizard = open(c.vars);
+    const std::map<std::string, QWidget*> controls = {
+        {"install", &wizard.installButton()},
+        {"newer", &wizard.newerButton()},
+        {"change", &wizard.label(CLumoInstallerDlg::kChangeFolderId)},
+        {"agreement", &wizard.agreementBox()},
+        {"license", &wizard.label(CLumoInstallerDlg::kLicenseId)},
+        {"run after", &wizard.runAfterBox()},
+        {"continue", &wizard.label(CLumoInstallerDlg::kContinueId)},
+        {"offer 1", wizard.offerBox(1)},
+        {"offer 3", wizard.offerBox(3)},
+    };
+    const auto nameOf = [&](QWidget* widget) {
+      for (const auto& [name, control] : controls)
+        if (control == widget) return name;
+      return std::string(widget ? widget->metaObject()->className() : "nothing");
+    };
+    std::vector<std::string> forward, backward;
+    for (std::size_t i = 0; i < c.order.size(); ++i) {
+      forward.push_back(nameOf(wizard.focusWidget()));
+      press(wizard, Qt::Key_Tab);
+    }
+    EXPECT_EQ(nameOf(wizard.focusWidget()), c.order.front()) << "round again";
+    for (std::size_t i = 0; i < c.order.size(); ++i) {
+      backward.insert(backward.begin(), nameOf(wizard.focusWidget()));
+      press(wizard, Qt::Key_Backtab);
+    }
+    std::rotate(backward.begin(), backward.end() - 1, backward.end());
+    EXPECT_EQ(forward, std::vector<std::string>(c.order.begin(), c.order.end()));
+    EXPECT_EQ(backward, forward);
+  }
+}
+
+// Return presses the install button wherever the focus is, except on a
+// link, which it opens; a box takes Space.
+TEST_F(Wizard, ReturnInstallsFromAnyControlAndSpaceTogglesTheFocusedBox) {
+  registerHandler("OpenUrl", RecordPage);
+  CLumoInstallerDlg& wizard = open("softcheck2=1\nsoftname2=看图王");
+  EXPECT_EQ(wizard.focusWidget(), &wizard.installButton());
+
+  while (wizard.focusWidget() != &wizard.label(CLumoInstallerDlg::kLicenseId)) press(wizard, Qt::Key_Tab);
+  press(wizard, Qt::Key_Return);
+  EXPECT_TRUE(serveUntil([] { return pagesOpened() == 1; })) << "Return opens the focused link";
+  EXPECT_FALSE(wizard.progressBar().isVisible());
+
+  press(wizard, Qt::Key_Backtab);
+  ASSERT_EQ(wizard.focusWidget(), &wizard.agreementBox());
+  press(wizard, Qt::Key_Space);
+  EXPECT_FALSE(wizard.agreementBox().checkedFlag());
+  press(wizard, Qt::Key_Return);
+  EXPECT_FALSE(wizard.progressBar().isVisible()) << "the install button is disabled";
+  press(wizard, Qt::Key_Space);
+  EXPECT_TRUE(wizard.agreementBox().checkedFlag());
+
+  press(wizard, Qt::Key_Tab);
+  press(wizard, Qt::Key_Tab);
+  ASSERT_EQ(wizard.focusWidget(), &wizard.runAfterBox());
+  press(wizard, Qt::Key_Space);
+  EXPECT_TRUE(wizard.runAfterBox().checkedFlag());
+  press(wizard, Qt::Key_Tab);
+  ASSERT_EQ(wizard.focusWidget(), wizard.offerBox(2));
+  press(wizard, Qt::Key_Space);
+  EXPECT_EQ(variable("softcheck2"), "0");
+
+  press(wizard, Qt::Key_Return);
+  EXPECT_TRUE(wizard.progressBar().isVisible());
+  EXPECT_TRUE(serveUntil([&] { return wizard.isHidden(); })) << "run after install hides the finished wizard";
+  EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"install " + dir_ / "programs/Vexta" + "|1|0"});
+}
+
+// Esc is the close button: the question on the options face, nothing while
+// installing, hiding the finished face.
+TEST_F(Wizard, EscDoesWhatTheCloseButtonDoes) {
+  messageBoxes().answerWithoutShowing("install.confirm-exit", Button::No);
+  CLumoInstallerDlg& wizard = open("");
+  press(wizard, Qt::Key_Escape);
+  EXPECT_EQ(asked(), std::vector<std::string>{"install.confirm-exit"});
+  EXPECT_TRUE(wizard.isVisible());
+
+  press(wizard, Qt::Key_Return);
+  ASSERT_TRUE(wizard.progressBar().isVisible());
+  press(wizard, Qt::Key_Escape);
+  EXPECT_EQ(asked().size(), 1u) << "closing is ignored while installing";
+  EXPECT_TRUE(wizard.isVisible());
+
+  ASSERT_TRUE(serveUntil([&] { return wizard.label(CLumoInstallerDlg::kInstalledId).isVisible(); }));
+  EXPECT_EQ(wizard.focusWidget(), &wizard.installButton()) << "the finished face starts on its main button";
+  press(wizard, Qt::Key_Escape);
+  EXPECT_TRUE(wizard.isHidden());
+  EXPECT_TRUE(serveUntil([&] { return ended(); }));
+  waitForWorkers(3000ms);
+  EXPECT_EQ(test::sentReports(), std::vector<std::string>{"install|complete||+setuprun=0"});
+}
+
+TEST_F(Wizard, TheFocusRingShowsOnlyOnceTheKeyboardMovedTheFocus) {
+  CLumoInstallerDlg& wizard = open("");
+  const auto ringOn = [](QWidget& widget) {
+    const QImage image = widget.grab().toImage();
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        if (image.pixel(x, y) == kFocusRingColour) return true;
+    return false;
+  };
+  EXPECT_FALSE(ringOn(wizard.installButton())) << "a mouse user sees the window as drawn";
+  press(wizard, Qt::Key_Tab);
+  EXPECT_TRUE(ringOn(wizard.label(CLumoInstallerDlg::kChangeFolderId)));
+  press(wizard, Qt::Key_Tab);
+  EXPECT_TRUE(ringOn(wizard.agreementBox()));
+  EXPECT_FALSE(ringOn(wizard.label(CLumoInstallerDlg::kChangeFolderId)));
+  press(wizard, Qt::Key_Backtab);
+  press(wizard, Qt::Key_Backtab);
+  EXPECT_TRUE(ringOn(wizard.installButton()));
+}
+
+// What a screen reader finds on each face: every control named, with its
+// role and state.
+TEST_F(Wizard, AScreenReaderFindsEveryControlNamedWithItsRoleAndState) {
+  CLumoInstallerDlg& wizard = open("softcheck1=1\nsoftname1=Gypsy");
+  QTest::mouseClick(&wizard.runAfterBox(), Qt::LeftButton);
+  QTest::mouseClick(&wizard.agreementBox(), Qt::LeftButton);
+  struct Expected {
+    QWidget* control;
+    QAccessible::Role role;
+    const char* name;
+    bool checked, disabled;
+  };
+  const Expected options[] = {
+      {&wizard.installButton(), QAccessible::Button, "立即安装", false, true},
+      {&wizard.agreementBox(), QAccessible::CheckBox, "已阅读并同意", false, false},
+      {&wizard.runAfterBox(), QAccessible::CheckBox, "安装成功后运行 Vexta影音", true, false},
+      {wizard.offerBox(1), QAccessible::CheckBox, "Gypsy", true, false},
+      {&wizard.label(CLumoInstallerDlg::kLicenseId), QAccessible::Link, "《Vexta影音软件用户使用协议》!", false, false},
+      {&wizard.label(CLumoInstallerDlg::kChangeFolderId), QAccessible::Link, "更改", false, false},
+      {&wizard.label(CLumoInstallerDlg::kFolderCaptionId), QAccessible::StaticText, "软件将安装至:", false, false},
+      {&wizard.closeButton(), QAccessible::Button, "关闭", false, false},
+      {&wizard.minimiseButton(), QAccessible::Button, "最小化", false, false},
+  };
+  const auto check = [](const Expected& e) {
+    QAccessibleInterface* described = QAccessible::queryAccessibleInterface(e.control);
+    ASSERT_NE(described, nullptr);
+    SCOPED_TRACE(e.name);
+    EXPECT_EQ(described->role(), e.role);
+    EXPECT_EQ(described->text(QAccessible::Name).toStdString(), e.name);
+    EXPECT_EQ(bool(described->state().checked), e.checked);
+    EXPECT_EQ(bool(described->state().disabled), e.disabled);
+  };
+  for (const Expected& e : options) check(e);
+
+  QTest::mouseClick(&wizard.agreementBox(), Qt::LeftButton);
+  QTest::mouseClick(&wizard.installButton(), Qt::LeftButton);
+  check({&wizard.installButton(), QAccessible::Button, "正在安装", false, true});
+  check({&wizard.closeButton(), QAccessible::Button, "关闭", false, true});
+  wizard.showProgress(42, "");
+  QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(&wizard.progressBar());
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->role(), QAccessible::ProgressBar);
+  EXPECT_EQ(bar->text(QAccessible::Name).toStdString(), "正在为您安装Vexta影音，请稍候");
+  EXPECT_EQ(bar->text(QAccessible::Value).toStdString(), "42%");
+  ASSERT_NE(bar->valueInterface(), nullptr);
+  EXPECT_EQ(bar->valueInterface()->currentValue().toInt(), 42);
+  EXPECT_EQ(bar->valueInterface()->maximumValue().toInt(), 100);
+  ASSERT_TRUE(serveUntil([&] { return wizard.isHidden(); }));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QScreen>
 #include <QTest>
 #include <mutex>
@@ -25,6 +26,9 @@ constexpr const char* kFeedback =
 // As the default script does, the section deletes the working script after
 // it has reported the removal.
 constexpr const char* kRemoves = "[uninstall]\n#Record remove @rmuserdata\n#Notify 卸载完成|100\n#Delete $INIPATH\n";
+// Takes its time, so the window system can ask to close during it.
+constexpr const char* kRemovesSlowly =
+    "[uninstall]\n#Record remove @rmuserdata\n#SleepMiliSeconds 400\n#Notify 卸载完成|100\n#Delete $INIPATH\n";
 // Ends without the text of msg_removed: the removal never completes.
 constexpr const char* kNeverDone = "[uninstall]\n#Record remove @rmuserdata\n#Notify 卸载中|100\n";
 
@@ -245,6 +249,91 @@ TEST(CDlgUnInstall, AFolderWithoutTheProgramEndsTheDialogBeforeItShows) {
   EXPECT_EQ(run.questions(), std::vector<std::string>{"uninstall.not-installed: 您未安装或已经卸载了Vexta影音！"});
   EXPECT_TRUE(test::recordedLines().empty());
   EXPECT_TRUE(test::sentReports().empty());
+}
+
+// A key as a person presses it: to the control with the focus, or to the
+// window where none has it.
+void press(QWidget& window, int key) {
+  QTest::keyClick(window.focusWidget() ? window.focusWidget() : &window, static_cast<Qt::Key>(key));
+}
+
+TEST(CDlgUnInstall, ReturnUninstallsAndReturnAgainEndsWithTheFeedbackPage) {
+  TestSkin skin;
+  Uninstallation run(kRemoves);
+  CDlgUnInstall& dialog = run.dialog();
+  EXPECT_EQ(dialog.focusWidget(), &dialog.uninstallButton()) << "the confirm face starts on its main button";
+  press(dialog, Qt::Key_Tab);
+  EXPECT_EQ(dialog.focusWidget(), &dialog.cancelButton());
+  press(dialog, Qt::Key_Tab);
+  EXPECT_EQ(dialog.focusWidget(), &dialog.clearUserDataBox());
+  press(dialog, Qt::Key_Space);
+  EXPECT_TRUE(dialog.clearUserDataBox().checkedFlag());
+  press(dialog, Qt::Key_Return);
+  ASSERT_TRUE(run.removed());
+  EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"remove 1"});
+  EXPECT_EQ(dialog.focusWidget(), &dialog.okButton()) << "the removed face starts on OK";
+  ASSERT_TRUE(run.serveUntil([] { return runningWorkers() == 0; }));
+  press(dialog, Qt::Key_Return);
+  EXPECT_TRUE(run.serveUntil([&] { return run.ended(); }));
+  EXPECT_EQ(openedPages(), std::vector<std::string>{kFeedback});
+  EXPECT_EQ(run.flow().exitStatus(), kExitOk);
+}
+
+TEST(CDlgUnInstall, EscIsTheCloseButtonAndDoesNothingWhileRemoving) {
+  TestSkin skin;
+  {
+    Uninstallation run(kRemoves);
+    press(run.dialog(), Qt::Key_Escape);
+    EXPECT_TRUE(run.serveUntil([&] { return run.ended(); }));
+    EXPECT_EQ(test::sentReports(), std::vector<std::string>{"uninstall|canceled||+sysbtn=1"});
+    EXPECT_TRUE(test::recordedLines().empty());
+  }
+  Uninstallation run(kRemovesSlowly);
+  press(run.dialog(), Qt::Key_Return);
+  ASSERT_TRUE(run.serveUntil([] { return test::recordedLines().size() == 1; }));
+  press(run.dialog(), Qt::Key_Escape);
+  EXPECT_TRUE(run.dialog().isVisible());
+  ASSERT_TRUE(run.removed());
+  press(run.dialog(), Qt::Key_Escape);
+  EXPECT_TRUE(run.serveUntil([&] { return run.ended(); }));
+  EXPECT_EQ(openedPages(), std::vector<std::string>{kFeedback});
+}
+
+// Closing through the window system while the removal runs would leave the
+// product half removed: it waits, as the install wizard's does.
+TEST(CDlgUnInstall, TheWindowSystemCannotCloseTheDialogWhileItRemoves) {
+  TestSkin skin;
+  Uninstallation run(kRemovesSlowly);
+  run.click(run.dialog().uninstallButton());
+  ASSERT_TRUE(run.serveUntil([] { return test::recordedLines().size() == 1; }));
+  run.dialog().close();
+  EXPECT_TRUE(run.dialog().isVisible());
+  EXPECT_FALSE(run.ended());
+  ASSERT_TRUE(run.removed()) << "the removal went on to its end";
+  EXPECT_TRUE(test::sentReports().empty());
+  run.click(run.dialog().okButton());
+  EXPECT_TRUE(run.serveUntil([&] { return run.ended(); }));
+  EXPECT_EQ(run.flow().exitStatus(), kExitOk);
+}
+
+TEST(CDlgUnInstall, AScreenReaderFindsTheButtonsByTheirCaptions) {
+  TestSkin skin;
+  Uninstallation run(kRemoves);
+  CDlgUnInstall& dialog = run.dialog();
+  const std::pair<QWidget*, const char*> named[] = {
+      {&dialog.uninstallButton(), "卸载"}, {&dialog.cancelButton(), "取消"}, {&dialog.okButton(), "完成"},
+      {&dialog.clearUserDataBox(), "同时清除 您的使用设置、最近观看记录、本地播放缓存"},
+      {&dialog.questionLabel(), "您确认要卸载 Vexta影音 及其全部组件吗？"}};
+  for (const auto& [control, name] : named) {
+    QAccessibleInterface* described = QAccessible::queryAccessibleInterface(control);
+    ASSERT_NE(described, nullptr);
+    EXPECT_EQ(described->text(QAccessible::Name).toStdString(), name);
+  }
+  QAccessibleInterface* box = QAccessible::queryAccessibleInterface(&dialog.clearUserDataBox());
+  EXPECT_EQ(box->role(), QAccessible::CheckBox);
+  EXPECT_FALSE(box->state().checked);
+  box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_TRUE(box->state().checked) << "a reader's toggle is a click";
 }
 
 }  // namespace

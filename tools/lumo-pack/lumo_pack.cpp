@@ -56,10 +56,10 @@ constexpr const char* kUsage =
     "       lumo-pack verbs --markdown      (every verb of the script language, as docs/verbs.md)\n"
     "       lumo-pack --help | --version\n"
     "\n"
-    "The installer reads INI 800 (the script), DATA 900 (the payload), PNG 1020-1057 (the skin) and ICON 128\n"
-    "(the icon). An installer with a script is packed only with every image of its windows and the icon;\n"
+    "The installer reads INI 800 (the script), DATA 900 (the payload), PNG and PNG2X 1020-1057 (the skin) and\n"
+    "ICON 128 (the icon). An installer with a script is packed only with every image of its windows and the icon;\n"
     "--incomplete packs one without them (for tests).\n";
-constexpr const char* kTypes[] = {"INI", "DATA", "PNG", "ICON"};
+constexpr const char* kTypes[] = {"INI", "DATA", "PNG", "PNG2X", "ICON"};
 constexpr std::size_t kBlock = 1 << 20;
 // The payload that Out unpacks; other DATA resources are plain bytes.
 constexpr const char* kPayloadType = "DATA";
@@ -71,9 +71,9 @@ struct ReadResource {
   const char* type;
   std::uint32_t first, last;
 };
-constexpr ReadResource kReadResources[] = {{"INI", 800, 800}, {"DATA", 900, 900}, {"PNG", 1020, 1057}, {"ICON", 128, 128}};
+constexpr ReadResource kReadResources[] = {{"INI", 800, 800}, {"DATA", 900, 900}, {"PNG", 1020, 1057}, {"PNG2X", 1020, 1057}, {"ICON", 128, 128}};
 constexpr const char* kReadResourcesText =
-    "INI 800 (the script), DATA 900 (the payload), PNG 1020-1057 (the skin) and ICON 128 (the icon)";
+    "INI 800 (the script), DATA 900 (the payload), PNG 1020-1057 (the skin), PNG2X 1020-1057 (the skin at 2x) and ICON 128 (the icon)";
 
 // The images the windows load, and the icon: without one a window lacks a
 // part (without 1027 the wizard has no install button).
@@ -105,7 +105,7 @@ Replacement parseSet(const std::string& text) {
   r.file = text.substr(equals + 1);
   bool knownType = false;
   for (const char* type : kTypes) knownType = knownType || r.type == type;
-  if (!knownType) throw PackError("unknown resource type \"" + r.type + "\" (INI, DATA, PNG or ICON)");
+  if (!knownType) throw PackError("unknown resource type \"" + r.type + "\" (INI, DATA, PNG, PNG2X or ICON)");
   if (id.empty() || id.size() > 10 || id.find_first_not_of("0123456789") != std::string::npos ||
       std::stoull(id) > UINT32_MAX)
     throw PackError("resource id \"" + id + "\" is not a number");

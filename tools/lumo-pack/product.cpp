@@ -279,8 +279,11 @@ PreparedProduct prepareProduct(const std::string& dir, const std::string& work) 
   std::vector<std::string> images;
   for (const fs::directory_entry& entry : fs::directory_iterator(skin)) {
     const std::string stem = entry.path().stem().string();
-    if (entry.path().extension() == ".png" && !stem.empty() && std::all_of(stem.begin(), stem.end(), ::isdigit))
-      images.push_back("PNG:" + stem + "=" + entry.path().string());
+    if (entry.path().extension() != ".png") continue;
+    const bool twice = stem.ends_with("@2x");
+    const std::string id = twice ? stem.substr(0, stem.size() - 3) : stem;
+    if (!id.empty() && std::all_of(id.begin(), id.end(), ::isdigit))
+      images.push_back((twice ? "PNG2X:" : "PNG:") + id + "=" + entry.path().string());
   }
   std::sort(images.begin(), images.end());
   made.sets.insert(made.sets.end(), images.begin(), images.end());

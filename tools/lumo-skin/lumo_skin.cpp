@@ -1,8 +1,10 @@
 // lumo-skin: draws the skin of the installer's windows and its program icon.
 //
-//   lumo-skin OUTDIR          OUTDIR/ID.png for every image id of the skin and
-//                             OUTDIR/icon.ico, the program icon (PNG entries of
-//                             256, 128, 96, 48, 32 and 16 pixels)
+//   lumo-skin OUTDIR          OUTDIR/ID.png for every image id of the skin, its
+//                             2x art OUTDIR/ID@2x.png (twice the size, for
+//                             screens at a device pixel ratio of 1.5 or more)
+//                             and OUTDIR/icon.ico, the program icon (PNG
+//                             entries of 256, 128, 96, 48, 32 and 16 pixels)
 //   lumo-skin --sheet FILE    a contact sheet: the faces of both windows put
 //                             together from the images, then every image at 100 %
 //   lumo-skin --theme FILE OUTDIR   the same images in the look of a theme file
@@ -14,9 +16,10 @@
 // Micro Hei, the installed stand-in for "微软雅黑"); without it the program
 // refuses to draw. It runs on Qt's offscreen platform: no display is needed.
 //
-// Everything is drawn at 1x with anti-aliasing; rectangles sit on whole
-// pixels and 1-pixel lines on pixel centres, so the edges stay crisp at the
-// fixed sizes the windows draw them in. The output depends only on this file
+// Everything is drawn with anti-aliasing in logical pixels, once at 1x and
+// once at 2x (an image whose device pixel ratio is the scale, so the same
+// drawing lands on twice the pixels); rectangles sit on whole pixels and
+// 1-pixel lines on pixel centres, so the edges stay crisp at both scales. The output depends only on this file
 // and the font, so builds are repeatable.
 
 #include <QBuffer>
@@ -237,11 +240,18 @@ QRgb mix(QRgb base, QRgb over, int percent) {
               channel(qBlue(base), qBlue(over)));
 }
 
-QImage canvas(int width, int height) {
-  QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+// A transparent image of `width` × `height` logical pixels at `scale`.
+QImage canvas(int width, int height, int scale = 1) {
+  QImage image(width * scale, height * scale, QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(scale);
   image.fill(Qt::transparent);
   return image;
 }
+
+int scaleOf(const QImage& image) { return qRound(image.devicePixelRatio()); }
+int logicalWidth(const QImage& image) { return image.width() / scaleOf(image); }
+int logicalHeight(const QImage& image) { return image.height() / scaleOf(image); }
+QImage canvasLike(const QImage& image) { return canvas(logicalWidth(image), logicalHeight(image), scaleOf(image)); }
 
 void smooth(QPainter& p) {
   p.setRenderHint(QPainter::Antialiasing);
@@ -251,8 +261,11 @@ void smooth(QPainter& p) {
 
 // Box blur, three passes each way: close enough to a gaussian for shadows
 // and glows, in integers so every build gives the same bytes.
+// `radius` is in logical pixels.
 QImage blurred(const QImage& source, int radius) {
   QImage image = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(source.devicePixelRatio());
+  radius *= scaleOf(source);
   if (radius <= 0) return image;
   const int w = image.width(), h = image.height(), span = 2 * radius + 1;
   std::vector<QRgb> line;
@@ -316,7 +329,7 @@ void drawPlayMark(QPainter& p, double left, double middleY, double height, doubl
 // ------------------------------------------------------------ the faces
 
 void drawBanner(QImage& image, bool working) {
-  const int w = image.width(), h = image.height();
+  const int w = logicalWidth(image), h = logicalHeight(image);
   QPainter p(&image);
   smooth(p);
 
@@ -376,7 +389,7 @@ void drawBanner(QImage& image, bool working) {
   if (!working) return;
   // The streak: a faint rail across the banner and a bright head with its glow.
   p.fillRect(QRect(0, kLook.streakY, w, 2), colour(kLook.white, kLook.streakRailAlpha));
-  QImage streak = canvas(w, h);
+  QImage streak = canvasLike(image);
   {
     QPainter s(&streak);
     QLinearGradient run(0, 0, w, 0);
@@ -405,9 +418,10 @@ QRgb bodyRow(int y, int height) {
 }
 
 void drawBody(QImage& image, int hairlineColumn) {
+  const int scale = scaleOf(image);
   for (int y = 0; y < image.height(); ++y)
     for (int x = 0; x < image.width(); ++x)
-      image.setPixel(x, y, x == hairlineColumn ? kLook.hairline : bodyRow(y, image.height()));
+      image.setPixel(x, y, x / scale == hairlineColumn ? kLook.hairline : bodyRow(y / scale, logicalHeight(image)));
 }
 
 QRgb buttonFace(bool primary, State state) {
@@ -426,15 +440,15 @@ QRgb buttonFace(bool primary, State state) {
 void drawButton(QImage& image, const ButtonShape& shape, bool primary, State state, const char* caption) {
   const bool greyed = state == State::Disabled;
   const bool flat = greyed || state == State::CheckedDisabled;
-  const QRectF face(shape.left, shape.top, image.width() - shape.left - shape.right,
-                    image.height() - shape.top - shape.bottom);
+  const QRectF face(shape.left, shape.top, logicalWidth(image) - shape.left - shape.right,
+                    logicalHeight(image) - shape.top - shape.bottom);
   QPainterPath outline;
   outline.addRoundedRect(face, shape.radius, shape.radius);
 
   QPainter p(&image);
   smooth(p);
   if (!flat) {
-    QImage shadow = canvas(image.width(), image.height());
+    QImage shadow = canvasLike(image);
     QPainter s(&shadow);
     smooth(s);
     s.fillPath(outline.translated(0, shape.shadowDrop),
@@ -469,7 +483,7 @@ void drawCloseGlyph(QImage& image, State state) {
   smooth(p);
   if (state == State::Hover) p.fillRect(image.rect(), colour(kLook.closeHover, kLook.closeHoverAlpha));
   const double half = (kLook.glyphSize - 1) / 2.0;  // ends on pixel centres
-  const QPointF centre(image.width() / 2.0, image.height() / 2.0);
+  const QPointF centre(logicalWidth(image) / 2.0, logicalHeight(image) / 2.0);
   p.setPen(QPen(colour(kLook.white, state == State::Disabled ? kLook.glyphDisabledAlpha : kLook.glyphAlpha), kLook.closeStroke,
                 Qt::SolidLine, Qt::FlatCap));
   p.drawLine(centre + QPointF(-half, -half), centre + QPointF(half, half));
@@ -479,8 +493,8 @@ void drawCloseGlyph(QImage& image, State state) {
 void drawMinimiseGlyph(QImage& image, State state) {
   QPainter p(&image);
   if (state == State::Hover) p.fillRect(image.rect(), colour(kLook.white, kLook.minimiseHoverAlpha));
-  const int left = (image.width() - kLook.glyphSize) / 2;
-  p.fillRect(QRect(left, image.height() / 2, kLook.glyphSize, 1), colour(kLook.white, kLook.glyphAlpha));
+  const int left = (logicalWidth(image) - kLook.glyphSize) / 2;
+  p.fillRect(QRect(left, logicalHeight(image) / 2, kLook.glyphSize, 1), colour(kLook.white, kLook.glyphAlpha));
 }
 
 // Track and fill are drawn in three slices with 3-pixel ends: the rounded
@@ -488,7 +502,7 @@ void drawMinimiseGlyph(QImage& image, State state) {
 void drawBar(QImage& image, int top, int bottom, bool fill) {
   QPainter p(&image);
   smooth(p);
-  const QRectF bar(0, top, image.width(), bottom - top);
+  const QRectF bar(0, top, logicalWidth(image), bottom - top);
   QPainterPath outline;
   outline.addRoundedRect(bar, kLook.barRadius, kLook.barRadius);
   QLinearGradient body(0, bar.top(), 0, bar.bottom());
@@ -503,7 +517,7 @@ void drawBar(QImage& image, int top, int bottom, bool fill) {
   p.fillPath(outline, body);
   if (fill) {
     p.setClipPath(outline);
-    p.fillRect(QRectF(0, top + 1, image.width(), 1), colour(kLook.white, kLook.fillHighlightAlpha));
+    p.fillRect(QRectF(0, top + 1, logicalWidth(image), 1), colour(kLook.white, kLook.fillHighlightAlpha));
   }
 }
 
@@ -517,7 +531,8 @@ void drawTickBox(QImage& image, State state) {
   const QRgb face = checked ? (hover ? mix(kLook.boxCheckedFace, kLook.accent, 8) : kLook.boxCheckedFace) : kLook.boxFace;
   p.setPen(QPen(colour(border), 1));
   p.setBrush(colour(face));
-  p.drawRoundedRect(QRectF(0.5, 0.5, image.width() - 1, image.height() - 1), kLook.boxRadius, kLook.boxRadius);
+  p.drawRoundedRect(QRectF(0.5, 0.5, logicalWidth(image) - 1, logicalHeight(image) - 1), kLook.boxRadius,
+                    kLook.boxRadius);
   if (!checked) return;
   QPainterPath tick;
   tick.moveTo(3.4, 7.1);
@@ -531,12 +546,12 @@ void drawTickBox(QImage& image, State state) {
 void drawRecommendedCaption(QImage& image) {
   QPainter p(&image);
   smooth(p);
-  p.fillRect(QRect(0, 1, 2, image.height() - 2), colour(kLook.accent));
+  p.fillRect(QRect(0, 1, 2, logicalHeight(image) - 2), colour(kLook.accent));
   const QFont font = interfaceFont(kLook.recommendedPx);
   const QString text = QString::fromUtf8(kLook.recommendedCaption);
   QFontMetricsF metrics(font);
   QRectF ink = metrics.tightBoundingRect(text);
-  drawCentredText(p, text, font, QPointF(6 + ink.width() / 2, image.height() / 2.0), colour(kLook.text));
+  drawCentredText(p, text, font, QPointF(6 + ink.width() / 2, logicalHeight(image) / 2.0), colour(kLook.text));
 }
 
 // Nothing draws image 1046; it carries a small neutral tag so that it is a
@@ -546,11 +561,12 @@ void drawSpare(QImage& image) {
   smooth(p);
   p.setPen(QPen(colour(kLook.hairline), 1));
   p.setBrush(colour(kLook.body));
-  p.drawRoundedRect(QRectF(0.5, 0.5, image.width() - 1, image.height() - 1), 3, 3);
+  p.drawRoundedRect(QRectF(0.5, 0.5, logicalWidth(image) - 1, logicalHeight(image) - 1), 3, 3);
 }
 
-QImage drawImage(const SkinImage& row) {
-  QImage image = canvas(row.width, row.height);
+// `scale` 1 gives the image the windows draw at 1x, 2 its 2x art.
+QImage drawImage(const SkinImage& row, int scale = 1) {
+  QImage image = canvas(row.width, row.height, scale);
   switch (row.face) {
     case Face::BodyLeft: drawBody(image, 0); break;
     case Face::BodyMiddle: drawBody(image, -1); break;
@@ -958,7 +974,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lumo-skin: cannot create %s\n", qPrintable(folder));
     return 1;
   }
-  for (const SkinImage& row : kImages)
+  for (const SkinImage& row : kImages) {
     if (!writeBytes(folder + QString("/%1.png").arg(row.id), pngBytes(drawImage(row)))) return 1;
+    if (!writeBytes(folder + QString("/%1@2x.png").arg(row.id), pngBytes(drawImage(row, 2)))) return 1;
+  }
   return writeBytes(folder + "/icon.ico", iconFile()) ? 0 : 1;
 }
