@@ -105,7 +105,7 @@ TEST(Tools, TheDefaultThemeDrawsTheBuiltInSkinAndAThemeChangesOnlyWhatItNames) {
         << entry.path().filename();
     ++compared;
   }
-  EXPECT_EQ(compared, 33u);  // 32 images and the icon
+  EXPECT_EQ(compared, 65u);  // 32 images at 1x and 2x, and the icon
 
   writeFile(dir / "accent.ini", "[theme]\naccent = #2E8B57\n");
   ASSERT_EQ(runProgram({buildPath("lumo-skin"), "--theme", dir / "accent.ini", dir / "accent"}).exitCode, 0);
