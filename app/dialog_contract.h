@@ -16,6 +16,7 @@
 #include "app/install_phases.h"
 #include "app/uninstall_phases.h"
 #include "script/host.h"
+#include "script/product_identity.h"
 
 namespace lumo {
 
@@ -40,6 +41,7 @@ struct InstallFace {
   InstallPhase phase = InstallPhase::Starting;
   bool visible = false;
   std::string title;   // "Vexta影音" + app_version + "安装程序"
+  std::string product{kDefaultProductName};  // the name the window's texts use
   std::string folder;  // where the product goes ($INSTALL)
   bool agreed = true;
   bool autorun = false;
@@ -51,6 +53,7 @@ struct UninstallFace {
   UninstallPhase phase = UninstallPhase::Starting;
   bool visible = false;
   std::string title;  // "Vexta影音" + app_version + "卸载程序"
+  std::string product{kDefaultProductName};  // the name the window's texts use
   bool clearUserData = false;
 };
 

@@ -16,25 +16,25 @@
 #include "script/execution_log.h"
 #include "script/install_folder.h"
 #include "script/install_recorder.h"
+#include "script/product_identity.h"
 #include "script/run_environment.h"
 #include "script/script_error.h"
 
 namespace lumo {
 namespace {
 
-constexpr std::string_view kConfirmExitText = "您确定要退出 Vexta影音 安装程序吗？";
 constexpr std::string_view kConfirmExitCaption = "退出安装";
-constexpr std::string_view kRunFailedText = "暂时无法启动Vexta影音：";
 constexpr std::string_view kFolderRefusedText = "无法安装到这个文件夹，请选择其他文件夹：\n";
-constexpr std::string_view kFailureText =
-    "抱歉! Vexta影音安装过程中遇到问题并且无法修复，安装即将退出！\n安装日志详细描述了错误原因，请参考:";
 constexpr std::string_view kFailureCaption = "安装失败";
-constexpr std::string_view kProductFolder = "Vexta";
 // What a dry run calls the wizard's own steps that change the machine.
 constexpr std::string_view kDryRunSection = "wizard";
 
-// The product's program in the install folder, as the script names it.
-constexpr std::string_view kProductProgram = "\\LumoClient.exe";
+// The texts that name the product.
+std::string confirmExitText(const ProductIdentity& product) { return "您确定要退出 " + product.name + " 安装程序吗？"; }
+std::string runFailedText(const ProductIdentity& product) { return "暂时无法启动" + product.name + "："; }
+std::string failureText(const ProductIdentity& product) {
+  return "抱歉! " + product.name + "安装过程中遇到问题并且无法修复，安装即将退出！\n安装日志详细描述了错误原因，请参考:";
+}
 
 // The next "."-ended component of a version text, read as a number.
 int nextComponent(std::string_view& text) {
@@ -74,7 +74,7 @@ bool IsInstalledNewer(std::string_view installed) {
 std::string productFolderIn(std::string_view chosen) {
   std::string folder(chosen);
   if (!folder.ends_with('/')) folder += '/';
-  return folder + std::string(kProductFolder);
+  return folder + productIdentity().folder;
 }
 
 InstallFlow::InstallFlow(DialogThread& thread, Timers& timers, FlowTimings timings)
@@ -91,17 +91,18 @@ void InstallFlow::onInitWaitOver() {
   // A record that names no product folder is no earlier installation: the
   // [install] lines that remove the old folder must not reach it.
   dropUnfitEarlierInstallFolder();
-  // An earlier installation's folder is kept when it exists and is a Vexta
-  // folder; otherwise the default folder.
+  // An earlier installation's folder is kept when it exists and is a
+  // folder of this product; otherwise the default folder.
   // A folder the command line chose counts over both, as the user's choice
   // in the wizard would.
+  const ProductIdentity product = productIdentity();
   const std::string installed = earlierInstallFolder();
   if (!runEnvironment().targetFolder.empty()) {
     setInstallFolder(runEnvironment().targetFolder);
   } else {
-    setInstallFolder(pathFileExists(installed) && installed.find("/Vexta") != std::string::npos
+    setInstallFolder(pathFileExists(installed) && installed.find("/" + product.folder) != std::string::npos
                          ? installed
-                         : runEnvironment().programFiles + "/Vexta");
+                         : runEnvironment().programFiles + "/" + product.folder);
   }
   installedIsNewer_ = IsInstalledNewer(GetVariable("realversion"));
   for (int number = 1; number <= 3; ++number) {
@@ -111,7 +112,8 @@ void InstallFlow::onInitWaitOver() {
     if (!name.empty()) offers_.push_back(Offer{number, std::move(name), true});
   }
   balloonsEnabled_ = GetVariable("notifyicon") == "1";
-  title_ = "Vexta影音" + GetVariable("app_version") + "安装程序";
+  product_ = product.name;
+  title_ = product.name + GetVariable("app_version") + "安装程序";
   handle(InstallEvent::InitWaitOver);
 }
 
@@ -132,6 +134,7 @@ InstallFace InstallFlow::face() const {
   InstallFace face{.phase = state_.phase,
                    .visible = state_.visible && !over,
                    .title = title_,
+                   .product = product_,
                    .folder = installFolder(),
                    .agreed = state_.agreed,
                    .autorun = GetVariable("autorun") == "1",
@@ -215,7 +218,7 @@ void InstallFlow::apply(InstallEffect effect) {
       LogWarning("The installation folder is refused: " + why);
       ask(Question{.id = "install.folder-refused",
                    .text = std::string(kFolderRefusedText) + why,
-                   .caption = std::string(kInstallerCaption),
+                   .caption = installerCaption(),
                    .buttons = {Button::Ok},
                    .icon = Icon::Warning});
       if (runEnvironment().silent) setFailure(kExitIncomplete, "the installation folder is refused: " + why);
@@ -253,7 +256,7 @@ void InstallFlow::apply(InstallEffect effect) {
     case E::OpenLicense: sendAside([address = GetVariable("license_url")] { commands::openUrl(address, "ie"); }); break;
     case E::AskExit: {
       const Button answer = ask(Question{.id = "install.confirm-exit",
-                                         .text = std::string(kConfirmExitText),
+                                         .text = confirmExitText(productIdentity()),
                                          .caption = std::string(kConfirmExitCaption),
                                          .buttons = {Button::Yes, Button::No},
                                          .defaultButton = Button::No,
@@ -264,7 +267,7 @@ void InstallFlow::apply(InstallEffect effect) {
     }
     case E::AskFailure:
       ask(Question{.id = "install.failed",
-                   .text = std::string(kFailureText) + runEnvironment().logPath,
+                   .text = failureText(productIdentity()) + runEnvironment().logPath,
                    .caption = std::string(kFailureCaption),
                    .buttons = {Button::Ok},
                    .icon = Icon::Error});
@@ -272,15 +275,16 @@ void InstallFlow::apply(InstallEffect effect) {
     case E::AskRunFailed:
       if (runFailure_.empty()) break;  // not a script's error: nothing to tell
       ask(Question{.id = "install.run-failed",
-                   .text = std::string(kRunFailedText) + runFailure_,
-                   .caption = std::string(kInstallerCaption),
+                   .text = runFailedText(productIdentity()) + runFailure_,
+                   .caption = installerCaption(),
                    .buttons = {Button::Ok},
                    .icon = Icon::Warning});
       break;
     case E::StartProduct:
       runFailure_.clear();
       try {
-        const std::string program = installFolder() + std::string(kProductProgram);
+        // The script's spelling: "\\" is a separator there too.
+        const std::string program = installFolder() + "\\" + productIdentity().mainProgram;
         logCommandLine("Run", program + "||0|show");
         if (runEnvironment().dryRun) {
           printDryRunLine(kDryRunSection, 0, "Run", program + "||0|show");
@@ -299,7 +303,7 @@ void InstallFlow::apply(InstallEffect effect) {
       // The installed version is newer: the user gets it instead of this one.
       std::string product = nativePath(GetVariable("installdir"));
       if (!product.ends_with('/')) product += '/';
-      product += "LumoClient.exe";
+      product += productIdentity().mainProgram;
       if (runEnvironment().dryRun) {
         printDryRunLine(kDryRunSection, 0, "Run", product + "||0|show");
       } else if (auto plan = planStart(product, "", runEnvironment().system)) {

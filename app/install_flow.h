@@ -62,6 +62,7 @@ class InstallFlow final : public DialogFlow {
   bool balloonsEnabled_ = false;
   bool notifyIcon_ = true;
   std::string title_;
+  std::string product_;  // the product's name, for the texts of the window
   Intent intent_{Intent::CloseRequested};  // the one being handled
   std::string runFailure_;                 // why the product did not start
   std::vector<InstallEvent> pending_;

@@ -9,6 +9,7 @@
 #include "script/execution_log.h"
 #include "script/install_folder.h"
 #include "script/install_recorder.h"
+#include "script/product_identity.h"
 
 namespace lumo {
 namespace {
@@ -49,7 +50,7 @@ std::optional<std::vector<std::string>> recordedRemovalListing() {
 
 bool isRecordMode(RunMode mode) { return mode == RunMode::VerifyInstallation || mode == RunMode::Repair; }
 
-std::string installRecordFileOfRun() { return installRecordPath(kProductFolderName, runsAsRoot()); }
+std::string installRecordFileOfRun() { return installRecordPath(productIdentity().folder, runsAsRoot()); }
 
 void startInstallRecord(const RunEnvironment& environment) {
   if (!environment.dryRun) {

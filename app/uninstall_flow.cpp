@@ -6,21 +6,21 @@
 #include "platform/desktop_entry.h"
 #include "platform/file_operations.h"
 #include "script/dispatcher.h"
+#include "script/expansion.h"
 #include "script/install_folder.h"
 #include "script/install_recorder.h"
+#include "script/product_identity.h"
 #include "script/run_environment.h"
 
 namespace lumo {
 namespace {
 
-constexpr std::string_view kNotInstalledText = "您未安装或已经卸载了Vexta影音！";
-constexpr std::string_view kFolderRefusedText = "Vexta影音的安装记录指向的文件夹不能卸载：\n";
+std::string notInstalledText(const ProductIdentity& product) { return "您未安装或已经卸载了" + product.name + "！"; }
+std::string folderRefusedText(const ProductIdentity& product) {
+  return product.name + "的安装记录指向的文件夹不能卸载：\n";
+}
 // What a dry run calls the dialog's own steps that change the machine.
 constexpr std::string_view kDryRunSection = "uninstaller";
-
-// The product's version follows "version=".
-constexpr std::string_view kFeedbackAddress =
-    "http://www.example.com/pc/player/feedback/index.html?entry=uninstall&version=";
 
 }  // namespace
 
@@ -43,8 +43,10 @@ void UninstallFlow::onInitWaitOver() {
   if (why && pathFileExists(recorded)) refusal_ = *why;
   const std::string folder = earlierInstallFolder();
   if (refusal_.empty()) setInstallFolder(folder);
-  installed_ = pathFileExists(folder) && pathFileExists(folder + "/LumoClient.exe");
-  title_ = "Vexta影音" + GetVariable("app_version") + "卸载程序";
+  const ProductIdentity product = productIdentity();
+  installed_ = pathFileExists(folder) && pathFileExists(folder + "/" + product.mainProgram);
+  product_ = product.name;
+  title_ = product.name + GetVariable("app_version") + "卸载程序";
   handle(UninstallEvent::InitWaitOver);
 }
 
@@ -57,6 +59,7 @@ UninstallFace UninstallFlow::face() const {
                        .visible = state_.phase == UninstallPhase::Confirm ||
                                   state_.phase == UninstallPhase::Removing || state_.phase == UninstallPhase::Removed,
                        .title = title_,
+                       .product = product_,
                        .clearUserData = state_.clearUserData};
 }
 
@@ -124,16 +127,16 @@ void UninstallFlow::apply(UninstallEffect effect) {
   switch (effect) {
     case E::AskNotInstalled:
       ask(Question{.id = "uninstall.not-installed",
-                   .text = std::string(kNotInstalledText),
-                   .caption = std::string(kInstallerCaption),
+                   .text = notInstalledText(productIdentity()),
+                   .caption = installerCaption(),
                    .buttons = {Button::Ok},
                    .icon = Icon::Warning});
       setFailure(kExitNotInstalled, "nothing is installed to uninstall");
       break;
     case E::RefuseFolder:
       ask(Question{.id = "uninstall.folder-refused",
-                   .text = std::string(kFolderRefusedText) + refusal_,
-                   .caption = std::string(kInstallerCaption),
+                   .text = folderRefusedText(productIdentity()) + refusal_,
+                   .caption = installerCaption(),
                    .buttons = {Button::Ok},
                    .icon = Icon::Error});
       setFailure(kExitUninstallFailed, "the recorded installation folder is refused: " + refusal_);
@@ -156,9 +159,11 @@ void UninstallFlow::apply(UninstallEffect effect) {
       // [uninstall] may delete the working script after it has reported the
       // removal (the default script does), long before the user closes the
       // dialog: the version for the feedback page is read while it is there.
-      feedbackAddress_ = std::string(kFeedbackAddress) + GetVariable("app_version");
+      feedbackAddress_ = productIdentity().feedbackUrl;
+      if (!Expand(feedbackAddress_)) feedbackAddress_.clear();
       break;
     case E::OpenFeedback:
+      if (feedbackAddress_.empty()) break;
       if (runEnvironment().dryRun) {
         printDryRunLine(kDryRunSection, 0, "OpenUrl", feedbackAddress_ + "|ie");
         break;

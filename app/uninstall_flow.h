@@ -47,6 +47,7 @@ class UninstallFlow final : public DialogFlow {
   bool installed_ = false;
   std::string refusal_;  // why the recorded folder is refused
   std::string title_;
+  std::string product_;  // the product's name, for the texts of the window
   std::string feedbackAddress_;
   std::vector<UninstallEvent> pending_;
   bool handling_ = false;

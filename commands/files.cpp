@@ -18,6 +18,7 @@
 #include "platform/system_folders.h"
 #include "script/install_folder.h"
 #include "script/install_recorder.h"
+#include "script/product_identity.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 
@@ -99,7 +100,7 @@ void RMDir(const CommandContext& context, const CommandArguments& arguments) {
   // product, whatever a line or a record says.
   if (isStandardSystemFolder(folder) || isMountPoint(folder)) throw ScriptError(kSystemFolderError + arguments.text);
   if (isInstallFolder(folder, context)) {
-    if (std::optional<std::string> why = whyNotProductFolder(folder, kProductFolderName))
+    if (std::optional<std::string> why = whyNotProductFolder(folder, productIdentity(context.variables).folder))
       throw ScriptError(kNotProductFolderError + *why);
   }
   // Without a record of what the installation wrote there (one made before

@@ -12,13 +12,17 @@
 #include "platform/text.h"
 #include "script/decimal.h"
 #include "script/run_environment.h"
+#include "script/product_identity.h"
 #include "script/script_engine.h"
 
 namespace lumo {
 namespace {
 
-// The product's own client: a silent installation never starts it.
-constexpr std::string_view kClientNames[] = {"LumoClient.exe", "lumoclient.exe"};
+// Whether `exe` is the product's main program, which a silent installation
+// never starts: named as the script spells it, or in lower case.
+bool isMainProgram(std::string_view exe, const std::string& mainProgram) {
+  return exe.find(mainProgram) != std::string_view::npos || exe.find(toLowerAscii(mainProgram)) != std::string_view::npos;
+}
 
 // The progress text that moves the bar one step forward.
 constexpr char kProgressStep[] = "Process++";
@@ -57,9 +61,7 @@ std::optional<long> runProgram(const CommandContext& context, const std::string&
                                int waitMilliseconds, bool show) {
   const RunEnvironment& environment = context.environment;
   if (environment.silent) {
-    for (std::string_view client : kClientNames) {
-      if (exe.find(client) != std::string::npos) return std::nullopt;
-    }
+    if (isMainProgram(exe, productIdentity(context.variables).mainProgram)) return std::nullopt;
   }
 
   const std::string program = nativePath(exe);

@@ -10,6 +10,7 @@
 #include "script/handler_registry.h"
 #include "script/host.h"
 #include "script/install_recorder.h"
+#include "script/product_identity.h"
 #include "script/run_environment.h"
 #include "script/script_error.h"
 
@@ -153,7 +154,7 @@ void SectionThreadProc(SectionList& list) {
     Log(message + "\r\n");
     host().ask(Question{.id = "script.command-failed",
                         .text = std::string(kCommandFailedText) + message,
-                        .caption = std::string(kInstallerCaption),
+                        .caption = installerCaption(),
                         .buttons = {Button::Ok},
                         .defaultButton = Button::Ok,
                         .silentAnswer = Button::Ok,

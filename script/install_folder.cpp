@@ -4,6 +4,7 @@
 #include "platform/system_folders.h"
 #include "platform/text.h"
 #include "script/execution_log.h"
+#include "script/product_identity.h"
 #include "script/working_script.h"
 
 namespace lumo {
@@ -50,7 +51,7 @@ std::optional<std::string> whyScriptCannotHoldFolder(std::string_view folder) {
 
 std::optional<std::string> whyNotInstallFolder(const std::string& folder) {
   if (auto why = whyScriptCannotHoldFolder(folder)) return why;
-  return whyNotProductFolder(folder, kProductFolderName);
+  return whyNotProductFolder(folder, productIdentity().folder);
 }
 
 std::string admittedEarlierFolder(std::string_view value) {

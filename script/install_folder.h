@@ -13,9 +13,6 @@
 
 namespace lumo {
 
-// The last component of every install folder.
-inline constexpr std::string_view kProductFolderName = "Vexta";
-
 // The variable that records the earlier installation's folder.
 inline constexpr std::string_view kEarlierFolderVariable = "installdir";
 

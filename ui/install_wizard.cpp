@@ -16,13 +16,8 @@ namespace {
 constexpr const char* kFolderCaption = "软件将安装至:";
 constexpr const char* kChangeFolder = "更改";
 constexpr const char* kOffersCaption = "安装精品软件:";
-constexpr const char* kInstalled = "Vexta影音已成功安装";
-constexpr const char* kLicense = "《Vexta影音软件用户使用协议》";
-constexpr const char* kLicenseUnagreed = "《Vexta影音软件用户使用协议》!";
 constexpr const char* kContinue = "继续安装>>";
 constexpr const char* kAgreement = "已阅读并同意";
-constexpr const char* kRunAfter = "安装成功后运行 Vexta影音";
-constexpr const char* kInstalling = "正在为您安装Vexta影音，请稍候";
 // The install button's captions are in its images; a screen reader reads these.
 constexpr const char* kInstallName = "立即安装";
 constexpr const char* kInstallingName = "正在安装";
@@ -52,6 +47,14 @@ constexpr QRect kLicenseRect(152, 211, 226, 19);
 constexpr QRect kContinueRect(389, 341, 81, 17);
 
 QString text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The texts that name the product.
+QString installedText(const QString& product) { return product + text("已成功安装"); }
+QString licenseText(const QString& product, bool agreed) {
+  return text("《") + product + text("软件用户使用协议》") + (agreed ? QString() : QStringLiteral("!"));
+}
+QString runAfterText(const QString& product) { return text("安装成功后运行 ") + product; }
+QString installingText(const QString& product) { return text("正在为您安装") + product + text("，请稍候"); }
 
 void loadCheckBoxImages(CPngButton& box) {
   box.loadImage(CPngButton::Normal, skin::kBoxNormal);
@@ -112,16 +115,16 @@ CLumoInstallerDlg::CLumoInstallerDlg(IntentSink& run) : run_(run), icon_(program
   agreement_ = makeCheckBox(kAgreementId, 100, text(kAgreement), kAgreementPlace, this);
   agreement_->setCheckedFlag(true);
   agreement_->setAlertWhenUnchecked(true);
-  runAfter_ = makeCheckBox(kRunAfterId, 180, text(kRunAfter), kRunAfterPlace, this);
+  runAfter_ = makeCheckBox(kRunAfterId, 180, runAfterText(product_), kRunAfterPlace, this);
 
   folderCaption_ = makeLabel(text(kFolderCaption), kFolderCaptionRect, this);
   folderLabel_ = makeLabel(QString(), kFolderRect, this);
   change_ = makeLabel(text(kChangeFolder), QRect(kFolderRect.topRight() + QPoint(6, 0), kChangeFolderSize), this);
   offersCaption_ = makeLabel(text(kOffersCaption), kOffersCaptionRect, this);
   offersCaption_->hide();
-  installed_ = makeLabel(text(kInstalled), kInstalledRect, this);
+  installed_ = makeLabel(installedText(product_), kInstalledRect, this);
   installed_->hide();
-  license_ = makeLabel(text(kLicense), kLicenseRect, this);
+  license_ = makeLabel(licenseText(product_, true), kLicenseRect, this);
   continue_ = makeLabel(text(kContinue), kContinueRect, this);
   continue_->hide();
   for (CColorLabel* link : {change_, continue_}) {
@@ -131,7 +134,7 @@ CLumoInstallerDlg::CLumoInstallerDlg(IntentSink& run) : run_(run), icon_(program
   license_->setLink(true);
   license_->setCursor(Qt::PointingHandCursor);
   continue_->setCursor(Qt::PointingHandCursor);
-  statusLabel().setText(text(kInstalling));
+  statusLabel().setText(installingText(product_));
   statusLabel().hide();
 
   // Every click is an intent; what it means is the run's decision.
@@ -197,6 +200,7 @@ QAbstractButton* CLumoInstallerDlg::mainButton() {
 void CLumoInstallerDlg::show(const InstallFace& face) {
   using enum InstallPhase;
   setWindowTitle(QString::fromStdString(face.title));
+  nameProduct(QString::fromStdString(face.product));
   if (!face.notifyIcon) notifyIcon_.remove();
   if (!face.visible) {
     hide();
@@ -213,7 +217,7 @@ void CLumoInstallerDlg::show(const InstallFace& face) {
     }
     agreement_->setCheckedFlag(face.agreed);
     install_->setEnabled(face.agreed);
-    license_->setText(text(face.agreed ? kLicense : kLicenseUnagreed));
+    license_->setText(licenseText(product_, face.agreed));
     license_->setActive(face.agreed);
     install_->setVisible(face.phase == Options);
     newer_->setVisible(face.phase == NewerVersion);
@@ -237,6 +241,15 @@ void CLumoInstallerDlg::show(const InstallFace& face) {
   }
   // Each new face starts with the focus on its main button.
   if (newFace) focusMainButton();
+}
+
+void CLumoInstallerDlg::nameProduct(const QString& product) {
+  if (product == product_) return;
+  product_ = product;
+  runAfter_->setCaption(runAfterText(product));
+  installed_->setText(installedText(product));
+  license_->setText(licenseText(product, agreement_->checkedFlag()));
+  statusLabel().setText(installingText(product));
 }
 
 void CLumoInstallerDlg::showProgress(int position, const std::string&) { CLumoDialog::showProgress(position); }

@@ -66,6 +66,7 @@ class CLumoInstallerDlg : public CLumoDialog, public InstallWindow {
   void showFolder(const InstallFace& face);
   void showInstallingPage();
   void showFinishedPage();
+  void nameProduct(const QString& product);
 
   IntentSink& run_;
   std::function<void()> onFirstShow_;
@@ -86,6 +87,7 @@ class CLumoInstallerDlg : public CLumoDialog, public InstallWindow {
   CColorLabel* installed_;
   CColorLabel* continue_;
   QString folder_;
+  QString product_ = QString::fromUtf8(kDefaultProductName.data(), static_cast<qsizetype>(kDefaultProductName.size()));
 };
 
 }  // namespace lumo::ui

@@ -10,10 +10,7 @@
 namespace lumo::ui {
 namespace {
 
-constexpr const char* kQuestion = "您确认要卸载 Vexta影音 及其全部组件吗？";
-constexpr const char* kRemoved = "Vexta影音已成功从您的计算机中卸载。";
 constexpr const char* kClearUserData = "同时清除 您的使用设置、最近观看记录、本地播放缓存";
-constexpr const char* kRemoving = "正在为您卸载Vexta影音，请稍候";
 
 constexpr QSize kButton(112, 40);
 // The buttons' right edges: the cancel button ends 19 pixels from the right,
@@ -28,6 +25,11 @@ constexpr QRect kQuestionRect(74, 192, 287, 21);
 constexpr QRect kRemovedRect(155, 241, 266, 23);
 
 QString text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The texts that name the product.
+QString questionText(const QString& product) { return text("您确认要卸载 ") + product + text(" 及其全部组件吗？"); }
+QString removedText(const QString& product) { return product + text("已成功从您的计算机中卸载。"); }
+QString removingText(const QString& product) { return text("正在为您卸载") + product + text("，请稍候"); }
 
 CPngButton* makeButton(int id, int normal, int hover, QPoint place, const char* name, QWidget* parent) {
   auto* button = new CPngButton(id, kButton, parent);
@@ -60,13 +62,13 @@ CDlgUnInstall::CDlgUnInstall(IntentSink& run) : run_(run) {
   clearUserData_->setCaption(text(kClearUserData));
   clearUserData_->move(kClearUserDataRect.topLeft());
 
-  question_ = new CColorLabel(this, text(kQuestion));
+  question_ = new CColorLabel(this, questionText(product_));
   question_->setGeometry(kQuestionRect);
-  removed_ = new CColorLabel(this, text(kRemoved));
+  removed_ = new CColorLabel(this, removedText(product_));
   removed_->setGeometry(kRemovedRect);
   removed_->hide();
 
-  statusLabel().setText(text(kRemoving));
+  statusLabel().setText(removingText(product_));
   statusLabel().hide();
   // Visible from the start, empty until the first progress message.
   percentageLabel().clear();
@@ -90,6 +92,7 @@ void CDlgUnInstall::show(const UninstallFace& face) {
   using enum UninstallPhase;
   // The taskbar shows the title; the surface has no title bar.
   setWindowTitle(QString::fromStdString(face.title));
+  nameProduct(QString::fromStdString(face.product));
   if (!face.visible) {
     hide();
     return;
@@ -120,6 +123,14 @@ QAbstractButton* CDlgUnInstall::mainButton() {
     case UninstallPhase::Removed: return ok_;
     default: return nullptr;
   }
+}
+
+void CDlgUnInstall::nameProduct(const QString& product) {
+  if (product == product_) return;
+  product_ = product;
+  question_->setText(questionText(product));
+  removed_->setText(removedText(product));
+  statusLabel().setText(removingText(product));
 }
 
 void CDlgUnInstall::showProgress(int position, const std::string&) { CLumoDialog::showProgress(position); }

@@ -49,6 +49,7 @@ class CDlgUnInstall : public CLumoDialog, public UninstallWindow {
  private:
   void showProgressPage();
   void showRemovedPage();
+  void nameProduct(const QString& product);
 
   IntentSink& run_;
   std::function<void()> onFirstShow_;
@@ -60,6 +61,7 @@ class CDlgUnInstall : public CLumoDialog, public UninstallWindow {
   CPngButton* clearUserData_;
   CColorLabel* question_;
   CColorLabel* removed_;
+  QString product_ = QString::fromUtf8(kDefaultProductName.data(), static_cast<qsizetype>(kDefaultProductName.size()));
 };
 
 }  // namespace lumo::ui

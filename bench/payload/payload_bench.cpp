@@ -176,7 +176,8 @@ bool installEndToEnd(const fs::path& work, const fs::path& archive) {
   std::ofstream(work / "install.ini", std::ios::binary) << lumo::utf8ToGbk(script);
   const fs::path installer = work / "LumoInstaller";
   ChildRun pack = runChild({std::string(LUMO_BUILD_DIR) + "/lumo-pack",
-                            std::string(LUMO_BUILD_DIR) + "/lumo-installer-program", "-o", installer.string(), "--set",
+                            std::string(LUMO_BUILD_DIR) + "/lumo-installer-program", "-o", installer.string(),
+                            "--incomplete", "--set",
                             "INI:800=" + (work / "install.ini").string(), "--set", "DATA:900=" + archive.string()});
   if (pack.status != 0) throw std::runtime_error("lumo-pack could not build the installer");
   ::setenv("LUMO_SYSROOT", (box / "sys").c_str(), 1);

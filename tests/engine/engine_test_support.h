@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/dialog_contract.h"
 #include "script/host.h"
 #include "script/run_environment.h"
 #include "support/test_support.h"
@@ -74,5 +75,17 @@ class RecordingHost final : public Host {
   std::mutex mutex_;
   std::vector<std::string> events_;
 };
+
+// The flows' waits, short enough for tests that run whole dialogs.
+inline FlowTimings quickFlowTimings() {
+  using namespace std::chrono_literals;
+  FlowTimings timings;
+  timings.installInitWait = 3000ms;
+  timings.uninstallInitWait = 1000ms;
+  timings.closeTimer = 50ms;
+  timings.uninstallStartPause = 10ms;
+  timings.workerExitWait = 3000ms;
+  return timings;
+}
 
 }  // namespace lumo::test

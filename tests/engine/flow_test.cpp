@@ -33,16 +33,6 @@ constexpr const char* kInstallSections =
     "[installok]\n#Notify 安装完成|100\n#IfThen (@autorun==1)->#Record run\n#Notify 正在关闭|100\n"
     "[installfailed]\n#Record rollback\n#Notify 回滚完成|0\n";
 
-FlowTimings quick() {
-  FlowTimings timings;
-  timings.installInitWait = 3000ms;
-  timings.uninstallInitWait = 1000ms;
-  timings.closeTimer = 50ms;
-  timings.uninstallStartPause = 10ms;
-  timings.workerExitWait = 3000ms;
-  return timings;
-}
-
 struct Outcome {
   int status = -1;
   std::vector<std::string> questions;  // "id: text"
@@ -53,7 +43,7 @@ struct Outcome {
 };
 
 // One silent run of the dialog of the mode, in process, as main makes it.
-Outcome runDialog(const TempDir& dir, bool installMode, const std::string& script, FlowTimings timings = quick()) {
+Outcome runDialog(const TempDir& dir, bool installMode, const std::string& script, FlowTimings timings = test::quickFlowTimings()) {
   Outcome outcome;
   std::mutex mutex;
   ScopedRun scoped(dir, installMode, script);
@@ -188,7 +178,7 @@ TEST(InstallFlow, ASilentRunEndsWithItsLastWorkerWhenNothingClosesIt) {
 
 TEST(InstallFlow, AnInitSectionThatOutlivesItsWaitKeepsRunning) {
   TempDir dir;
-  FlowTimings timings = quick();
+  FlowTimings timings = test::quickFlowTimings();
   timings.installInitWait = 100ms;
   std::string script = std::string(kFlowVars) + "autorun=1\n" +
                        replaceAll(kInstallSections, "#Record init\n",
@@ -244,7 +234,7 @@ TEST(InstallFlow, ASilentRunWhoseInitSectionFailsEndsInFailure) {
     for (bool closingText : {true, false}) {
       SCOPED_TRACE(c.order + (closingText ? ", with" : ", without") + " the closing text");
       TempDir dir;
-      FlowTimings timings = quick();
+      FlowTimings timings = test::quickFlowTimings();
       timings.installInitWait = c.initWait;
       Outcome outcome = runDialog(dir, true,
                                   std::string(kFlowVars) + "[installinit]\n" + c.init + "[install]\n#Record install\n" +
@@ -290,7 +280,7 @@ TEST(InstallFlow, AChosenFolderEqualToTheEarlierOneIgnoringCaseReplacesIt) {
                                "\n[install]\n#Record $INSTALL|@replacesetup\n");
   runEnvironment().silent = false;
   DialogThread thread;
-  InstallFlow flow(thread, thread, quick());
+  InstallFlow flow(thread, thread, test::quickFlowTimings());
   VisibleWindow window;
   flow.setWindow(window);
   flow.start();

@@ -66,7 +66,7 @@ struct Packed {
     writeFile(dir / "icon", "");
     auto result = runProgram({pack(), bareProgram(), "-o", installer, "--set", "INI:800=" + (dir / "ini"), "--set",
                               "DATA:900=" + (dir / "data"), "--set", "PNG:1020=" + (dir / "png"), "--set",
-                              "ICON:1=" + (dir / "icon")});
+                              "ICON:128=" + (dir / "icon"), "--incomplete"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
   }
 };
@@ -93,7 +93,7 @@ TEST(ResourceBundle, PackedResourcesComeBackByteForByte) {
   EXPECT_EQ(bundle.load("INI", 800), packed.ini);
   EXPECT_EQ(bundle.load("DATA", 900), packed.data);
   EXPECT_EQ(bundle.load("PNG", 1020), packed.png);
-  EXPECT_EQ(bundle.load("ICON", 1), "");
+  EXPECT_EQ(bundle.load("ICON", 128), "");
   EXPECT_FALSE(bundle.load("INI", 801));
   EXPECT_FALSE(bundle.load("ini", 800)) << "types match exactly";
   EXPECT_EQ(copyOut(bundle, "DATA", 900, packed.dir / "copied"), packed.data);
@@ -107,7 +107,7 @@ TEST(ResourceBundle, PackedResourcesComeBackByteForByte) {
   auto listed = runProgram({pack(), "--list", packed.installer});
   EXPECT_EQ(listed.exitCode, 0);
   EXPECT_EQ(listed.out, "INI 800 " + std::to_string(packed.ini.size()) + "\nDATA 900 " + std::to_string(packed.data.size()) + "\nPNG 1020 " +
-                            std::to_string(packed.png.size()) + "\nICON 1 0\n");
+                            std::to_string(packed.png.size()) + "\nICON 128 0\n");
 }
 
 TEST(ResourceBundle, RepackingReplacesAndAddsAndKeepsTheRest) {
@@ -115,21 +115,21 @@ TEST(ResourceBundle, RepackingReplacesAndAddsAndKeepsTheRest) {
   writeFile(packed.dir / "png2", "other image");
   writeFile(packed.dir / "extra", allByteValues(1));
   std::string second = packed.dir / "second";
-  auto result = runProgram({pack(), packed.installer, "-o", second, "--set", "PNG:1020=" + (packed.dir / "png2"),
-                            "--set", "DATA:901=" + (packed.dir / "extra")});
+  auto result = runProgram({pack(), packed.installer, "-o", second, "--incomplete", "--set",
+                            "PNG:1020=" + (packed.dir / "png2"), "--set", "PNG:1021=" + (packed.dir / "extra")});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   ResourceBundle bundle = ResourceBundle::open(second);
   ASSERT_EQ(bundle.entries().size(), 5u);
   EXPECT_EQ(bundle.load("INI", 800), packed.ini);
   EXPECT_EQ(bundle.load("DATA", 900), packed.data);
   EXPECT_EQ(bundle.load("PNG", 1020), "other image");
-  EXPECT_EQ(bundle.load("DATA", 901), allByteValues(1));
+  EXPECT_EQ(bundle.load("PNG", 1021), allByteValues(1));
   EXPECT_EQ(bundle.programSize(), readFile(bareProgram()).size());
 
   // Packing onto itself works too: the base is read before it is replaced.
-  result = runProgram({pack(), second, "-o", second});
+  result = runProgram({pack(), second, "-o", second, "--incomplete"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(ResourceBundle::open(second).load("DATA", 901), allByteValues(1));
+  EXPECT_EQ(ResourceBundle::open(second).load("PNG", 1021), allByteValues(1));
 }
 
 TEST(ResourceBundle, DamagedOrCutBundlesAreRefusedAndReadAsEmpty) {

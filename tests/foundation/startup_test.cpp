@@ -316,7 +316,7 @@ TEST(StartupRun, ADamagedInstallerEndsTheRunBeforeAnythingIsCreated) {
   writeFile(sandbox.path("art/icon"), std::string(3000, 'i'));
   std::string sound = sandbox.path("art/LumoInstaller");
   auto packed = runProgram({buildPath("lumo-pack"), buildPath("LumoInstaller"), "-o", sound, "--set",
-                            "PNG:1020=" + sandbox.path("art/image.png"), "--set", "ICON:1=" + sandbox.path("art/icon")});
+                            "PNG:1020=" + sandbox.path("art/image.png"), "--set", "ICON:128=" + sandbox.path("art/icon")});
   ASSERT_EQ(packed.exitCode, 0) << packed.err;
   ResourceBundle bundle = ResourceBundle::open(sound);
   ASSERT_TRUE(bundle.verifyAll());

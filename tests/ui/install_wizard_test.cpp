@@ -233,6 +233,18 @@ TEST_F(Wizard, ControlsSitAtTheirPlacesWithTheTitleAndTheHandOverTheLinks) {
   EXPECT_EQ(wizard.label(CLumoInstallerDlg::kFolderCaptionId).cursor().shape(), Qt::ArrowCursor);
 }
 
+// The texts that name the product follow product_name (the images come
+// from the product's theme).
+TEST_F(Wizard, TheScriptsProductNameNamesTheProductInItsTexts) {
+  CLumoInstallerDlg& wizard = open("product_name=Acme Notes");
+  EXPECT_EQ(wizard.windowTitle().toStdString(), "Acme Notes1.4.136.6安装程序");
+  EXPECT_EQ(wizard.label(CLumoInstallerDlg::kLicenseId).text().toStdString(), "《Acme Notes软件用户使用协议》");
+  EXPECT_EQ(wizard.runAfterBox().caption().toStdString(), "安装成功后运行 Acme Notes");
+  EXPECT_EQ(wizard.label(CLumoInstallerDlg::kInstalledId).text().toStdString(), "Acme Notes已成功安装");
+  QTest::mouseClick(&wizard.agreementBox(), Qt::LeftButton);
+  EXPECT_EQ(wizard.label(CLumoInstallerDlg::kLicenseId).text().toStdString(), "《Acme Notes软件用户使用协议》!");
+}
+
 TEST_F(Wizard, TheAgreementBoxGatesTheInstallButton) {
   CLumoInstallerDlg& wizard = open("app_version=3.0.1.1\nrealversion=3.0.1.2");
   CColorLabel& license = wizard.label(CLumoInstallerDlg::kLicenseId);

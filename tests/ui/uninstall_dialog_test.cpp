@@ -142,6 +142,14 @@ TEST(CDlgUnInstall, EachFaceShowsItsControlsInTheirPlaces) {
   EXPECT_EQ(dialog.removedLabel().text().toStdString(), "Vexta影音已成功从您的计算机中卸载。");
 }
 
+TEST(CDlgUnInstall, TheScriptsProductNameNamesTheProductInItsTexts) {
+  Uninstallation uninstallation("product_name=Acme Notes\n[uninstall]\n#Notify 卸载完成|100\n");
+  ASSERT_TRUE(uninstallation.dialog().isVisible());
+  EXPECT_EQ(uninstallation.dialog().windowTitle().toStdString(), "Acme Notes1.4.136.6卸载程序");
+  EXPECT_EQ(uninstallation.dialog().questionLabel().text().toStdString(), "您确认要卸载 Acme Notes 及其全部组件吗？");
+  EXPECT_EQ(uninstallation.dialog().removedLabel().text().toStdString(), "Acme Notes已成功从您的计算机中卸载。");
+}
+
 TEST(CDlgUnInstall, TheBoxDecidesRmuserdataOnlyWhenTheRemovalStarts) {
   struct Case {
     int clicks;

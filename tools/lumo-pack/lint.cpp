@@ -1,5 +1,7 @@
 #include "lint.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -19,6 +21,7 @@
 #include "script/dispatcher.h"
 #include "script/expansion.h"
 #include "script/handler_registry.h"
+#include "script/product_identity.h"
 #include "script/working_script.h"
 
 namespace lumo {
@@ -59,6 +62,11 @@ class Linter {
   explicit Linter(std::string path) : path_(std::move(path)) {}
 
   std::vector<LintFinding> run() {
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      error(0, "a folder, not a script file");
+      return findings_;
+    }
     std::ifstream file(path_, std::ios::binary);
     if (!file) {
       error(0, std::string("cannot read the script: ") + std::strerror(errno));
@@ -69,11 +77,17 @@ class Linter {
     const std::string script = content.str();
 
     checkEncoding(script);
+    if (script.find("[var]") == std::string::npos && !std::any_of(std::begin(kCommandSections), std::end(kCommandSections),
+                                                                   [&](std::string_view h) { return script.find(h) != std::string::npos; })) {
+      error(0, "no [var] section and no command section: not an installation script");
+      return findings_;
+    }
     for (const ProfileEntry& entry : ProfileFile(path_, TextEncoding::Gbk).entries("var"))
       variables_.try_emplace(folded(entry.key), entry);
     for (std::string_view header : kCommandSections) {
       if (std::optional<SectionText> section = readSectionText(script, header)) sections_.emplace(header, *section);
     }
+    checkIdentity();
     for (const auto& [header, section] : sections_) {
       for (const ScriptLine& line : section.commands) collectOutput(line.text);
     }
@@ -97,6 +111,14 @@ class Linter {
   // sequence that is not GBK arrives as U+FFFD and the line means something
   // else than its author wrote.
   void checkEncoding(std::string_view script) {
+    // A script saved by an editor that writes UTF-8 is whole UTF-8 text
+    // with non-ASCII characters; GBK text hardly ever is.
+    const bool nonAscii = std::any_of(script.begin(), script.end(), [](char c) { return (c & 0x80) != 0; });
+    if (nonAscii && toValidUtf8(script) == script) {
+      error(1, "the file is UTF-8 text, but scripts are GBK (code page 936): convert it with "
+               "iconv -f UTF-8 -t GBK");
+      return;
+    }
     int number = 0;
     for (std::size_t at = 0; at < script.size();) {
       std::size_t lf = script.find('\n', at);
@@ -105,6 +127,20 @@ class Linter {
       ++number;
       if (gbkToUtf8(raw).find(kReplacementCharacter) != std::string::npos)
         error(number, "bytes that are not GBK (the script must be saved in code page 936)");
+    }
+  }
+
+  // The folder rule keys on product_folder and the installed check on
+  // main_program: a value the run would ignore is the builder's mistake.
+  void checkIdentity() {
+    const std::pair<std::string_view, std::optional<std::string> (*)(std::string_view)> keys[] = {
+        {kProductFolderKey, whyNotProductFolderName}, {kMainProgramKey, whyNotMainProgramName}};
+    for (const auto& [key, why] : keys) {
+      auto found = variables_.find(folded(key));
+      if (found == variables_.end() || found->second.value.empty()) continue;
+      if (std::optional<std::string> reason = why(found->second.value))
+        error(found->second.line, std::string(key) + " \"" + found->second.value + "\" cannot be used (" + *reason + "); the installer would use \"" +
+                     std::string(key == kProductFolderKey ? kDefaultProductFolder : kDefaultMainProgram) + "\"");
     }
   }
 

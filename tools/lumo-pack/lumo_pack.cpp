@@ -6,6 +6,9 @@
 //   lumo-pack keygen -o NAME
 //   lumo-pack sign -k KEY.key [-t COMMENT] FILE...
 //   lumo-pack lint [--json] SCRIPT|OFFERS.xml...
+//   lumo-pack init DIR
+//   lumo-pack build DIR -o OUT [--base PROGRAM] [-k KEY.key [-t COMMENT]]
+//   lumo-pack verbs --markdown
 //
 // OUT is the program of BASE with the resources of BASE, each --set adding
 // or replacing one. OUT is written beside itself under a temporary name and
@@ -22,7 +25,9 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -32,6 +37,8 @@
 #include "formats/resource_bundle.h"
 #include "lint.h"
 #include "payload_proof.h"
+#include "product.h"
+#include "verbs_markdown.h"
 #include "platform/atomic_file.h"
 #include "signature.h"
 
@@ -43,13 +50,37 @@ constexpr const char* kUsage =
     "       lumo-pack BASE -o OUT [--set TYPE:ID=FILE ...] [-k KEY.key [-t COMMENT]]   (TYPE: INI, DATA, PNG, ICON)\n"
     "       lumo-pack keygen -o NAME        (writes NAME.key and NAME.pub)\n"
     "       lumo-pack sign -k KEY.key [-t COMMENT] FILE...   (writes FILE.minisig)\n"
-    "       lumo-pack lint [--json] SCRIPT|OFFERS.xml...\n";
+    "       lumo-pack lint [--json] SCRIPT|OFFERS.xml...\n"
+    "       lumo-pack init DIR              (DIR/install.ini, DIR/theme.ini and DIR/payload/ of a new product)\n"
+    "       lumo-pack build DIR -o OUT [--base PROGRAM] [-k KEY.key [-t COMMENT]]   (payload, skin, lint, installer)\n"
+    "       lumo-pack verbs --markdown      (every verb of the script language, as docs/verbs.md)\n"
+    "       lumo-pack --help | --version\n"
+    "\n"
+    "The installer reads INI 800 (the script), DATA 900 (the payload), PNG and PNG2X 1020-1057 (the skin) and\n"
+    "ICON 128 (the icon). An installer with a script is packed only with every image of its windows and the icon;\n"
+    "--incomplete packs one without them (for tests).\n";
 constexpr const char* kTypes[] = {"INI", "DATA", "PNG", "PNG2X", "ICON"};
 constexpr std::size_t kBlock = 1 << 20;
 // The payload that Out unpacks; other DATA resources are plain bytes.
 constexpr const char* kPayloadType = "DATA";
 constexpr std::uint32_t kPayloadId = 900;
 constexpr std::uint32_t kScriptId = 800;
+
+// The resources the installer reads; it never looks at any other.
+struct ReadResource {
+  const char* type;
+  std::uint32_t first, last;
+};
+constexpr ReadResource kReadResources[] = {{"INI", 800, 800}, {"DATA", 900, 900}, {"PNG", 1020, 1057}, {"PNG2X", 1020, 1057}, {"ICON", 128, 128}};
+constexpr const char* kReadResourcesText =
+    "INI 800 (the script), DATA 900 (the payload), PNG 1020-1057 (the skin), PNG2X 1020-1057 (the skin at 2x) and ICON 128 (the icon)";
+
+// The images the windows load, and the icon: without one a window lacks a
+// part (without 1027 the wizard has no install button).
+constexpr std::uint32_t kWindowImages[] = {1020, 1021, 1022, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 1030,
+                                           1031, 1032, 1033, 1034, 1035, 1036, 1037, 1038, 1039, 1040, 1041,
+                                           1042, 1043, 1044, 1045, 1046, 1052, 1053, 1054, 1056, 1057};
+constexpr std::uint32_t kIconId = 128;
 
 struct PackError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -79,11 +110,20 @@ Replacement parseSet(const std::string& text) {
       std::stoull(id) > UINT32_MAX)
     throw PackError("resource id \"" + id + "\" is not a number");
   r.id = static_cast<std::uint32_t>(std::stoull(id));
+  bool read = false;
+  for (const ReadResource& resource : kReadResources)
+    read = read || (r.type == resource.type && r.id >= resource.first && r.id <= resource.last);
+  if (!read)
+    throw PackError("the installer never reads " + r.type + " " + id + "; it reads " + kReadResourcesText);
   if (r.file.empty()) throw PackError("--set " + text + ": no file named");
   return r;
 }
 
 lumo::ResourceBundle openSound(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) throw PackError(systemError("cannot open " + path));
+  if (S_ISDIR(st.st_mode)) throw PackError(path + " is a folder, not an installer");
+  if (!S_ISREG(st.st_mode)) throw PackError(path + " is not a regular file, not an installer");
   lumo::ResourceBundle bundle = lumo::ResourceBundle::open(path);
   if (bundle.damaged()) throw PackError(bundle.error() + "; refusing to use it");
   if (bundle.entries().empty() && !bundle.error().empty() && bundle.error().starts_with("cannot open"))
@@ -93,8 +133,26 @@ lumo::ResourceBundle openSound(const std::string& path) {
   return bundle;
 }
 
-int list(const std::string& path) {
+bool isProgram(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char magic[4] = {};
+  const bool elf = ::pread(fd, magic, sizeof magic, 0) == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+  ::close(fd);
+  return elf;
+}
+
+// An installer carries resources; a file without any is something else. A
+// bare program lists as an installer of no resources.
+lumo::ResourceBundle openInstaller(const std::string& path, bool programWithoutResources = false) {
   lumo::ResourceBundle bundle = openSound(path);
+  if (bundle.entries().empty() && !(programWithoutResources && isProgram(path)))
+    throw PackError(path + " is not an installer: it carries no resources");
+  return bundle;
+}
+
+int list(const std::string& path) {
+  lumo::ResourceBundle bundle = openInstaller(path, true);
   for (const lumo::ResourceEntry& entry : bundle.entries())
     std::printf("%s %" PRIu32 " %" PRIu64 "\n", entry.type.c_str(), entry.id, entry.size);
   return 0;
@@ -130,8 +188,7 @@ int verify(const std::string& path, const std::string& publicKey, const std::str
     std::string comment = lumo_pack::verifySignature(publicKey, path, signature.empty() ? path + ".minisig" : signature);
     std::printf("%s: signed; trusted comment: %s\n", path.c_str(), comment.c_str());
   }
-  lumo::ResourceBundle bundle = openSound(path);
-  if (bundle.entries().empty()) throw PackError(path + ": no resources");
+  lumo::ResourceBundle bundle = openInstaller(path);
   Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) throw PackError(systemError("cannot open " + path));
   provePayloads(in.get(), bundle.entries(), path);
@@ -178,8 +235,34 @@ void lintEmbeddedScripts(const std::vector<Replacement>& sets) {
   }
 }
 
+// An installer with a script shows windows; each needs its images and the
+// program its icon. Names what is missing.
+void requireWindowImages(const lumo::ResourceBundle& base, const std::vector<Replacement>& sets, const std::string& out) {
+  auto carries = [&](const std::string& type, std::uint32_t id) {
+    for (const Replacement& set : sets)
+      if (set.type == type && set.id == id) return true;
+    for (const lumo::ResourceEntry& entry : base.entries())
+      if (entry.type == type && entry.id == id) return true;
+    return false;
+  };
+  if (!carries("INI", kScriptId)) return;
+  std::string missing;
+  for (std::uint32_t id : kWindowImages)
+    if (!carries("PNG", id)) missing += (missing.empty() ? "PNG " : ", ") + std::to_string(id);
+  if (!carries("ICON", kIconId)) missing += std::string(missing.empty() ? "" : "; ") + "ICON 128";
+  if (!missing.empty())
+    throw PackError(out + " would show its windows without images or icon (missing: " + missing +
+                    "); draw them with lumo-skin OUTDIR and add them with --set PNG:ID=OUTDIR/ID.png and "
+                    "--set ICON:128=OUTDIR/icon.ico, or pass --incomplete for a test installer");
+}
+
+// A base is a program (an ELF file) or an installer.
+void requireProgram(const std::string& path) {
+  if (!isProgram(path)) throw PackError(path + " is not a program or an installer (no ELF header)");
+}
+
 int pack(const std::string& basePath, const std::string& outPath, const std::vector<Replacement>& sets,
-         const lumo_pack::SecretKey* key, const std::string& comment) {
+         const lumo_pack::SecretKey* key, const std::string& comment, bool incomplete = false) {
   for (std::size_t i = 0; i < sets.size(); ++i)
     for (std::size_t j = i + 1; j < sets.size(); ++j)
       if (sets[i].type == sets[j].type && sets[i].id == sets[j].id)
@@ -187,6 +270,8 @@ int pack(const std::string& basePath, const std::string& outPath, const std::vec
   lintEmbeddedScripts(sets);
 
   lumo::ResourceBundle base = openSound(basePath);
+  requireProgram(basePath);
+  if (!incomplete) requireWindowImages(base, sets, outPath);
   Fd baseFd(::open(basePath.c_str(), O_RDONLY | O_CLOEXEC));
   if (baseFd.get() < 0) throw PackError(systemError("cannot open " + basePath));
 
@@ -295,13 +380,116 @@ int sign(const std::vector<std::string>& args) {
   return 0;
 }
 
+std::uint64_t fileSize(const std::string& path) {
+  std::error_code code;
+  const std::uintmax_t size = std::filesystem::file_size(path, code);
+  return code ? 0 : size;
+}
+
+std::string megabytes(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+// lumo-pack build DIR -o OUT: the payload and the skin made in a folder of
+// their own, then packed like any installer (lint and payload proof included).
+int build(const std::vector<std::string>& args) {
+  std::string dir, out, base, keyPath, comment;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-o" && i + 1 < args.size()) {
+      out = args[++i];
+    } else if (args[i] == "--base" && i + 1 < args.size()) {
+      base = args[++i];
+    } else if (args[i] == "-k" && i + 1 < args.size()) {
+      keyPath = args[++i];
+    } else if (args[i] == "-t" && i + 1 < args.size()) {
+      comment = args[++i];
+    } else if (dir.empty() && !args[i].starts_with("-")) {
+      dir = args[i];
+    } else {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  if (dir.empty() || out.empty() || (keyPath.empty() && !comment.empty())) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  if (base.empty()) {
+    // The stripped default installer when it is there, else the bare program.
+    for (const char* name : {"LumoInstaller", "lumo-installer-program"}) {
+      const std::string candidate = lumo_pack::programFolder() + "/" + name;
+      if (::access(candidate.c_str(), R_OK) == 0) {
+        base = candidate;
+        break;
+      }
+    }
+    if (base.empty())
+      throw PackError("no installer program beside " + lumo_pack::programFolder() + "/lumo-pack; name one with --base");
+  }
+  std::optional<lumo_pack::SecretKey> key;
+  if (!keyPath.empty()) key.emplace(lumo_pack::SecretKey::load(keyPath));
+
+  const char* tmp = std::getenv("TMPDIR");
+  std::string work = std::string(tmp && *tmp ? tmp : "/tmp") + "/lumo-pack-build-XXXXXX";
+  if (!::mkdtemp(work.data())) throw PackError(systemError("cannot create a work folder"));
+  struct RemoveWork {
+    std::string path;
+    ~RemoveWork() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  } removeWork{work};
+
+  const lumo_pack::PreparedProduct product = lumo_pack::prepareProduct(dir, work);
+  std::vector<Replacement> sets;
+  for (const std::string& set : product.sets) sets.push_back(parseSet(set));
+  pack(base, out, sets, key ? &*key : nullptr, comment);
+  const std::uint64_t size = fileSize(out);
+  std::printf("%s: installer of %s, %" PRIu64 " bytes (%s): program %s, payload %s, script, %zu images and icon\n",
+              out.c_str(), product.name.c_str(), size, megabytes(size).c_str(),
+              megabytes(lumo::ResourceBundle::open(out).programSize()).c_str(),
+              megabytes(fileSize(product.payload)).c_str(), sets.size() - 3);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   lumo::commands::registerCommandFamilies();
   try {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+      std::printf("lumo-pack %s\n", LUMO_VERSION);
+      return 0;
+    }
     if (args.size() == 2 && args[0] == "--list") return list(args[1]);
+    if (!args.empty() && args[0] == "init") {
+      if (args.size() != 2 || args[1].starts_with("-")) {
+        std::fputs(kUsage, stderr);
+        return 2;
+      }
+      lumo_pack::initProduct(args[1]);
+      std::printf("%s: install.ini (fill in the [var] keys product_name, main_program, product_folder, feedback_url), "
+                  "theme.ini (name and colours of the windows), payload/ (copy the product's files here); then "
+                  "lumo-pack build %s -o OUT\n",
+                  args[1].c_str(), args[1].c_str());
+      return 0;
+    }
+    if (!args.empty() && args[0] == "build") return build({args.begin() + 1, args.end()});
+    if (!args.empty() && args[0] == "verbs") {
+      if (args.size() != 2 || args[1] != "--markdown") {
+        std::fputs(kUsage, stderr);
+        return 2;
+      }
+      std::fputs(lumo_pack::verbsMarkdown().c_str(), stdout);
+      return 0;
+    }
     if (!args.empty() && args[0] == "--verify") {
       std::string publicKey, signature, installer;
       for (std::size_t i = 1; i < args.size(); ++i) {
@@ -327,8 +515,11 @@ int main(int argc, char** argv) {
     if (!args.empty() && args[0] == "sign") return sign({args.begin() + 1, args.end()});
     std::string base, out, keyPath, comment;
     std::vector<Replacement> sets;
+    bool incomplete = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-      if (args[i] == "-o" && i + 1 < args.size()) {
+      if (args[i] == "--incomplete") {
+        incomplete = true;
+      } else if (args[i] == "-o" && i + 1 < args.size()) {
         out = args[++i];
       } else if (args[i] == "-k" && i + 1 < args.size()) {
         keyPath = args[++i];
@@ -349,7 +540,7 @@ int main(int argc, char** argv) {
     }
     std::optional<lumo_pack::SecretKey> key;
     if (!keyPath.empty()) key.emplace(lumo_pack::SecretKey::load(keyPath));
-    return pack(base, out, sets, key ? &*key : nullptr, comment);
+    return pack(base, out, sets, key ? &*key : nullptr, comment, incomplete);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "lumo-pack: %s\n", error.what());
     return 1;

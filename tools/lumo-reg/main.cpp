@@ -34,6 +34,7 @@ constexpr const char* kUsage =
     "usage: lumo-reg query  KEY [VALUE]\n"
     "       lumo-reg add    KEY [VALUE [DATA]] [--dword N]\n"
     "       lumo-reg delete KEY [VALUE]\n"
+    "       lumo-reg --help | --version\n"
     "KEY: HKEY_CURRENT_USER\\..., HKEY_LOCAL_MACHINE\\..., HKEY_CLASSES_ROOT\\... (or HKCU, HKLM, HKCR)\n"
     "VALUE \"\" is the key's default value.\n"
     "exit status: 0 done, 1 not found, 2 wrong command line, 3 store unusable\n";
@@ -222,6 +223,16 @@ int main(int argc, char** argv) {
       ++i;
       continue;
     }
+    if (argument == "--version") {
+      std::cout << "lumo-reg " << LUMO_VERSION << "\n";
+      return kExitOk;
+    }
+    // Data that starts with "--" is written after "--" ends the options.
+    if (argument == "--") {
+      for (++i; i < argc; ++i) words.emplace_back(argv[i]);
+      break;
+    }
+    if (argument.starts_with("--")) return usage("unknown option \"" + std::string(argument) + "\"");
     words.emplace_back(argument);
   }
   if (words.size() < 2) return usage("an operation and a KEY are needed");

@@ -7,6 +7,8 @@
 //                             entries of 256, 128, 96, 48, 32 and 16 pixels)
 //   lumo-skin --sheet FILE    a contact sheet: the faces of both windows put
 //                             together from the images, then every image at 100 %
+//   lumo-skin --theme FILE OUTDIR   the same images in the look of a theme file
+//                             (UTF-8 INI: name, tagline, colours, the mark)
 //
 // Everything that decides the look, every colour, size and caption and which
 // image is which face, sits in the tables at the top of this file: a restyle
@@ -34,11 +36,16 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QRegularExpression>
 #include <QString>
+#include <QStringDecoder>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -70,6 +77,7 @@ struct Look {
   int taglinePx = 13;
   int taglineAlpha = 170;
   int taglineBelow = 34;  // from the middle of the name to the middle of the tagline
+  const char* mark = "play";  // beside the name: "play", "none" or a short text
   int markHeight = 24;  // the play triangle beside the name
   int markGap = 12;
   double markRound = 2.5;
@@ -142,13 +150,19 @@ struct Look {
   double iconMargin = 0.06;
 };
 
-constexpr Look kLook;
+// The look in use: the built-in one, or a theme's (see applyTheme), set
+// before anything is drawn.
+Look gTheme;
+constexpr const Look& kLook = gTheme;
+
+// "打开" + the product's name; a theme rewrites it in place.
+char gOpenProductCaption[256] = "打开Vexta影音";
 
 struct Captions {
   const char* install = "立即安装";
   const char* installing = "正在安装";
   const char* runProduct = "立即体验";
-  const char* openProduct = "打开Vexta影音";
+  const char* openProduct = gOpenProductCaption;
   const char* uninstall = "卸载";
   const char* cancel = "取消";
   const char* ok = "完成";
@@ -354,10 +368,19 @@ void drawBanner(QImage& image, bool working) {
   const QString name = QString::fromUtf8(kLook.productName);
   QFontMetricsF metrics(nameFont);
   QRectF ink = metrics.tightBoundingRect(name);
-  const double markWidth = kLook.markHeight * 0.92;
+  const QString mark = QString::fromUtf8(kLook.mark);
+  const bool play = mark == "play";
+  QFont markFont = nameFont;
+  const double markWidth = play ? kLook.markHeight * 0.92
+                           : mark == "none" ? -kLook.markGap
+                                            : QFontMetricsF(markFont).tightBoundingRect(mark).width();
   const double total = markWidth + kLook.markGap + ink.width();
   const double left = std::round((w - total) / 2);
-  drawPlayMark(p, left, kLook.nameCentreY, kLook.markHeight, kLook.markRound, colour(kLook.accent));
+  if (play) {
+    drawPlayMark(p, left, kLook.nameCentreY, kLook.markHeight, kLook.markRound, colour(kLook.accent));
+  } else if (mark != "none") {
+    drawCentredText(p, mark, markFont, QPointF(left + markWidth / 2, kLook.nameCentreY), colour(kLook.accent));
+  }
   drawCentredText(p, name, nameFont, QPointF(left + markWidth + kLook.markGap + ink.width() / 2, kLook.nameCentreY),
                   colour(kLook.white));
   drawCentredText(p, QString::fromUtf8(kLook.tagline), interfaceFont(kLook.taglinePx),
@@ -585,8 +608,15 @@ QImage drawIcon(int size) {
   }
   const double height = square.height() * 0.40;
   const double width = height * 0.92;
-  drawPlayMark(p, square.center().x() - width * 0.42, square.center().y(), height, std::max(1.0, size / 40.0),
-               colour(kLook.accent));
+  const QString mark = QString::fromUtf8(kLook.mark);
+  if (mark == "play") {
+    drawPlayMark(p, square.center().x() - width * 0.42, square.center().y(), height, std::max(1.0, size / 40.0),
+                 colour(kLook.accent));
+  } else if (mark != "none") {
+    QFont font = interfaceFont(std::max(6, int(square.height() * 0.5)));
+    font.setWeight(QFont::Bold);
+    drawCentredText(p, mark, font, square.center(), colour(kLook.accent));
+  }
   return image;
 }
 
@@ -739,6 +769,152 @@ QImage contactSheet() {
   return sheet.copy(0, 0, sheetWidth, y + 256 + 30);
 }
 
+// ------------------------------------------------------------ themes
+
+// A theme file: UTF-8 INI text, keys in any order under an optional [theme]
+// header, "#" or ";" starting a comment line. A key left out keeps the
+// built-in look's value, so the default theme in resources/ draws exactly
+// the built-in images.
+struct ThemeKey {
+  const char* name;
+  const char* meaning;
+};
+constexpr ThemeKey kThemeKeys[] = {
+    {"product_name", "the name on the banner and on the open-the-product button"},
+    {"tagline", "the line below the name"},
+    {"mark", "beside the name and on the icon: play, none, or a short text"},
+    {"banner_from", "banner colour at the top left (#RRGGBB)"},
+    {"banner_to", "banner colour at the bottom right"},
+    {"banner_glow", "the glow at the banner's top right"},
+    {"accent", "buttons, ticks, the progress fill, the mark"},
+    {"icon_from", "program icon colour at the top left (default: the banner's)"},
+    {"icon_to", "program icon colour at the bottom right (default: the banner's)"},
+    {"open_caption", "caption of the open-the-product button (default: 打开 + the name)"},
+};
+
+// The theme's texts outlive every drawing.
+const char* keep(const QString& text) {
+  static std::vector<std::unique_ptr<QByteArray>> texts;
+  texts.push_back(std::make_unique<QByteArray>(text.toUtf8()));
+  return texts.back()->constData();
+}
+
+std::optional<QRgb> parseColour(const QString& text) {
+  static const QRegularExpression shape(QStringLiteral("^#[0-9A-Fa-f]{6}$"));
+  if (!shape.match(text).hasMatch()) return std::nullopt;
+  return rgb(text.mid(1).toUInt(nullptr, 16));
+}
+
+// Reads `path` into the look in use; false with `error` set when the file
+// cannot be read or says something the look cannot take.
+bool applyTheme(const QString& path, QString& error) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    error = path + ": " + file.errorString();
+    return false;
+  }
+  QByteArray bytes = file.readAll();
+  if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);
+  QStringDecoder decoder(QStringDecoder::Utf8);
+  const QString text = decoder.decode(bytes);
+  if (decoder.hasError()) {
+    error = path + ": not UTF-8 text (a theme file is UTF-8)";
+    return false;
+  }
+  Look look = gTheme;
+  QString openCaption;
+  bool accentGiven = false;
+  bool iconGiven = false;
+  const QStringList lines = text.split(QLatin1Char('\n'));
+  for (int i = 0; i < lines.size(); ++i) {
+    const QString line = lines[i].trimmed();
+    const QString where = QStringLiteral("%1:%2: ").arg(path).arg(i + 1);
+    if (line.isEmpty() || line.startsWith('#') || line.startsWith(';')) continue;
+    if (line.startsWith('[')) {
+      if (line.compare(QStringLiteral("[theme]"), Qt::CaseInsensitive) != 0) {
+        error = where + "only a [theme] section is read: " + line;
+        return false;
+      }
+      continue;
+    }
+    const qsizetype equals = line.indexOf('=');
+    if (equals <= 0) {
+      error = where + "not a KEY=VALUE line: " + line;
+      return false;
+    }
+    const QString key = line.left(equals).trimmed().toLower();
+    const QString value = line.mid(equals + 1).trimmed();
+    if (key == "product_name" || key == "tagline" || key == "mark" || key == "open_caption") {
+      if (key == "product_name" && value.isEmpty()) {
+        error = where + "product_name is empty";
+        return false;
+      }
+      if (key == "mark" && value != "play" && value != "none" && value.size() > 3) {
+        error = where + "mark is play, none or a text of at most 3 characters: " + value;
+        return false;
+      }
+      if (key == "product_name") look.productName = keep(value);
+      if (key == "tagline") look.tagline = keep(value);
+      if (key == "mark") look.mark = keep(value.isEmpty() ? QStringLiteral("none") : value);
+      if (key == "open_caption") openCaption = value;
+      continue;
+    }
+    QRgb* target = key == "banner_from"   ? &look.bannerFrom
+                   : key == "banner_to"   ? &look.bannerTo
+                   : key == "banner_glow" ? &look.bannerGlow
+                   : key == "accent"      ? &look.accent
+                   : key == "icon_from"   ? &look.iconFrom
+                   : key == "icon_to"     ? &look.iconTo
+                                          : nullptr;
+    if (!target) {
+      error = where + "unknown key " + key + " (lumo-skin --help lists the keys)";
+      return false;
+    }
+    const std::optional<QRgb> colourValue = parseColour(value);
+    if (!colourValue) {
+      error = where + key + " is not a colour #RRGGBB: " + value;
+      return false;
+    }
+    *target = *colourValue;
+    accentGiven = accentGiven || key == "accent";
+    if (key == "icon_from" || key == "icon_to") iconGiven = true;
+  }
+  // An icon in the banner's colours, unless the theme names its own.
+  if (!iconGiven && (look.bannerFrom != gTheme.bannerFrom || look.bannerTo != gTheme.bannerTo)) {
+    look.iconFrom = look.bannerFrom;
+    look.iconTo = look.bannerTo;
+  }
+  // The shades that follow the accent: the built-in ones belong to the
+  // built-in accent only.
+  if (accentGiven && look.accent != gTheme.accent) {
+    look.busyFace = mix(look.accent, look.disabledFace, 45);
+    look.boxHoverBorder = mix(look.accent, look.white, 40);
+    look.boxCheckedFace = mix(look.accent, look.white, 92);
+  }
+  if (openCaption.isEmpty() && QString::fromUtf8(look.productName) != QString::fromUtf8(gTheme.productName))
+    openCaption = QStringLiteral("打开") + QString::fromUtf8(look.productName);
+  if (!openCaption.isEmpty()) {
+    const QByteArray caption = openCaption.toUtf8();
+    if (caption.size() >= qsizetype(sizeof gOpenProductCaption)) {
+      error = path + ": open_caption is too long";
+      return false;
+    }
+    std::memcpy(gOpenProductCaption, caption.constData(), size_t(caption.size()) + 1);
+  }
+  gTheme = look;
+  return true;
+}
+
+void printUsage(std::FILE* to) {
+  std::fprintf(to,
+               "usage: lumo-skin OUTDIR                  every image as OUTDIR/ID.png, and OUTDIR/icon.ico\n"
+               "       lumo-skin --theme FILE OUTDIR     the same in the look of a theme file\n"
+               "       lumo-skin [--theme FILE] --sheet FILE   a contact sheet of the faces and images\n"
+               "       lumo-skin --help | --version\n"
+               "\nA theme file is UTF-8 INI text ([theme], KEY=VALUE); a key left out keeps the built-in look:\n");
+  for (const ThemeKey& key : kThemeKeys) std::fprintf(to, "  %-13s %s\n", key.name, key.meaning);
+}
+
 bool fontPresent() {
   const QStringList families = QFontDatabase::families();
   if (families.contains(QString::fromUtf8(kLook.fontFamily))) return true;
@@ -756,18 +932,44 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   const QStringList args = QGuiApplication::arguments();
-  const bool sheet = args.size() == 3 && args[1] == "--sheet";
-  if (!sheet && args.size() != 2) {
-    std::fprintf(stderr, "usage: lumo-skin OUTDIR\n       lumo-skin --sheet FILE\n");
+  QString themeFile, sheetFile, folder;
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      printUsage(stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("lumo-skin %s\n", LUMO_VERSION);
+      return 0;
+    }
+    if ((arg == "--theme" || arg == "--sheet") && i + 1 < args.size() && !args[i + 1].isEmpty()) {
+      (arg == "--theme" ? themeFile : sheetFile) = args[++i];
+    } else if (!arg.startsWith('-') && !arg.isEmpty() && folder.isEmpty()) {
+      folder = arg;
+    } else {
+      std::fprintf(stderr, "lumo-skin: unexpected argument \"%s\"\n", qPrintable(arg));
+      printUsage(stderr);
+      return 2;
+    }
+  }
+  if (sheetFile.isEmpty() == folder.isEmpty()) {
+    printUsage(stderr);
     return 2;
+  }
+  if (!themeFile.isEmpty()) {
+    QString error;
+    if (!applyTheme(themeFile, error)) {
+      std::fprintf(stderr, "lumo-skin: %s\n", qPrintable(error));
+      return 1;
+    }
   }
   if (!fontPresent()) return 1;
 
-  if (sheet) {
+  if (!sheetFile.isEmpty()) {
     const QImage image = contactSheet();
-    return writeBytes(args[2], pngBytes(image)) ? 0 : 1;
+    return writeBytes(sheetFile, pngBytes(image)) ? 0 : 1;
   }
-  const QString folder = args[1];
   if (!QDir().mkpath(folder)) {
     std::fprintf(stderr, "lumo-skin: cannot create %s\n", qPrintable(folder));
     return 1;
