@@ -16,10 +16,6 @@
 
 namespace lumo {
 
-// `text` as a JSON string with its quotes: '"', '\' and control characters
-// escaped, everything else (UTF-8) as it is.
-std::string jsonString(std::string_view text);
-
 class ProgressStream {
  public:
   explicit ProgressStream(int fd);

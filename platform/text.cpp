@@ -1,3 +1,4 @@
+#include <cstdio>
 #include "platform/text.h"
 
 #include <iconv.h>
@@ -223,6 +224,31 @@ std::string replaceAll(std::string_view text, std::string_view from, std::string
   }
   out.append(text.substr(pos));
   return out;
+}
+
+// JSON text is Unicode: a file name (or a script's text) may hold bytes
+// that are no UTF-8, and each of those becomes U+FFFD.
+std::string jsonString(std::string_view raw) {
+  const std::string text = toValidUtf8(raw);
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
 }
 
 }  // namespace lumo

@@ -32,6 +32,9 @@ void appendUtf8(std::string& out, char32_t code);
 // replaced by U+FFFD, so that whatever reads it gets clean text.
 std::string toValidUtf8(std::string_view bytes);
 
+// `text` as a quoted JSON string; bytes that are no UTF-8 become U+FFFD.
+std::string jsonString(std::string_view text);
+
 // The text without the incomplete character that cutting it may have left
 // at its end.
 std::string_view withoutCutCharacter(std::string_view text);

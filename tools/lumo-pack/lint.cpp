@@ -591,31 +591,6 @@ class Linter {
   bool checkingValues_ = false;
 };
 
-// JSON text is Unicode: a file name (or a script's text) may hold bytes
-// that are no UTF-8, and each of those becomes U+FFFD.
-std::string jsonString(std::string_view raw) {
-  const std::string text = toValidUtf8(raw);
-  std::string out = "\"";
-  for (char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-          out += escaped;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
-}
-
 std::size_t countOf(const std::vector<LintFinding>& findings, Severity severity) {
   return static_cast<std::size_t>(std::count_if(findings.begin(), findings.end(),
                                                 [&](const LintFinding& f) { return f.severity == severity; }));
