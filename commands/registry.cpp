@@ -69,10 +69,10 @@ void throwIfStoreFailed(std::string_view verb, RegistryStatus status) {
 
 // The store failed under a delete: the log and stderr say so, the section
 // goes on.
-void reportIfStoreFailed(std::string_view verb, RegistryStatus status) {
+void reportIfStoreFailed(lumo::ExecutionLog& log, std::string_view verb, RegistryStatus status) {
   if (!isStoreFailure(status)) return;
   std::string message = withVerb(verb, lumo::lastRegistryError());
-  lumo::Log(message + "\r\n");
+  log.write(message + "\r\n");
   std::fprintf(stderr, "%s\n", message.c_str());
 }
 
@@ -102,10 +102,10 @@ void requireWholeUninstaller(const std::string& command) {
   if (!lumo::pathFileExists(program) || lumo::isFolder(program)) {
     why = "it is missing";
   } else {
-    lumo::ResourceBundle bundle = lumo::ResourceBundle::open(program);
-    if (bundle.damaged())
-      why = bundle.error();
-    else if (lumo::Result<void> verified = bundle.verifyAll(); !verified)
+    lumo::Result<lumo::ResourceBundle> bundle = lumo::ResourceBundle::open(program);
+    if (!bundle)
+      why = bundle.why();
+    else if (lumo::Result<void> verified = bundle->verifyAll(); !verified)
       why = verified.why().empty() ? "it cannot be read" : verified.why();
   }
   if (!why.empty())
@@ -174,9 +174,9 @@ std::optional<std::string> readRegistryText(std::string_view root, const std::st
   return readBufferText(value.bytes);
 }
 
-void writeRegistryText(std::string_view root, const std::string& key, const std::string& name,
-                       const std::string& text) {
-  storeRegistryText(runEnvironment(), root, key, name, text);
+void writeRegistryText(const CommandContext& context, std::string_view root, const std::string& key,
+                       const std::string& name, const std::string& text) {
+  storeRegistryText(context.environment, root, key, name, text);
 }
 
 }  // namespace lumo::commands
@@ -213,11 +213,11 @@ void DeleteReg(const lumo::CommandContext& context, const lumo::CommandArguments
   if (isStoreFailure(status) && uninstaller && !uninstaller->empty()) {
     std::string message = "[DeleteReg] The uninstall entry " + fields[1] + " could not be removed and still runs \"" +
                           *uninstaller + "\": " + lumo::lastRegistryError();
-    lumo::Log(message + "\r\n");
+    context.log.write(message + "\r\n");
     std::fprintf(stderr, "%s\n", message.c_str());
     return;
   }
-  reportIfStoreFailed("DeleteReg", status);
+  reportIfStoreFailed(context.log, "DeleteReg", status);
   if (status == RegistryStatus::Ok || status == RegistryStatus::NotFound)
     lumo::noteRegistryRemoved(recordedKey(fields[0], fields[1]), std::nullopt);
   followedByDesktop(context.environment, fields[0], status);
@@ -229,7 +229,7 @@ void DeleteRegValue(const lumo::CommandContext& context, const lumo::CommandArgu
   RegistryKey key;
   RegistryStatus status = lumo::openKey(rootFromName(fields[0]), fields[1], key);
   if (status == RegistryStatus::Ok) status = lumo::deleteValue(key, fields[2]);
-  reportIfStoreFailed("DeleteRegValue", status);
+  reportIfStoreFailed(context.log, "DeleteRegValue", status);
   if (status == RegistryStatus::Ok || status == RegistryStatus::NotFound)
     lumo::noteRegistryRemoved(recordedKey(fields[0], fields[1]), fields[2]);
   followedByDesktop(context.environment, fields[0], status);
