@@ -1,8 +1,8 @@
 // Resources carried inside the installer executable: the program, then the
 // entries (type, id, bytes), then a directory and a trailer (magic, directory
 // offset, count, checksum). The reader checks the trailer, the directory and
-// every size before it hands out a byte; a damaged or truncated bundle is a
-// failure, never a bundle with fewer resources.
+// every size before it hands out a byte; a bundle cut short or with a
+// damaged directory or trailer is a failure, never one with fewer resources.
 //
 // Layout on disk (integers little-endian):
 //   program bytes | resource bytes ... | directory | trailer

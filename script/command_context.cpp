@@ -6,8 +6,9 @@ CommandContext currentCommandContext() {
   static const ResourceBundle kNoResources;
   const RunEnvironment& environment = runEnvironment();
   const Result<ResourceBundle>& bundle = ResourceBundle::ofThisProgram();
-  return CommandContext{environment,    Variables(environment.iniPath), host(), installFolder(), executionLog(),
-                        bundle ? *bundle : kNoResources};
+  return CommandContext{environment,    Variables(environment.iniPath),
+                        host(),         installFolder(),
+                        executionLog(), bundle ? *bundle : kNoResources};
 }
 
 }  // namespace lumo
