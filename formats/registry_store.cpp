@@ -573,7 +573,8 @@ RegistryResult<NamedRegistryValue> enumValue(const RegistryKey& key, std::uint32
   int rc = select.step();
   if (rc == SQLITE_DONE) return fail(RegistryStatus::NoMoreItems, "no more values");
   if (rc != SQLITE_ROW) return database.sqliteFailure("enumerate values");
-  return NamedRegistryValue{select.text(0), RegistryValue{static_cast<RegistryType>(select.integer(1)), select.text(2)}};
+  RegistryValue value{static_cast<RegistryType>(select.integer(1)), select.text(2)};
+  return NamedRegistryValue{select.text(0), std::move(value)};
 }
 
 RegistryResult<> deleteKey(const RegistryKey& parent, std::string_view name) {
