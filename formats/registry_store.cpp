@@ -33,10 +33,17 @@ RegistryFailure fail(RegistryStatus status, std::string why) { return RegistryFa
 
 // Names compare as the Windows registry compares them: each character
 // upper-cased on its own. C.UTF-8 carries the full Unicode case table, so the
-// comparison does not depend on the user's locale.
+// comparison does not depend on the user's locale. It is freed with the
+// code that uses it: a module that carries the store may be unloaded.
 locale_t caseLocale() {
-  static locale_t locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  return locale;
+  struct Held {
+    locale_t locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    ~Held() {
+      if (locale) ::freelocale(locale);
+    }
+  };
+  static const Held held;
+  return held.locale;
 }
 
 std::string foldName(std::string_view name) {
