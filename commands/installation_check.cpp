@@ -62,8 +62,8 @@ void restorePayloadEntries(const CommandContext& context, const std::map<std::st
       left.erase(found);
       makeSurePathExists(item.location);
       ReplacementFile output;
-      if (!output.open(item.location)) {
-        outcome.failures.push_back(item.location + ": " + lastErrorText());
+      if (Result<void> opened = output.open(item.location); !opened) {
+        outcome.failures.push_back(item.location + ": " + opened.why());
         continue;
       }
       Sha256Stream digest;
@@ -83,8 +83,8 @@ void restorePayloadEntries(const CommandContext& context, const std::map<std::st
         continue;
       }
       output.setMode(static_cast<mode_t>(entry.mode & 0777) & ~umask);
-      if (!output.commit()) {
-        outcome.failures.push_back(item.location + ": " + lastErrorText());
+      if (Result<void> committed = output.commit(); !committed) {
+        outcome.failures.push_back(item.location + ": " + committed.why());
         continue;
       }
       outcome.restored.push_back(item.location);
@@ -139,10 +139,10 @@ Restoration restoreDamage(const CommandContext& context, const std::vector<Damag
       std::error_code error;
       if (!d.missing) std::filesystem::remove(item.location, error);
       makeSurePathExists(item.location);
-      if (makeSymbolicLink(item.source, item.location))
+      if (Result<void> linked = makeSymbolicLink(item.source, item.location))
         outcome.restored.push_back(item.location);
       else
-        outcome.failures.push_back(item.location + ": " + lastErrorText());
+        outcome.failures.push_back(item.location + ": " + linked.why());
     } else if (item.source.starts_with(kPayloadSource)) {
       fromPayload[entryName(item.source.substr(kPayloadSource.size()))] = &d;
     } else {
