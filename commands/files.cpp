@@ -105,7 +105,7 @@ void RMDir(const CommandContext& context, const CommandArguments& arguments) {
   }
   // Without a record of what the installation wrote there (one made before
   // records were kept) the folder goes as a whole, as it always did.
-  if (isInsideInstallFolder(folder, context) && commands::removeRecordedFolder(folder)) return;
+  if (isInsideInstallFolder(folder, context) && commands::removeRecordedFolder(context, folder)) return;
   removeTree(folder);
   noteRemovedUnder(folder);
 }

@@ -4,13 +4,11 @@
 #include <map>
 #include <optional>
 
-#include "formats/resource_bundle.h"
 #include "formats/sevenzip_entry_reader.h"
 #include "platform/digest.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/unpacked_files.h"
-#include "script/run_environment.h"
 
 namespace lumo::commands {
 namespace {
@@ -34,16 +32,17 @@ std::string entryName(const std::string& stored) {
 }
 
 // Writes the payload entries `wanted` (entry name -> damage) again.
-void restorePayloadEntries(const std::map<std::string, const Damage*>& wanted, Restoration& outcome) {
+void restorePayloadEntries(const CommandContext& context, const std::map<std::string, const Damage*>& wanted,
+                           Restoration& outcome) {
   std::map<std::string, const Damage*> left = wanted;
   auto failAll = [&](const std::string& why) {
     for (const auto& [name, damage] : left) outcome.failures.push_back(damage->item.location + ": " + why);
     left.clear();
   };
-  const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
+  const ResourceBundle& bundle = context.bundle;
   if (!bundle.find(kPayloadType, kPayloadId)) return failAll("this program carries no payload");
   // The payload is read from an unnamed copy, as Out reads it.
-  std::string scratch = runEnvironment().tempDir + "lumo-repair.7z";
+  std::string scratch = context.environment.tempDir + "lumo-repair.7z";
   int fd = createScratchFile(scratch);
   if (fd < 0) return failAll("cannot create " + scratch);
   bool copied = bundle.copyTo(kPayloadType, kPayloadId, fd);
@@ -129,7 +128,9 @@ std::string damageLine(const Damage& damage) {
   return std::string(damage.missing ? "missing " : "changed ") + damage.item.location;
 }
 
-Restoration restoreDamage(const std::vector<Damage>& damage) {
+Restoration restoreDamage(const std::vector<Damage>& damage) { return restoreDamage(currentCommandContext(), damage); }
+
+Restoration restoreDamage(const CommandContext& context, const std::vector<Damage>& damage) {
   Restoration outcome;
   std::map<std::string, const Damage*> fromPayload;
   for (const Damage& d : damage) {
@@ -150,7 +151,7 @@ Restoration restoreDamage(const std::vector<Damage>& damage) {
                                  ")");
     }
   }
-  if (!fromPayload.empty()) restorePayloadEntries(fromPayload, outcome);
+  if (!fromPayload.empty()) restorePayloadEntries(context, fromPayload, outcome);
   return outcome;
 }
 

@@ -368,7 +368,7 @@ class PayloadWriter {
       }
       if (answer == Button::Continue) {
         std::string line = "[Out] " + displayFolder() + "/" + name + " is left as it was at the user's request: " + why;
-        Log(line + "\r\n");
+        run_.context.log.write(line + "\r\n");
         std::fprintf(stderr, "%s\n", line.c_str());
         return false;
       }
@@ -502,7 +502,7 @@ void Out(const CommandContext& context, const CommandArguments& arguments) {
   for (std::string& made : created) made = resolvedPath(made, false);
   noteFoldersCreated(created);
 
-  const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
+  const ResourceBundle& bundle = context.bundle;
   if (!bundle.find(kPayloadType, kPayloadId)) throw ScriptError(kResourceMissing);
   if (!canReadFile(bundle.path())) throw ScriptError(kResourceUnreadable);
 

@@ -11,7 +11,6 @@
 #include "platform/file_operations.h"
 #include "platform/system_folders.h"
 #include "platform/unpacked_files.h"
-#include "script/execution_log.h"
 #include "script/install_recorder.h"
 
 namespace lumo::commands {
@@ -62,7 +61,8 @@ void listLeft(const std::string& folder, std::vector<std::string>& left) {
 
 }  // namespace
 
-bool removeRecordedFolder(const std::string& folder, std::vector<std::string>* keptOut) {
+bool removeRecordedFolder(const CommandContext& context, const std::string& folder,
+                          std::vector<std::string>* keptOut) {
   std::vector<RecordItem> items;
   for (RecordItem& item : recordedItems()) {
     if ((isRecordedFileKind(item.kind) || item.kind == RecordKind::Link || item.kind == RecordKind::Folder) &&
@@ -115,7 +115,7 @@ bool removeRecordedFolder(const std::string& folder, std::vector<std::string>* k
   for (const std::string& path : kept) {
     std::string line = readOnly.count(path) ? "[RMDir] Read-only, kept: " + path
                                             : "[RMDir] Not written by the installation, kept: " + path;
-    Log(line + "\r\n");
+    context.log.write(line + "\r\n");
     std::fprintf(stderr, "%s\n", line.c_str());
   }
   if (isFolder(folder)) noteFolderKept(folder);

@@ -76,10 +76,10 @@ void throwIfStoreFailed(std::string_view verb, const RegistryResult<>& status) {
 
 // The store failed under a delete: the log and stderr say so, the section
 // goes on.
-void reportIfStoreFailed(std::string_view verb, const RegistryResult<>& status) {
+void reportIfStoreFailed(lumo::ExecutionLog& log, std::string_view verb, const RegistryResult<>& status) {
   if (!isStoreFailure(status)) return;
   std::string message = withVerb(verb, status.why());
-  lumo::Log(message + "\r\n");
+  log.write(message + "\r\n");
   std::fprintf(stderr, "%s\n", message.c_str());
 }
 
@@ -109,10 +109,10 @@ void requireWholeUninstaller(const std::string& command) {
   if (!lumo::pathFileExists(program) || lumo::isFolder(program)) {
     why = "it is missing";
   } else {
-    lumo::ResourceBundle bundle = lumo::ResourceBundle::open(program);
-    if (bundle.damaged())
-      why = bundle.error();
-    else if (lumo::Result<void> verified = bundle.verifyAll(); !verified)
+    lumo::Result<lumo::ResourceBundle> bundle = lumo::ResourceBundle::open(program);
+    if (!bundle)
+      why = bundle.why();
+    else if (lumo::Result<void> verified = bundle->verifyAll(); !verified)
       why = verified.why().empty() ? "it cannot be read" : verified.why();
   }
   if (!why.empty())
@@ -184,9 +184,9 @@ std::optional<std::string> readRegistryText(std::string_view root, const std::st
   return readBufferText(value ? value->bytes : std::string());
 }
 
-void writeRegistryText(std::string_view root, const std::string& key, const std::string& name,
-                       const std::string& text) {
-  storeRegistryText(runEnvironment(), root, key, name, text);
+void writeRegistryText(const CommandContext& context, std::string_view root, const std::string& key,
+                       const std::string& name, const std::string& text) {
+  storeRegistryText(context.environment, root, key, name, text);
 }
 
 }  // namespace lumo::commands
@@ -222,11 +222,11 @@ void DeleteReg(const lumo::CommandContext& context, const lumo::CommandArguments
   if (isStoreFailure(status) && uninstaller && !uninstaller->empty()) {
     std::string message = "[DeleteReg] The uninstall entry " + fields[1] + " could not be removed and still runs \"" +
                           *uninstaller + "\": " + status.why();
-    lumo::Log(message + "\r\n");
+    context.log.write(message + "\r\n");
     std::fprintf(stderr, "%s\n", message.c_str());
     return;
   }
-  reportIfStoreFailed("DeleteReg", status);
+  reportIfStoreFailed(context.log, "DeleteReg", status);
   if (isGone(status))
     lumo::noteRegistryRemoved(recordedKey(fields[0], fields[1]), std::nullopt);
   followedByDesktop(context.environment, fields[0], status);
@@ -237,7 +237,7 @@ void DeleteRegValue(const lumo::CommandContext& context, const lumo::CommandArgu
   if (fields[1].empty() || fields[2].empty()) return;
   RegistryResult<RegistryKey> key = lumo::openKey(rootFromName(fields[0]), fields[1]);
   RegistryResult<> status = key ? lumo::deleteValue(*key, fields[2]) : key.failure();
-  reportIfStoreFailed("DeleteRegValue", status);
+  reportIfStoreFailed(context.log, "DeleteRegValue", status);
   if (isGone(status))
     lumo::noteRegistryRemoved(recordedKey(fields[0], fields[1]), fields[2]);
   followedByDesktop(context.environment, fields[0], status);

@@ -61,7 +61,7 @@ class IdentityTest : public test::NetworkTest {
     ASSERT_TRUE(written) << written.why();
   }
   std::string fileValue() {
-    return ProfileFile(identityFilePath(), TextEncoding::Utf8).read("Install", "ID").value_or("(none)");
+    return ProfileFile(identityFilePath(runEnvironment()), TextEncoding::Utf8).read("Install", "ID").value_or("(none)");
   }
   // What start-up does before the next run.
   void newRun() { SetVariable("macaddr", ""); }
@@ -94,7 +94,7 @@ TEST_F(IdentityTest, TheFileRestoresALostRegistryValue) {
 TEST_F(IdentityTest, TheIdentitySurvivesTheLossOfEitherStore) {
   std::string id = GetMachineId();
 
-  std::filesystem::remove(identityFilePath());
+  std::filesystem::remove(identityFilePath(runEnvironment()));
   newRun();
   EXPECT_EQ(GetMachineId(), id);
   EXPECT_EQ(fileValue(), id);
@@ -110,7 +110,7 @@ TEST_F(IdentityTest, TheIdentitySurvivesTheLossOfEitherStore) {
   std::filesystem::remove_all(runEnvironment().kernel + "/LumoClient");
   newRun();
   EXPECT_EQ(GetMachineId(), id);
-  EXPECT_FALSE(test::pathExists(identityFilePath()));
+  EXPECT_FALSE(test::pathExists(identityFilePath(runEnvironment())));
 }
 
 TEST_F(IdentityTest, WithoutTheFileFolderTheRegistryStillGetsANewIdentifier) {
