@@ -44,7 +44,7 @@ std::optional<std::string> scriptText() {
     content << file.rdbuf();
     return content.str();
   }
-  return ResourceBundle::ofThisProgram().load(kScriptType, kScriptId);
+  return ResourceBundle::loadFromThisProgram(kScriptType, kScriptId);
 }
 
 int printVersion() {
@@ -72,8 +72,9 @@ std::string utcTime(std::int64_t seconds) {
 }
 
 int listPayload() {
-  const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
-  if (bundle.damaged()) return refuse(kExitDamaged, "the installer is damaged: " + bundle.error());
+  const Result<ResourceBundle>& opened = ResourceBundle::ofThisProgram();
+  if (!opened) return refuse(kExitDamaged, "the installer is damaged: " + opened.why());
+  const ResourceBundle& bundle = *opened;
   const ResourceEntry* payload = bundle.find(kPayloadType, kPayloadId);
   if (!payload) return refuse(kExitOk, "the installer carries no payload");
   ReadOnlyFile file(bundle.path());
@@ -90,8 +91,9 @@ int listPayload() {
 }
 
 int checkInstaller() {
-  const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
-  if (bundle.damaged()) return refuse(kExitDamaged, "the installer is damaged: " + bundle.error());
+  const Result<ResourceBundle>& opened = ResourceBundle::ofThisProgram();
+  if (!opened) return refuse(kExitDamaged, "the installer is damaged: " + opened.why());
+  const ResourceBundle& bundle = *opened;
   if (Result<void> verified = bundle.verifyAll(); !verified)
     return refuse(kExitDamaged, "the installer is damaged: " + verified.why());
   std::string text = "resources: " + std::to_string(bundle.entries().size()) + " sound\n";

@@ -93,8 +93,10 @@ std::optional<int> startUp(const CommandLine& line) {
   // against its checksum before the lock, the folders or the working script
   // are created. A file cut short or with a damaged end is damaged too, not
   // an installer without a script.
-  const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
-  if (bundle.damaged()) return reportDamaged(bundle.error());
+  // An installer that cannot read itself cannot check itself either.
+  const Result<ResourceBundle>& opened = ResourceBundle::ofThisProgram();
+  if (!opened) return reportDamaged(opened.why());
+  const ResourceBundle& bundle = *opened;
   if (Result<void> verified = bundle.verifyAll(); !verified) return reportDamaged(verified.why());
 
   // Nothing to run is known before anything is created as well.
@@ -104,7 +106,7 @@ std::optional<int> startUp(const CommandLine& line) {
   if (!pathFileExists(besideScript)) {
     embeddedScript = bundle.load(kScriptType, kScriptId);
     if (!embeddedScript) {
-      if (!bundle.error().empty()) debugOutput(bundle.error());
+      if (bundle.entries().empty()) debugOutput(bundle.path() + ": no resources");
       return reportNoScript();
     }
   }
@@ -160,7 +162,7 @@ std::optional<int> startUp(const CommandLine& line) {
 
 void cleanUpDryRun() {
   const RunEnvironment& environment = runEnvironment();
-  if (environment.dryRun && !environment.iniPath.empty()) deleteFile(environment.iniPath);
+  if (environment.dryRun && !environment.iniPath.empty()) static_cast<void>(deleteFile(environment.iniPath));
 }
 
 void endProcess(int status) {

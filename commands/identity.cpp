@@ -8,7 +8,6 @@
 #include "formats/profile_file.h"
 #include "platform/debug_channel.h"
 #include "platform/text.h"
-#include "script/run_environment.h"
 #include "script/script_engine.h"
 
 namespace lumo::commands {
@@ -35,8 +34,6 @@ std::string newIdentifier() {
 std::string identityFilePath(const RunEnvironment& environment) {
   return environment.kernel + "/LumoClient/InstallConfig.ini";
 }
-
-std::string identityFilePath() { return identityFilePath(runEnvironment()); }
 
 std::string guidIdentifier(const Guid& guid) {
   char text[40];
@@ -84,7 +81,7 @@ std::string GetMachineId(const CommandContext& context) {
   if (writeRegistry) {
     // A failing registry leaves the file in charge; the report still goes.
     try {
-      writeRegistryText(kRegistryRoot, kRegistryKey, kRegistryValue, identifier);
+      writeRegistryText(context, kRegistryRoot, kRegistryKey, kRegistryValue, identifier);
     } catch (const ScriptError& error) {
       debugOutput(std::string("Machine identity: ") + error.what());
     }

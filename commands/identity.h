@@ -22,7 +22,6 @@ std::string GetMachineId();
 
 // The file that holds the identifier beside the registry value.
 std::string identityFilePath(const RunEnvironment& environment);
-std::string identityFilePath();
 
 // The two forms of a new identifier. The GUID form is 32 hexadecimal digits,
 // upper case except for the third group; the fallback form is four decimal

@@ -4,13 +4,11 @@
 #include <map>
 #include <optional>
 
-#include "formats/resource_bundle.h"
 #include "formats/sevenzip_entry_reader.h"
 #include "platform/digest.h"
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/unpacked_files.h"
-#include "script/run_environment.h"
 
 namespace lumo::commands {
 namespace {
@@ -34,16 +32,17 @@ std::string entryName(const std::string& stored) {
 }
 
 // Writes the payload entries `wanted` (entry name -> damage) again.
-void restorePayloadEntries(const std::map<std::string, const Damage*>& wanted, Restoration& outcome) {
+void restorePayloadEntries(const CommandContext& context, const std::map<std::string, const Damage*>& wanted,
+                           Restoration& outcome) {
   std::map<std::string, const Damage*> left = wanted;
   auto failAll = [&](const std::string& why) {
     for (const auto& [name, damage] : left) outcome.failures.push_back(damage->item.location + ": " + why);
     left.clear();
   };
-  const ResourceBundle& bundle = ResourceBundle::ofThisProgram();
+  const ResourceBundle& bundle = context.bundle;
   if (!bundle.find(kPayloadType, kPayloadId)) return failAll("this program carries no payload");
   // The payload is read from an unnamed copy, as Out reads it.
-  std::string scratch = runEnvironment().tempDir + "lumo-repair.7z";
+  std::string scratch = context.environment.tempDir + "lumo-repair.7z";
   int fd = createScratchFile(scratch);
   if (fd < 0) return failAll("cannot create " + scratch);
   bool copied = bundle.copyTo(kPayloadType, kPayloadId, fd);
@@ -63,8 +62,8 @@ void restorePayloadEntries(const std::map<std::string, const Damage*>& wanted, R
       left.erase(found);
       makeSurePathExists(item.location);
       ReplacementFile output;
-      if (!output.open(item.location)) {
-        outcome.failures.push_back(item.location + ": " + lastErrorText());
+      if (Result<void> opened = output.open(item.location); !opened) {
+        outcome.failures.push_back(item.location + ": " + opened.why());
         continue;
       }
       Sha256Stream digest;
@@ -84,8 +83,8 @@ void restorePayloadEntries(const std::map<std::string, const Damage*>& wanted, R
         continue;
       }
       output.setMode(static_cast<mode_t>(entry.mode & 0777) & ~umask);
-      if (!output.commit()) {
-        outcome.failures.push_back(item.location + ": " + lastErrorText());
+      if (Result<void> committed = output.commit(); !committed) {
+        outcome.failures.push_back(item.location + ": " + committed.why());
         continue;
       }
       outcome.restored.push_back(item.location);
@@ -129,7 +128,9 @@ std::string damageLine(const Damage& damage) {
   return std::string(damage.missing ? "missing " : "changed ") + damage.item.location;
 }
 
-Restoration restoreDamage(const std::vector<Damage>& damage) {
+Restoration restoreDamage(const std::vector<Damage>& damage) { return restoreDamage(currentCommandContext(), damage); }
+
+Restoration restoreDamage(const CommandContext& context, const std::vector<Damage>& damage) {
   Restoration outcome;
   std::map<std::string, const Damage*> fromPayload;
   for (const Damage& d : damage) {
@@ -138,10 +139,10 @@ Restoration restoreDamage(const std::vector<Damage>& damage) {
       std::error_code error;
       if (!d.missing) std::filesystem::remove(item.location, error);
       makeSurePathExists(item.location);
-      if (makeSymbolicLink(item.source, item.location))
+      if (Result<void> linked = makeSymbolicLink(item.source, item.location))
         outcome.restored.push_back(item.location);
       else
-        outcome.failures.push_back(item.location + ": " + lastErrorText());
+        outcome.failures.push_back(item.location + ": " + linked.why());
     } else if (item.source.starts_with(kPayloadSource)) {
       fromPayload[entryName(item.source.substr(kPayloadSource.size()))] = &d;
     } else {
@@ -150,7 +151,7 @@ Restoration restoreDamage(const std::vector<Damage>& damage) {
                                  ")");
     }
   }
-  if (!fromPayload.empty()) restorePayloadEntries(fromPayload, outcome);
+  if (!fromPayload.empty()) restorePayloadEntries(context, fromPayload, outcome);
   return outcome;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/install_record.h"
+#include "script/command_context.h"
 
 namespace lumo::commands {
 
@@ -28,8 +29,10 @@ struct Restoration {
 };
 
 // Writes each damaged item again: payload entries from the payload of the
-// running program (only when their bytes match the record's), links from
-// their recorded target. Nothing else is changed.
+// context's installer (only when their bytes match the record's), links
+// from their recorded target. Nothing else is changed.
+Restoration restoreDamage(const CommandContext& context, const std::vector<Damage>& damage);
+// The same for this process's run (currentCommandContext()).
 Restoration restoreDamage(const std::vector<Damage>& damage);
 
 // One line per recorded item, for a listing of what an uninstallation

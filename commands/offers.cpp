@@ -100,10 +100,10 @@ RegistryRoot offerRoot(std::string_view regRoot) {
 // An offer counts as installed when its registry value exists and fits the
 // buffer the test reads it into.
 bool isInstalled(const Offer& offer) {
-  RegistryKey key;
-  if (openKey(offerRoot(offer.regRoot), offer.regPath, key) != RegistryStatus::Ok) return false;
-  RegistryValue value;
-  return queryValue(key, offer.regKey, value) == RegistryStatus::Ok && value.bytes.size() <= kInstalledValueBuffer;
+  RegistryResult<RegistryKey> key = openKey(offerRoot(offer.regRoot), offer.regPath);
+  if (!key) return false;
+  RegistryResult<RegistryValue> value = queryValue(*key, offer.regKey);
+  return value && value->bytes.size() <= kInstalledValueBuffer;
 }
 
 void GetSoft(const CommandContext& context, const CommandArguments& arguments) {
@@ -117,7 +117,7 @@ void GetSoft(const CommandContext& context, const CommandArguments& arguments) {
     listPath = context.environment.tempDir + std::string(kListFileName);
     std::string refusal;
     bool downloaded = downloadToFile(lower, listPath, DownloadedFile::Data, &refusal);
-    logSecureChannelError("GetSoft", lower, refusal);
+    logSecureChannelError(context, "GetSoft", lower, refusal);
     if (!downloaded && !ownedByThisUser(listPath)) return;
   } else {
     listPath = nativePath(arguments.text);
@@ -176,7 +176,7 @@ void DownloadAndInstall(const CommandContext& context, const CommandArguments& a
   for (int n = 0; n <= kOfferPlaces; ++n) {
     std::string number = std::to_string(n);
     if (context.variables.get("softname" + number) == name && context.variables.get("softcheck" + number) != "1") {
-      Log("Additional software " + name + " install canceled by user!\n");
+      context.log.write("Additional software " + name + " install canceled by user!\n");
       return;
     }
   }
@@ -198,9 +198,9 @@ void DownloadAndInstall(const CommandContext& context, const CommandArguments& a
   context.host.balloon(kDownloadingTitle + name, description);
   std::string refusal;
   bool downloaded = !fileName.empty() && downloadToFile(address, localPath, DownloadedFile::Program, &refusal);
-  logSecureChannelError("DownloadAndInstall", address, refusal);
+  logSecureChannelError(context, "DownloadAndInstall", address, refusal);
   // A download that fails its check counts as a failed one.
-  bool refused = downloaded && checkDownload(localPath, address, digest) == DownloadVerdict::Refused;
+  bool refused = downloaded && checkDownload(context, localPath, address, digest) == DownloadVerdict::Refused;
   if (refused) downloaded = false;
   sendLog(context, Report{.method = "install", .result = "downloadOk", .extend = shortName, .value = "1"});
 

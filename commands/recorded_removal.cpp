@@ -11,7 +11,6 @@
 #include "platform/file_operations.h"
 #include "platform/system_folders.h"
 #include "platform/unpacked_files.h"
-#include "script/execution_log.h"
 #include "script/install_recorder.h"
 
 namespace lumo::commands {
@@ -62,7 +61,8 @@ void listLeft(const std::string& folder, std::vector<std::string>& left) {
 
 }  // namespace
 
-bool removeRecordedFolder(const std::string& folder, std::vector<std::string>* keptOut) {
+bool removeRecordedFolder(const CommandContext& context, const std::string& folder,
+                          std::vector<std::string>* keptOut) {
   std::vector<RecordItem> items;
   for (RecordItem& item : recordedItems()) {
     if ((isRecordedFileKind(item.kind) || item.kind == RecordKind::Link || item.kind == RecordKind::Folder) &&
@@ -89,10 +89,10 @@ bool removeRecordedFolder(const std::string& folder, std::vector<std::string>* k
     }
     // A folder standing where a file was is not ours to take.
     if (kind == NodeKind::Folder) continue;
-    if (!deleteFile(item.location)) {
+    if (Result<void> deleted = deleteFile(item.location); !deleted) {
       // Read-only files stay, as they do for every removal.
       if (isReadOnlyFile(item.location)) readOnly.insert(item.location);
-      debugOutput("[RMDir] recorded file not removed: " + item.location + " (" + lastErrorText() + ")");
+      debugOutput("[RMDir] recorded file not removed: " + item.location + " (" + deleted.why() + ")");
       continue;
     }
     for (std::string up = parentOf(item.location); atOrBelow(up, folder) && up != folder; up = parentOf(up))
@@ -115,7 +115,7 @@ bool removeRecordedFolder(const std::string& folder, std::vector<std::string>* k
   for (const std::string& path : kept) {
     std::string line = readOnly.count(path) ? "[RMDir] Read-only, kept: " + path
                                             : "[RMDir] Not written by the installation, kept: " + path;
-    Log(line + "\r\n");
+    context.log.write(line + "\r\n");
     std::fprintf(stderr, "%s\n", line.c_str());
   }
   if (isFolder(folder)) noteFolderKept(folder);

@@ -7,12 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "script/command_context.h"
+
 namespace lumo::commands {
 
 // Removes what the record lists at or below `folder` (absolute, resolved).
 // False, with nothing done, when the record lists nothing there (an
 // installation made before records were kept): the caller removes the
 // folder as a whole then. The files left are returned, outermost first.
-bool removeRecordedFolder(const std::string& folder, std::vector<std::string>* kept = nullptr);
+bool removeRecordedFolder(const CommandContext& context, const std::string& folder,
+                          std::vector<std::string>* kept = nullptr);
 
 }  // namespace lumo::commands

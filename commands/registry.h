@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "script/command_context.h"
+
 namespace lumo::commands {
 
 // The text ReadReg would put into its variable (a value that does not fit
@@ -16,7 +18,7 @@ std::optional<std::string> readRegistryText(std::string_view root, const std::st
 
 // Writes the string value `name` of `key`, creating the key when needed.
 // Throws ScriptError when the store itself fails under the write.
-void writeRegistryText(std::string_view root, const std::string& key, const std::string& name,
-                       const std::string& text);
+void writeRegistryText(const CommandContext& context, std::string_view root, const std::string& key,
+                       const std::string& name, const std::string& text);
 
 }  // namespace lumo::commands

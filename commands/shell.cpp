@@ -163,7 +163,7 @@ void PinTaskBar(const CommandContext&, const CommandArguments& arguments) {
 void InstallIcon(const CommandContext& context, const CommandArguments& arguments) {
   std::string name(trim(arguments.text));
   if (!isThemeIconName(name)) throw ScriptError(std::string(kBadIconName) + arguments.text);
-  std::optional<std::string> icon = ResourceBundle::ofThisProgram().load("ICON", kProgramIconId);
+  std::optional<std::string> icon = context.bundle.load("ICON", kProgramIconId);
   std::vector<IconImage> images = icon ? iconImages(*icon) : std::vector<IconImage>{};
   if (images.empty()) {
     debugOutput(std::string(kNoProgramIcon) + arguments.text);

@@ -33,7 +33,7 @@ void appendOffers(const Variables& variables, std::string& extend, std::string& 
 
 // What the verb OpenUrl does: mode "ie" opens the address in the web
 // browser, anything else fetches it silently.
-void visitAddress(const std::string& address, const std::string& mode) {
+void visitAddress(const CommandContext& context, const std::string& address, const std::string& mode) {
   if (!namesWebAddress(address)) throw ScriptError(kInvalidUrl + address);
 
   if (mode == "ie") {
@@ -45,7 +45,7 @@ void visitAddress(const std::string& address, const std::string& mode) {
   FetchOptions options;
   options.userAgent = applicationName();
   FetchResult fetched = silentGet(address, options);
-  logSecureChannelError("OpenUrl", address, fetched.secureChannelError);
+  logSecureChannelError(context, "OpenUrl", address, fetched.secureChannelError);
   debugOutput("Send log tick count: " + std::to_string(fetched.elapsedMs) + " miliseconds");
 }
 
@@ -58,8 +58,8 @@ void SendLog(const CommandContext& context, const CommandArguments& arguments) {
                           .extension = std::string(trim(arguments.extension.value_or("")))});
 }
 
-void OpenUrl(const CommandContext&, const CommandArguments& arguments) {
-  visitAddress(arguments.fields[0], arguments.fields[1]);
+void OpenUrl(const CommandContext& context, const CommandArguments& arguments) {
+  visitAddress(context, arguments.fields[0], arguments.fields[1]);
 }
 
 }  // namespace
@@ -72,28 +72,41 @@ std::string statisticsEndpoint() {
 }
 
 void sendReport(std::string_view method, std::string_view result, std::string_view extension) {
-  deliverReport(logReport(method, result, extension));
+  sendReport(currentCommandContext(), method, result, extension);
 }
 
 std::string logReport(std::string_view method, std::string_view result, std::string_view extension) {
+  return logReport(currentCommandContext(), method, result, extension);
+}
+
+void deliverReport(const std::string& arguments) { deliverReport(currentCommandContext(), arguments); }
+
+void openUrl(std::string_view address, std::string_view mode) { openUrl(currentCommandContext(), address, mode); }
+
+void sendReport(const CommandContext& context, std::string_view method, std::string_view result,
+                std::string_view extension) {
+  deliverReport(context, logReport(context, method, result, extension));
+}
+
+std::string logReport(const CommandContext& context, std::string_view method, std::string_view result,
+                      std::string_view extension) {
   std::string arguments = std::string(method) + "|" + std::string(result) + "||";
   if (!extension.empty()) arguments.append("+").append(extension);
-  logCommandLine("SendLog", arguments);
+  context.log.commandLine("SendLog", arguments);
   return arguments;
 }
 
-void deliverReport(const std::string& arguments) {
+void deliverReport(const CommandContext& context, const std::string& arguments) {
   // Through the verb's registered handler, as the script's line would go, so
   // that a run without a network (a test of the flows) can put its own there.
   if (!findHandler("SendLog")) return;
-  const CommandContext context = currentCommandContext();
   try {
     callCommand(context, "SendLog", arguments);
   } catch (const ScriptError& error) {
     // As for a dialog's command line: logged while installing, only traced
     // while uninstalling.
     if (context.environment.installMode)
-      Log(std::string(error.what()) + "\r\n");
+      context.log.write(std::string(error.what()) + "\r\n");
     else
       debugOutput("SendLog: " + std::string(error.what()) + " (ignored while uninstalling)\n");
   }
@@ -124,20 +137,19 @@ void sendLog(const CommandContext& context, const Report& report) {
   // address holding a "|" (from a variable or the extension) was refused
   // there and still is.
   if (address.find('|') != std::string::npos) throwArgumentCount("OpenUrl", 2, address + "|");
-  visitAddress(address, "");
+  visitAddress(context, address, "");
 }
 
-void openUrl(std::string_view address, std::string_view mode) {
+void openUrl(const CommandContext& context, std::string_view address, std::string_view mode) {
   const std::string arguments = std::string(address) + "|" + std::string(mode);
-  logCommandLine("OpenUrl", arguments);
+  context.log.commandLine("OpenUrl", arguments);
   // Through the verb's registered handler, as for reports: a test puts its
   // own there instead of a browser.
   if (!findHandler("OpenUrl")) return;
-  const CommandContext context = currentCommandContext();
   try {
     callCommand(context, "OpenUrl", arguments);
   } catch (const ScriptError& error) {
-    Log(std::string(error.what()) + "\r\n");
+    context.log.write(std::string(error.what()) + "\r\n");
   }
 }
 

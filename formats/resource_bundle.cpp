@@ -9,8 +9,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <deque>
-#include <mutex>
 #include <set>
 #include <utility>
 
@@ -122,26 +120,16 @@ std::optional<std::uint64_t> elfImageEnd(int fd) {
   return std::nullopt;
 }
 
-ResourceBundle ResourceBundle::open(const std::string& path) {
+Result<ResourceBundle> ResourceBundle::open(const std::string& path) {
   ResourceBundle bundle;
   bundle.path_ = path;
   ReadOnlyFile file(path);
   std::optional<FileFacts> facts = file.get() < 0 ? std::nullopt : factsOf(file.get());
-  if (!facts) {
-    bundle.error_ = cannotOpenText(path);
-    return bundle;
-  }
+  if (!facts) return Failure{cannotOpenText(path)};
   const std::uint64_t fileSize = facts->size;
   bundle.programSize_ = fileSize;
 
-  auto fail = [&](const std::string& why) {
-    bundle.entries_.clear();
-    bundle.programCrc_.reset();
-    bundle.programSize_ = fileSize;
-    bundle.damaged_ = true;
-    bundle.error_ = path + ": damaged resource bundle: " + why;
-    return bundle;
-  };
+  auto fail = [&](const std::string& why) { return Failure{path + ": damaged resource bundle: " + why}; };
 
   unsigned char trailer[kTrailerSize];
   if (fileSize < kTrailerSize || !readExactlyAt(file.get(), trailer, kTrailerSize, fileSize - kTrailerSize) ||
@@ -152,7 +140,6 @@ ResourceBundle ResourceBundle::open(const std::string& path) {
     if (imageEnd && *imageEnd < fileSize)
       return fail("data after the program but no trailer (the file is cut short or damaged)");
     if (imageEnd && *imageEnd > fileSize) return fail("the program itself is cut short");
-    bundle.error_ = path + ": no resources";
     return bundle;
   }
 
@@ -201,33 +188,16 @@ ResourceBundle ResourceBundle::open(const std::string& path) {
   return bundle;
 }
 
-namespace {
-
-struct ProgramBundle {
-  std::mutex mutex;
-  std::deque<ResourceBundle> bundles;  // a deque keeps handed-out references valid
-};
-
-ProgramBundle& programBundle() {
-  static ProgramBundle instance;
-  return instance;
-}
-
-}  // namespace
-
-const ResourceBundle& ResourceBundle::ofThisProgram() {
-  ProgramBundle& program = programBundle();
-  std::lock_guard lock(program.mutex);
+const Result<ResourceBundle>& ResourceBundle::ofThisProgram() {
   // /proc/self/exe stays readable even when the file is renamed or replaced
   // while the installer runs.
-  if (program.bundles.empty()) program.bundles.push_back(open("/proc/self/exe"));
-  return program.bundles.back();
+  static const Result<ResourceBundle> bundle = open("/proc/self/exe");
+  return bundle;
 }
 
-void ResourceBundle::useProgramFileForTesting(const std::string& path) {
-  ProgramBundle& program = programBundle();
-  std::lock_guard lock(program.mutex);
-  program.bundles.push_back(open(path));
+std::optional<std::string> ResourceBundle::loadFromThisProgram(std::string_view type, std::uint32_t id) {
+  const Result<ResourceBundle>& bundle = ofThisProgram();
+  return bundle ? bundle->load(type, id) : std::nullopt;
 }
 
 const ResourceEntry* ResourceBundle::find(std::string_view type, std::uint32_t id) const {

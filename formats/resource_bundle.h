@@ -1,8 +1,8 @@
 // Resources carried inside the installer executable: the program, then the
 // entries (type, id, bytes), then a directory and a trailer (magic, directory
 // offset, count, checksum). The reader checks the trailer, the directory and
-// every size before it hands out a byte; a damaged or truncated bundle reads
-// as a bundle without resources.
+// every size before it hands out a byte; a bundle cut short or with a
+// damaged directory or trailer is a failure, never one with fewer resources.
 //
 // Layout on disk (integers little-endian):
 //   program bytes | resource bytes ... | directory | trailer
@@ -43,24 +43,21 @@ class ResourceBundle {
   static constexpr std::size_t kMaxTypeLength = 8;
   static constexpr std::uint32_t kMaxEntries = 65536;
 
-  // The bundle of the file at `path`; empty when the file has none or it is
-  // damaged (`error()` then says why).
-  static ResourceBundle open(const std::string& path);
+  // The bundle of the file at `path`; one without resources when the file
+  // is a program with nothing appended. Fails when the file cannot be
+  // opened ("cannot open PATH: why"), or when it carries bytes after its
+  // program that do not form a sound bundle: cut short, or the directory or
+  // trailer damaged ("PATH: damaged resource bundle: why").
+  static Result<ResourceBundle> open(const std::string& path);
 
   // The bundle of the running executable (read once, then cached).
-  static const ResourceBundle& ofThisProgram();
-
-  // Makes ofThisProgram() read another file from now on; for tests that run
-  // commands in-process against a packed installer.
-  static void useProgramFileForTesting(const std::string& path);
+  static const Result<ResourceBundle>& ofThisProgram();
+  // One resource of the running executable, as load() gives it; nothing
+  // too when its bundle cannot be used.
+  static std::optional<std::string> loadFromThisProgram(std::string_view type, std::uint32_t id);
 
   const std::string& path() const { return path_; }
   const std::vector<ResourceEntry>& entries() const { return entries_; }
-  const std::string& error() const { return error_; }
-  // True when the file carries bytes after its program that do not form a
-  // sound bundle (cut short, or the directory or trailer is damaged), as
-  // opposed to a program that simply has no resources.
-  bool damaged() const { return damaged_; }
   // Size of the program part (everything before the first entry).
   std::uint64_t programSize() const { return programSize_; }
 
@@ -85,8 +82,6 @@ class ResourceBundle {
  private:
   std::string path_;
   std::vector<ResourceEntry> entries_;
-  std::string error_;
-  bool damaged_ = false;
   std::uint64_t programSize_ = 0;
   std::optional<std::uint32_t> programCrc_;
   std::uint64_t directoryOffset_ = 0;

@@ -3,8 +3,12 @@
 namespace lumo {
 
 CommandContext currentCommandContext() {
+  static const ResourceBundle kNoResources;
   const RunEnvironment& environment = runEnvironment();
-  return CommandContext{environment, Variables(environment.iniPath), host(), installFolder()};
+  const Result<ResourceBundle>& bundle = ResourceBundle::ofThisProgram();
+  return CommandContext{environment,    Variables(environment.iniPath),
+                        host(),         installFolder(),
+                        executionLog(), bundle ? *bundle : kNoResources};
 }
 
 }  // namespace lumo

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/resource_bundle.h"
+#include "script/execution_log.h"
 #include "script/host.h"
 #include "script/run_environment.h"
 #include "script/variables.h"
@@ -18,10 +20,15 @@ struct CommandContext {
   Variables variables;
   Host& host;
   std::string installFolder;  // $INSTALL when the line runs
+  ExecutionLog& log;
+  // The installer's own resources (its payload, its icon).
+  const ResourceBundle& bundle;
 };
 
 // The context of this process's run: its environment, its working script,
-// the host of the running dialog and the install folder chosen so far.
+// the host of the running dialog, the install folder chosen so far, the
+// execution log and the resources of the running program (none when they
+// cannot be used: start-up has refused such a program already).
 CommandContext currentCommandContext();
 
 // One line's argument text, read once by the dispatcher.

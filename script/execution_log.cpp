@@ -87,13 +87,25 @@ void Log(std::string_view text) {
   std::fflush(log.file);
 }
 
-void LogWarning(std::string_view line) {
-  Log(std::string(line) + "\r\n");
+void LogWarning(std::string_view line) { executionLog().warning(line); }
+
+void logCommandLine(std::string_view verb, std::string_view arguments) { executionLog().commandLine(verb, arguments); }
+
+void ExecutionLog::warning(std::string_view line) {
+  write(std::string(line) + "\r\n");
   std::fprintf(stderr, "LumoInstaller: %.*s\n", static_cast<int>(line.size()), line.data());
 }
 
-void logCommandLine(std::string_view verb, std::string_view arguments) {
-  Log(std::string(verb) + " " + std::string(arguments) + "\r\n");
+void ExecutionLog::commandLine(std::string_view verb, std::string_view arguments) {
+  write(std::string(verb) + " " + std::string(arguments) + "\r\n");
+}
+
+ExecutionLog& executionLog() {
+  struct ProcessLog final : ExecutionLog {
+    void write(std::string_view text) override { Log(text); }
+  };
+  static ProcessLog instance;
+  return instance;
 }
 
 }  // namespace lumo

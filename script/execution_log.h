@@ -38,4 +38,22 @@ void LogWarning(std::string_view line);
 // same as when a script line had made the call.
 void logCommandLine(std::string_view verb, std::string_view arguments);
 
+// Where a command's log lines go: the run's execution log above, or
+// whatever a test gives its handlers instead. Lines are written by `write`
+// alone, so a log of another kind receives exactly the texts the file would.
+class ExecutionLog {
+ public:
+  virtual ~ExecutionLog() = default;
+  // A text as Log() writes it, its line end included. May be called from
+  // several threads at once.
+  virtual void write(std::string_view text) = 0;
+  // As LogWarning: the line to the log and to stderr.
+  void warning(std::string_view line);
+  // As logCommandLine.
+  void commandLine(std::string_view verb, std::string_view arguments);
+};
+
+// The execution log of this process: its texts go to Log().
+ExecutionLog& executionLog();
+
 }  // namespace lumo

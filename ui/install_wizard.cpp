@@ -81,7 +81,7 @@ CColorLabel* makeLabel(const QString& caption, const QRect& place, QWidget* pare
 
 // The program icon the installer carries; the application's icon without it.
 QIcon programIcon() {
-  if (auto bytes = ResourceBundle::ofThisProgram().load("ICON", kProgramIconId)) {
+  if (auto bytes = ResourceBundle::loadFromThisProgram("ICON", kProgramIconId)) {
     QPixmap pixmap;
     if (pixmap.loadFromData(reinterpret_cast<const uchar*>(bytes->data()), static_cast<uint>(bytes->size()))) {
       return QIcon(pixmap);

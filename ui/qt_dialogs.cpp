@@ -54,7 +54,7 @@ class WindowSystem {
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
       runEnvironment().fontScale = fontScaleForDpi(static_cast<int>(screen->logicalDotsPerInchX()));
     }
-    if (auto bytes = ResourceBundle::ofThisProgram().load("ICON", 128)) {
+    if (auto bytes = ResourceBundle::loadFromThisProgram("ICON", 128)) {
       // The icon container carries several sizes; the desktop picks.
       QByteArray data = QByteArray::fromStdString(*bytes);
       QBuffer buffer(&data);

@@ -44,14 +44,16 @@ void setPngSource(PngSource source, PngSource source2x) {
 }
 
 void useSkinOf(const std::string& installerPath) {
-  auto bundle = std::make_shared<ResourceBundle>(ResourceBundle::open(installerPath));
+  // A skin that cannot be read has no images.
+  Result<ResourceBundle> opened = ResourceBundle::open(installerPath);
+  auto bundle = std::make_shared<ResourceBundle>(opened ? std::move(*opened) : ResourceBundle());
   setPngSource([bundle](int id) { return bundle->load(kType, static_cast<std::uint32_t>(id)); },
                [bundle](int id) { return bundle->load(kType2x, static_cast<std::uint32_t>(id)); });
 }
 
 bool LoadPngResource(int id, QImage& slot) {
   const PngSources& sources = pngSources();
-  return decodeInto(sources.own ? sources.x1(id) : ResourceBundle::ofThisProgram().load(kType, static_cast<std::uint32_t>(id)),
+  return decodeInto(sources.own ? sources.x1(id) : ResourceBundle::loadFromThisProgram(kType, static_cast<std::uint32_t>(id)),
                     slot);
 }
 
@@ -59,7 +61,7 @@ bool LoadPng2xResource(int id, QImage& slot) {
   const PngSources& sources = pngSources();
   std::optional<std::string> bytes;
   if (!sources.own) {
-    bytes = ResourceBundle::ofThisProgram().load(kType2x, static_cast<std::uint32_t>(id));
+    bytes = ResourceBundle::loadFromThisProgram(kType2x, static_cast<std::uint32_t>(id));
   } else if (sources.x2) {
     bytes = sources.x2(id);
   }

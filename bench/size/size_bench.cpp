@@ -29,7 +29,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot read %s\n", installer.c_str());
     return 1;
   }
-  lumo::ResourceBundle bundle = lumo::ResourceBundle::open(installer);
+  lumo::Result<lumo::ResourceBundle> opened = lumo::ResourceBundle::open(installer);
+  if (!opened) {
+    std::fprintf(stderr, "%s\n", opened.why().c_str());
+    return 1;
+  }
+  const lumo::ResourceBundle& bundle = *opened;
   std::map<std::string, std::uintmax_t> byType;
   for (const lumo::ResourceEntry& entry : bundle.entries()) byType[entry.type] += entry.size;
 

@@ -21,8 +21,8 @@ int main(int argc, char** argv) {
   double first = 0, best = 1e9;
   for (int round = 0; round < 7; ++round) {
     auto start = std::chrono::steady_clock::now();
-    lumo::ResourceBundle bundle = lumo::ResourceBundle::open(path);
-    lumo::Result<void> verified = bundle.damaged() ? lumo::Result<void>(lumo::Failure{bundle.error()}) : bundle.verifyAll();
+    lumo::Result<lumo::ResourceBundle> bundle = lumo::ResourceBundle::open(path);
+    lumo::Result<void> verified = bundle ? bundle->verifyAll() : lumo::Result<void>(lumo::Failure{bundle.why()});
     if (!verified) {
       std::fprintf(stderr, "%s: %s\n", path.c_str(), verified.why().c_str());
       return 1;

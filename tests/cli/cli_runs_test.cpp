@@ -104,8 +104,9 @@ TEST(CliRuns, ADamagedInstallerFailsTheCheckAndTheList) {
   // One byte in the middle of the payload flipped: the resource's CRC no
   // longer matches.
   std::string bytes = readFile(box.installer());
-  const ResourceBundle bundle = ResourceBundle::open(box.installer());
-  const ResourceEntry* payload = bundle.find("DATA", 900);
+  const Result<ResourceBundle> bundle = ResourceBundle::open(box.installer());
+  ASSERT_TRUE(bundle) << bundle.why();
+  const ResourceEntry* payload = bundle->find("DATA", 900);
   ASSERT_NE(payload, nullptr);
   const std::size_t middle = payload->offset + payload->size / 2;
   const std::string flipped = box.dist() + "/flipped";

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "commands/download_check.h"
+#include "commands/statistics.h"
 #include "engine_test_support.h"
 #include "platform/text.h"
 #include "script/dispatcher.h"
@@ -246,10 +250,49 @@ TEST(Arguments, HandlersWorkOnTheContextTheyAreGiven) {
   test::writeFile(dir / "other.ini", "[var]\nfound=other\n");
   RunEnvironment other = runEnvironment();
   other.iniPath = dir / "other.ini";
-  const CommandContext context{other, Variables(other.iniPath), host(), "/nowhere"};
+  const ResourceBundle none;
+  const CommandContext context{other, Variables(other.iniPath), host(), "/nowhere", executionLog(), none};
   callCommand(context, "Exists", dir.path() + "->found");
   EXPECT_EQ(Variables(other.iniPath).get("found"), "1");
   EXPECT_EQ(GetVariable("found"), "process");
+}
+
+// What a handler or a typed call logs goes to its context's log, not to the
+// process's: a run other than the process's keeps its own lines.
+TEST(Arguments, HandlersWriteToTheLogOfTheirContext) {
+  struct RecordingLog final : ExecutionLog {
+    void write(std::string_view text) override { texts += text; }
+    std::string texts;
+  };
+  struct Case {
+    const char* name;
+    std::function<void(const CommandContext&)> call;
+    std::string logged;
+  };
+  const Case cases[] = {
+      {"a handler",
+       [](const CommandContext& c) { callCommand(c, "DownloadAndInstall", "Vexta|vx|d|r|p|k|http://127.0.0.1:9/x"); },
+       "Additional software Vexta install canceled by user!\n"},
+      {"a typed call's line", [](const CommandContext& c) { commands::logReport(c, "install", "failed"); },
+       "SendLog install|failed||\r\n"},
+      {"a typed call's failure", [](const CommandContext& c) { commands::openUrl(c, "nowhere", "ie"); },
+       "OpenUrl nowhere|ie\r\n[OpenUrl] Invalid arguments (arg 2 is not a valid url )nowhere\r\n"},
+      {"a check of a download",
+       [](const CommandContext& c) { commands::checkDownload(c, "/nowhere", "http://127.0.0.1:9/x", ""); },
+       "[DownloadAndInstall] http://127.0.0.1:9/x: the offer names no sha256 digest; the download runs unchecked\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ScopedRun run(dir, true, "[var]\nsoftname1=Vexta\nsoftcheck1=0\n");
+    RecordingLog log;
+    const ResourceBundle none;
+    const RunEnvironment& environment = runEnvironment();
+    c.call(CommandContext{environment, Variables(environment.iniPath), host(), "/nowhere", log, none});
+    EXPECT_EQ(log.texts, c.logged);
+    closeExecutionLog();
+    EXPECT_EQ(test::logText(run.logPath()), "");
+  }
 }
 
 }  // namespace

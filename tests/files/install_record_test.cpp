@@ -154,7 +154,7 @@ TEST(RecordedRemoval, RemovesWhatTheRecordListsThenEmptiedFoldersAndKeepsTheRest
   commitInstallRecord();
 
   std::vector<std::string> kept;
-  ASSERT_TRUE(commands::removeRecordedFolder(folder, &kept));
+  ASSERT_TRUE(commands::removeRecordedFolder(currentCommandContext(), folder, &kept));
   EXPECT_EQ(kept, (std::vector<std::string>{folder + "/read-only.bin", folder + "/shared/mine.txt",
                                             folder + "/user.txt"}));
   for (const char* gone : {"a.bin", "sub", "shared/c.bin", "recorded-empty", "link"})
@@ -168,7 +168,7 @@ TEST(RecordedRemoval, RemovesWhatTheRecordListsThenEmptiedFoldersAndKeepsTheRest
   for (const RecordItem& item : recordedItems()) listed.push_back(item.location);
   EXPECT_EQ(listed, (std::vector<std::string>{folder, folder + "/read-only.bin"}));
   // Nothing on record below another folder: the caller removes it whole.
-  EXPECT_FALSE(commands::removeRecordedFolder(folder + "/users-empty"));
+  EXPECT_FALSE(commands::removeRecordedFolder(currentCommandContext(), folder + "/users-empty"));
   ::chmod((folder + "/read-only.bin").c_str(), 0644);
   disableInstallRecord();
 }
@@ -187,7 +187,7 @@ TEST(RecordedRemoval, NeverRemovesWhatARecordNamesOutsideTheFolder) {
   for (const std::string& path : {folder + "/../precious.txt", folder + "/planted/precious.txt"})
     noteRecordItem({.kind = RecordKind::File, .location = path});
   commitInstallRecord();
-  commands::removeRecordedFolder(folder);
+  commands::removeRecordedFolder(currentCommandContext(), folder);
   EXPECT_EQ(readFile(base + "/precious.txt"), "keep");
   EXPECT_EQ(readFile(base + "/elsewhere/precious.txt"), "keep");
   disableInstallRecord();

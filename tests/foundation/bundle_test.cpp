@@ -87,8 +87,9 @@ TEST(ResourceBundle, PackedResourcesComeBackByteForByte) {
   ASSERT_EQ(::stat(packed.installer.c_str(), &st), 0);
   EXPECT_TRUE(st.st_mode & S_IXUSR);
 
-  ResourceBundle bundle = ResourceBundle::open(packed.installer);
-  EXPECT_FALSE(bundle.damaged());
+  Result<ResourceBundle> opened = ResourceBundle::open(packed.installer);
+  ASSERT_TRUE(opened) << opened.why();
+  const ResourceBundle& bundle = *opened;
   ASSERT_EQ(bundle.entries().size(), 4u);
   EXPECT_EQ(bundle.load("INI", 800), packed.ini);
   EXPECT_EQ(bundle.load("DATA", 900), packed.data);
@@ -118,7 +119,9 @@ TEST(ResourceBundle, RepackingReplacesAndAddsAndKeepsTheRest) {
   auto result = runProgram({pack(), packed.installer, "-o", second, "--incomplete", "--set",
                             "PNG:1020=" + (packed.dir / "png2"), "--set", "PNG:1021=" + (packed.dir / "extra")});
   ASSERT_EQ(result.exitCode, 0) << result.err;
-  ResourceBundle bundle = ResourceBundle::open(second);
+  Result<ResourceBundle> opened = ResourceBundle::open(second);
+  ASSERT_TRUE(opened) << opened.why();
+  const ResourceBundle& bundle = *opened;
   ASSERT_EQ(bundle.entries().size(), 5u);
   EXPECT_EQ(bundle.load("INI", 800), packed.ini);
   EXPECT_EQ(bundle.load("DATA", 900), packed.data);
@@ -129,13 +132,13 @@ TEST(ResourceBundle, RepackingReplacesAndAddsAndKeepsTheRest) {
   // Packing onto itself works too: the base is read before it is replaced.
   result = runProgram({pack(), second, "-o", second, "--incomplete"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(ResourceBundle::open(second).load("PNG", 1021), allByteValues(1));
+  EXPECT_EQ(ResourceBundle::open(second)->load("PNG", 1021), allByteValues(1));
 }
 
-TEST(ResourceBundle, DamagedOrCutBundlesAreRefusedAndReadAsEmpty) {
+TEST(ResourceBundle, DamagedOrCutBundlesAreRefused) {
   Packed packed;
   const std::uint64_t size = readFile(packed.installer).size();
-  const std::uint64_t programSize = ResourceBundle::open(packed.installer).programSize();
+  const std::uint64_t programSize = ResourceBundle::open(packed.installer)->programSize();
   struct Case {
     const char* name;
     void (*damage)(const std::string& path, std::uint64_t size, std::uint64_t programSize);
@@ -156,11 +159,9 @@ TEST(ResourceBundle, DamagedOrCutBundlesAreRefusedAndReadAsEmpty) {
     std::filesystem::copy_file(packed.installer, damaged, std::filesystem::copy_options::overwrite_existing);
     c.damage(damaged, size, programSize);
 
-    ResourceBundle bundle = ResourceBundle::open(damaged);
-    EXPECT_TRUE(bundle.damaged());
-    EXPECT_TRUE(bundle.entries().empty());
-    EXPECT_FALSE(bundle.load("INI", 800));
-    EXPECT_NE(bundle.error().find("damaged"), std::string::npos) << bundle.error();
+    Result<ResourceBundle> bundle = ResourceBundle::open(damaged);
+    EXPECT_FALSE(bundle);
+    EXPECT_EQ(bundle.why().find(damaged + ": damaged resource bundle: "), 0u) << bundle.why();
 
     auto listed = runProgram({pack(), "--list", damaged});
     EXPECT_NE(listed.exitCode, 0);
@@ -173,21 +174,22 @@ TEST(ResourceBundle, DamagedOrCutBundlesAreRefusedAndReadAsEmpty) {
 
 TEST(ResourceBundle, ChangedResourceBytesAreNeverHandedOut) {
   Packed packed;
-  ResourceBundle original = ResourceBundle::open(packed.installer);
-  flipByte(packed.installer, original.find("PNG", 1020)->offset + 3);
-  ResourceBundle bundle = ResourceBundle::open(packed.installer);
-  EXPECT_FALSE(bundle.load("PNG", 1020));
-  EXPECT_EQ(bundle.load("INI", 800), packed.ini);
+  flipByte(packed.installer, ResourceBundle::open(packed.installer)->find("PNG", 1020)->offset + 3);
+  Result<ResourceBundle> bundle = ResourceBundle::open(packed.installer);
+  ASSERT_TRUE(bundle) << "the directory is sound: " << bundle.why();
+  EXPECT_FALSE(bundle->load("PNG", 1020));
+  EXPECT_EQ(bundle->load("INI", 800), packed.ini);
   auto listed = runProgram({pack(), "--list", packed.installer});
   EXPECT_NE(listed.exitCode, 0);
   EXPECT_NE(listed.err.find("PNG 1020 does not match its checksum"), std::string::npos) << listed.err;
 }
 
 TEST(ResourceBundle, AProgramWithoutResourcesIsNotDamaged) {
-  ResourceBundle bundle = ResourceBundle::open(bareProgram());
-  EXPECT_FALSE(bundle.damaged());
-  EXPECT_TRUE(bundle.entries().empty());
-  EXPECT_EQ(bundle.programSize(), readFile(bareProgram()).size());
+  Result<ResourceBundle> bundle = ResourceBundle::open(bareProgram());
+  ASSERT_TRUE(bundle) << bundle.why();
+  EXPECT_TRUE(bundle->entries().empty());
+  EXPECT_EQ(bundle->programSize(), readFile(bareProgram()).size());
+  EXPECT_EQ(ResourceBundle::open(bareProgram() + ".missing").why().find("cannot open "), 0u);
   auto listed = runProgram({pack(), "--list", bareProgram()});
   EXPECT_EQ(listed.exitCode, 0);
   EXPECT_EQ(listed.out, "");

@@ -29,7 +29,7 @@ TEST(DefaultScript, IsGbkWithCrLfAndIsWhatTheInstallerCarries) {
   for (std::size_t at = bytes.find('\n'); at != std::string::npos; at = bytes.find('\n', at + 1))
     ASSERT_TRUE(at > 0 && bytes[at - 1] == '\r') << "line feed without CR at byte " << at;
   EXPECT_TRUE(bytes.ends_with("\r\n"));
-  EXPECT_EQ(ResourceBundle::open(buildPath("LumoInstaller")).load("INI", 800), bytes);
+  EXPECT_EQ(ResourceBundle::open(buildPath("LumoInstaller"))->load("INI", 800), bytes);
 }
 
 TEST(DefaultScript, DefinesEveryVariableWithItsInitialValue) {

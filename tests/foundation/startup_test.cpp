@@ -318,7 +318,9 @@ TEST(StartupRun, ADamagedInstallerEndsTheRunBeforeAnythingIsCreated) {
   auto packed = runProgram({buildPath("lumo-pack"), buildPath("LumoInstaller"), "-o", sound, "--set",
                             "PNG:1020=" + sandbox.path("art/image.png"), "--set", "ICON:128=" + sandbox.path("art/icon")});
   ASSERT_EQ(packed.exitCode, 0) << packed.err;
-  ResourceBundle bundle = ResourceBundle::open(sound);
+  Result<ResourceBundle> opened = ResourceBundle::open(sound);
+  ASSERT_TRUE(opened) << opened.why();
+  const ResourceBundle& bundle = *opened;
   ASSERT_TRUE(bundle.verifyAll());
   auto middleOf = [&](const char* type) {
     for (const ResourceEntry& entry : bundle.entries())

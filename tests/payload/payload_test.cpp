@@ -70,9 +70,23 @@ void run7zz(const std::vector<std::string>& switches, const std::string& archive
   ASSERT_EQ(result.exitCode, 0) << result.err << result.out;
 }
 
-// An installer whose payload (DATA 900) is `archive`; it becomes the running
-// program's bundle. The bundle is written here and not by lumo-pack, which
-// refuses payloads that do not unpack soundly: Out must cope with them too.
+// The installer whose payload Out unpacks: given to it in its context, in
+// place of the test program's own resources (which carry no payload).
+ResourceBundle& installerBundle() {
+  static ResourceBundle bundle;
+  return bundle;
+}
+
+// Out for this process's run, with the installer above.
+void runOut(const std::string& folder) {
+  const CommandContext own = currentCommandContext();
+  callCommand(CommandContext{own.environment, own.variables, own.host, own.installFolder, own.log, installerBundle()},
+              "Out", folder);
+}
+
+// An installer whose payload (DATA 900) is `archive`; Out unpacks it from
+// now on. The bundle is written here and not by lumo-pack, which refuses
+// payloads that do not unpack soundly: Out must cope with them too.
 void usePayload(const std::string& archive, const std::string& work) {
   std::string installer = work + "/installer";
   std::string program = readFile("/bin/true");
@@ -91,12 +105,14 @@ void usePayload(const std::string& archive, const std::string& work) {
   entry.crc = crc32Update(0, program.data() + entry.offset, entry.size);
   program += encodeBundleDirectory({entry}, entry.offset, crc32Update(0, program.data(), entry.offset), program.size());
   writeFile(installer, program);
-  ResourceBundle::useProgramFileForTesting(installer);
+  Result<ResourceBundle> bundle = ResourceBundle::open(installer);
+  ASSERT_TRUE(bundle) << bundle.why();
+  installerBundle() = std::move(*bundle);
 }
 
 std::string outError(const std::string& folder) {
   try {
-    callCommand(currentCommandContext(), "Out", folder);
+    runOut(folder);
   } catch (const ScriptError& error) {
     return error.what();
   }
@@ -203,12 +219,12 @@ TEST_F(PayloadTest, FolderWithOrWithoutTrailingSeparatorIsTheSamePlace) {
   writeFile(source / "dir/file.txt", "x");
   run7zz({}, work / "p.7z", source.path());
   usePayload(work / "p.7z", work.path());
-  callCommand(currentCommandContext(), "Out", target());
+  runOut(target());
   std::string backslashed = target();
   for (char& c : backslashed)
     if (c == '/') c = '\\';
   writeFile(target() + "/dir/file.txt", "changed");
-  callCommand(currentCommandContext(), "Out", backslashed + "\\");
+  runOut(backslashed + "\\");
   EXPECT_EQ(snapshot(target()), (std::map<std::string, std::string>{{"dir", "<dir>"}, {"dir/file.txt", "rw:-:x"}}));
 
   // A relative folder is taken from the current folder at the time of Out.
@@ -239,7 +255,7 @@ TEST_F(PayloadTest, ReadOnlyAndRunningTargetsAreMovedAsideAndWrittenAgain) {
   pid_t child = 0;
   ASSERT_EQ(posix_spawn(&child, app.c_str(), nullptr, nullptr, argv, environ), 0);
 
-  callCommand(currentCommandContext(), "Out", target());
+  runOut(target());
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);
 
@@ -258,9 +274,9 @@ TEST_F(PayloadTest, StoredReadOnlyAttributeMakesTheNextOutTakeTheBackupPath) {
   ::chmod((source / "locked.txt").c_str(), 0444);
   run7zz({}, work / "p.7z", source.path());
   usePayload(work / "p.7z", work.path());
-  callCommand(currentCommandContext(), "Out", target());
+  runOut(target());
   EXPECT_EQ(snapshot(target()), (std::map<std::string, std::string>{{"locked.txt", "ro:-:content"}}));
-  callCommand(currentCommandContext(), "Out", target());
+  runOut(target());
   EXPECT_EQ(snapshot(target()), (std::map<std::string, std::string>{{"locked.txt", "ro:-:content"},
                                                                      {"locked.txt.old", "ro:-:content"}}));
 }
@@ -285,7 +301,7 @@ class BusyTargetTest : public PayloadTest {
 
 TEST_F(BusyTargetTest, ContinueSkipsTheEntryAndTheRestIsUnpacked) {
   host.answers = {Button::Continue};
-  callCommand(currentCommandContext(), "Out", target());
+  runOut(target());
   ASSERT_EQ(host.asked.size(), 1u);
   const Question& q = host.asked[0];
   EXPECT_EQ(q.id, "out.write-failed");
@@ -304,7 +320,7 @@ TEST_F(BusyTargetTest, ContinueSkipsTheEntryAndTheRestIsUnpacked) {
 TEST_F(BusyTargetTest, TryAgainAfterTheCauseIsGoneWritesTheEntry) {
   host.answers = {Button::TryAgain};
   host.beforeAnswer = [this] { fs::remove_all(target() + "/stuck.txt.old"); };
-  callCommand(currentCommandContext(), "Out", target());
+  runOut(target());
   EXPECT_EQ(host.asked.size(), 1u);
   EXPECT_EQ(readFile(target() + "/stuck.txt"), "new stuck");
   EXPECT_EQ(readFile(target() + "/stuck.txt.old"), "old stuck");
@@ -506,7 +522,7 @@ TEST_F(PayloadTest, LinksInsideTheFolderAreWritten) {
   fs::create_directory_symlink("real", source / "alias");
   run7zz({"-snl"}, work / "p.7z", source.path());
   usePayload(work / "p.7z", work.path());
-  callCommand(currentCommandContext(), "Out", target());
+  runOut(target());
   EXPECT_EQ(fs::read_symlink(target() + "/alias"), "real");
   EXPECT_EQ(readFile(target() + "/alias/file.txt"), "r");
 }
@@ -560,7 +576,7 @@ TEST_F(PayloadTest, AnEntryCalledDataDot7zIsWrittenLikeAnyOther) {
   writeFile(source / "after.txt", "after");
   run7zz({"-m0=Copy"}, work / "p.7z", source.path(), {"data.7z", "after.txt"});
   usePayload(work / "p.7z", work.path());
-  callCommand(currentCommandContext(), "Out", target());
+  runOut(target());
   EXPECT_EQ(readFile(target() + "/data.7z"), "an entry, not the payload");
   EXPECT_EQ(readFile(target() + "/after.txt"), "after");
   fs::remove(target() + "/data.7z");

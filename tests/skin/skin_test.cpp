@@ -51,8 +51,10 @@ std::vector<QSize> decodedSizes(const std::string& bytes, const char* format) {
 }
 
 TEST(Skin, TheInstallerCarriesEveryImageAtItsSize) {
-  const ResourceBundle bundle = ResourceBundle::open(test::buildPath("LumoInstaller"));
-  ASSERT_FALSE(bundle.entries().empty()) << bundle.error();
+  const Result<ResourceBundle> opened = ResourceBundle::open(test::buildPath("LumoInstaller"));
+  ASSERT_TRUE(opened) << opened.why();
+  const ResourceBundle& bundle = *opened;
+  ASSERT_FALSE(bundle.entries().empty());
   for (const Carried& row : kCarried) {
     SCOPED_TRACE(std::string(row.type) + " " + std::to_string(row.id));
     const std::optional<std::string> bytes = bundle.load(row.type, row.id);
@@ -64,8 +66,10 @@ TEST(Skin, TheInstallerCarriesEveryImageAtItsSize) {
 // Screens at a device pixel ratio of 1.5 or more paint the 2x art: every
 // image has it, at exactly twice its size.
 TEST(Skin, EveryImageHasIts2xArtAtTwiceItsSize) {
-  const ResourceBundle bundle = ResourceBundle::open(test::buildPath("LumoInstaller"));
-  ASSERT_FALSE(bundle.entries().empty()) << bundle.error();
+  const Result<ResourceBundle> opened = ResourceBundle::open(test::buildPath("LumoInstaller"));
+  ASSERT_TRUE(opened) << opened.why();
+  const ResourceBundle& bundle = *opened;
+  ASSERT_FALSE(bundle.entries().empty());
   for (const Carried& row : kCarried) {
     if (std::string(row.type) != "PNG") continue;
     SCOPED_TRACE(row.id);

@@ -40,6 +40,7 @@
 #include "product.h"
 #include "verbs_markdown.h"
 #include "platform/atomic_file.h"
+#include "platform/file_handles.h"
 #include "signature.h"
 
 namespace {
@@ -124,13 +125,13 @@ lumo::ResourceBundle openSound(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) throw PackError(systemError("cannot open " + path));
   if (S_ISDIR(st.st_mode)) throw PackError(path + " is a folder, not an installer");
   if (!S_ISREG(st.st_mode)) throw PackError(path + " is not a regular file, not an installer");
-  lumo::ResourceBundle bundle = lumo::ResourceBundle::open(path);
-  if (bundle.damaged()) throw PackError(bundle.error() + "; refusing to use it");
-  if (bundle.entries().empty() && !bundle.error().empty() && bundle.error().starts_with("cannot open"))
-    throw PackError(bundle.error());
-  if (lumo::Result<void> verified = bundle.verifyAll(); !verified)
+  // A file that cannot be read is no damaged installer.
+  if (lumo::ReadOnlyFile readable(path); readable.get() < 0) throw PackError(lumo::cannotOpenText(path));
+  lumo::Result<lumo::ResourceBundle> bundle = lumo::ResourceBundle::open(path);
+  if (!bundle) throw PackError(bundle.why() + "; refusing to use it");
+  if (lumo::Result<void> verified = bundle->verifyAll(); !verified)
     throw PackError(path + ": damaged resource bundle: " + verified.why() + "; refusing to use it");
-  return bundle;
+  return std::move(*bundle);
 }
 
 bool isProgram(const std::string& path) {
@@ -447,9 +448,10 @@ int build(const std::vector<std::string>& args) {
   for (const std::string& set : product.sets) sets.push_back(parseSet(set));
   pack(base, out, sets, key ? &*key : nullptr, comment);
   const std::uint64_t size = fileSize(out);
+  lumo::Result<lumo::ResourceBundle> built = lumo::ResourceBundle::open(out);
   std::printf("%s: installer of %s, %" PRIu64 " bytes (%s): program %s, payload %s, script, %zu images and icon\n",
               out.c_str(), product.name.c_str(), size, megabytes(size).c_str(),
-              megabytes(lumo::ResourceBundle::open(out).programSize()).c_str(),
+              megabytes(built ? built->programSize() : size).c_str(),
               megabytes(fileSize(product.payload)).c_str(), sets.size() - 3);
   return 0;
 }

@@ -348,9 +348,9 @@ std::string verifySignature(const std::string& publicKeyPath, const std::string&
 std::string trustedCommentFor(const std::string& file) {
   std::string name = file.substr(file.rfind('/') + 1);
   std::string comment = "file:" + name + "\ttimestamp:" + std::to_string(std::time(nullptr));
-  lumo::ResourceBundle bundle = lumo::ResourceBundle::open(file);
-  if (bundle.damaged()) return oneLine(comment);
-  std::optional<std::string> script = bundle.load(kScriptType, kScriptId);
+  lumo::Result<lumo::ResourceBundle> bundle = lumo::ResourceBundle::open(file);
+  if (!bundle) return oneLine(comment);
+  std::optional<std::string> script = bundle->load(kScriptType, kScriptId);
   if (!script) return oneLine(comment);
   std::string text = lumo::gbkToUtf8(*script);
   std::string product = scriptVariable(text, "product_name");
