@@ -115,12 +115,13 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
 }
 
 bool turnUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  // The guard's timeout is an event too: the wait below cannot outlast it.
-  QTimer guard;
-  guard.setSingleShot(true);
-  guard.start(limit);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  // A condition that a worker changes without sending an event (a line it
+  // recorded, its end) is looked at again every millisecond.
+  QTimer wake;
+  wake.start(std::chrono::milliseconds(1));
   while (!done()) {
-    if (!guard.isActive()) return false;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   return true;

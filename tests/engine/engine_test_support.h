@@ -99,7 +99,7 @@ inline FlowTimings flowTimings() {
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
 
 // Lets the dialog thread's event loop turn until `done` holds, at most
-// `limit`. `done` must be something the loop's tasks change.
+// `limit`, without sleeping while events wait.
 bool turnUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
 
 }  // namespace lumo::test

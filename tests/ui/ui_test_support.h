@@ -26,6 +26,7 @@ class TestSkin {
 #include "app/dialog_host.h"
 #include "app/dialog_thread.h"
 #include "app/worker_threads.h"
+#include "../engine/engine_test_support.h"
 #include "../engine/manual_timers.h"
 #include "script/host.h"
 
@@ -55,7 +56,7 @@ class WindowedRun {
   void start() { flow_.start(); }
   // Turns the event loop until `done` holds, at most `limit`.
   bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
-    return QTest::qWaitFor(done, static_cast<int>(limit.count()));
+    return turnUntil(done, limit);
   }
   bool ended() const { return thread_.ended(); }
   ManualTimers& timers() { return timers_; }
