@@ -160,7 +160,7 @@ std::optional<int> startUp(const CommandLine& line) {
 
 void cleanUpDryRun() {
   const RunEnvironment& environment = runEnvironment();
-  if (environment.dryRun && !environment.iniPath.empty()) deleteFile(environment.iniPath);
+  if (environment.dryRun && !environment.iniPath.empty()) static_cast<void>(deleteFile(environment.iniPath));
 }
 
 void endProcess(int status) {

@@ -38,11 +38,11 @@ struct FileType {
 };
 
 std::optional<std::string> defaultText(std::string_view keyPath) {
-  RegistryKey key;
-  if (openKey(RegistryRoot::ClassesRoot, keyPath, key) != RegistryStatus::Ok) return std::nullopt;
-  RegistryValue value;
-  if (queryValue(key, "", value) != RegistryStatus::Ok) return std::nullopt;
-  std::string text = valueText(value);
+  RegistryResult<RegistryKey> key = openKey(RegistryRoot::ClassesRoot, keyPath);
+  if (!key) return std::nullopt;
+  RegistryResult<RegistryValue> value = queryValue(*key, "");
+  if (!value) return std::nullopt;
+  std::string text = valueText(*value);
   return text.substr(0, text.find('\0'));
 }
 
@@ -62,10 +62,12 @@ std::string iconOf(std::string location) {
 // Every type key that an extension names and that has an open command.
 std::map<std::string, FileType> associatedTypes() {
   std::map<std::string, FileType> types;
-  RegistryKey root;
-  if (openKey(RegistryRoot::ClassesRoot, "", root) != RegistryStatus::Ok) return types;
-  std::string name;
-  for (std::uint32_t i = 0; enumSubkey(root, i, name, kKeyNameUnits) == RegistryStatus::Ok; ++i) {
+  RegistryResult<RegistryKey> root = openKey(RegistryRoot::ClassesRoot, "");
+  if (!root) return types;
+  for (std::uint32_t i = 0;; ++i) {
+    RegistryResult<std::string> subkey = enumSubkey(*root, i, kKeyNameUnits);
+    if (!subkey) break;
+    const std::string& name = *subkey;
     if (name.size() < 2 || name.front() != '.' || mimeTypeForExtension(name).empty()) continue;
     std::optional<std::string> typeKey = defaultText(name);
     if (!typeKey || typeKey->empty()) continue;

@@ -134,9 +134,9 @@ void Move(const CommandContext&, const CommandArguments& arguments) {
   const std::string to = resolvedPath(target, false);
   forgetRecordedDigest(to);
   std::optional<RecordItem> known = takeRecordedPath(from);
-  if (!moveFile(source, target)) {
+  if (Result<void> moved = moveFile(source, target); !moved) {
     if (known) putBackRecordItem(std::move(*known));
-    throw ScriptError("[Move] Can not move " + fields[0] + " to " + fields[1] + ": " + lastErrorText());
+    throw ScriptError("[Move] Can not move " + fields[0] + " to " + fields[1] + ": " + moved.why());
   }
   // The moved file keeps what the record knew of it (a payload entry moved
   // out of the product folder can still be repaired); one the record did
@@ -157,7 +157,8 @@ void Copy(const CommandContext& context, const CommandArguments& arguments) {
   const bool onItself = isSameFile(source, target);
   forgetRecordedDigest(target);
   Sha256Stream written;
-  if (copyFile(source, nativePath(fields[1]), &written)) {
+  Result<void> copied = copyFile(source, nativePath(fields[1]), &written);
+  if (copied) {
     if (onItself) return;
     // The working script is rewritten by every run of the copied
     // uninstaller: its bytes are not the installation's to check.
@@ -171,7 +172,7 @@ void Copy(const CommandContext& context, const CommandArguments& arguments) {
     return;
   }
   if (!pathFileExists(source)) throw ScriptError("[Copy] Source file or path not found: " + fields[0]);
-  throw ScriptError("[Copy] Can not copy " + fields[0] + " to " + fields[1] + ": " + lastErrorText());
+  throw ScriptError("[Copy] Can not copy " + fields[0] + " to " + fields[1] + ": " + copied.why());
 }
 
 void Exists(const CommandContext& context, const CommandArguments& arguments) {

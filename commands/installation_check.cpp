@@ -63,8 +63,8 @@ void restorePayloadEntries(const std::map<std::string, const Damage*>& wanted, R
       left.erase(found);
       makeSurePathExists(item.location);
       ReplacementFile output;
-      if (!output.open(item.location)) {
-        outcome.failures.push_back(item.location + ": " + lastErrorText());
+      if (Result<void> opened = output.open(item.location); !opened) {
+        outcome.failures.push_back(item.location + ": " + opened.why());
         continue;
       }
       Sha256Stream digest;
@@ -84,8 +84,8 @@ void restorePayloadEntries(const std::map<std::string, const Damage*>& wanted, R
         continue;
       }
       output.setMode(static_cast<mode_t>(entry.mode & 0777) & ~umask);
-      if (!output.commit()) {
-        outcome.failures.push_back(item.location + ": " + lastErrorText());
+      if (Result<void> committed = output.commit(); !committed) {
+        outcome.failures.push_back(item.location + ": " + committed.why());
         continue;
       }
       outcome.restored.push_back(item.location);
@@ -138,10 +138,10 @@ Restoration restoreDamage(const std::vector<Damage>& damage) {
       std::error_code error;
       if (!d.missing) std::filesystem::remove(item.location, error);
       makeSurePathExists(item.location);
-      if (makeSymbolicLink(item.source, item.location))
+      if (Result<void> linked = makeSymbolicLink(item.source, item.location))
         outcome.restored.push_back(item.location);
       else
-        outcome.failures.push_back(item.location + ": " + lastErrorText());
+        outcome.failures.push_back(item.location + ": " + linked.why());
     } else if (item.source.starts_with(kPayloadSource)) {
       fromPayload[entryName(item.source.substr(kPayloadSource.size()))] = &d;
     } else {

@@ -100,10 +100,10 @@ RegistryRoot offerRoot(std::string_view regRoot) {
 // An offer counts as installed when its registry value exists and fits the
 // buffer the test reads it into.
 bool isInstalled(const Offer& offer) {
-  RegistryKey key;
-  if (openKey(offerRoot(offer.regRoot), offer.regPath, key) != RegistryStatus::Ok) return false;
-  RegistryValue value;
-  return queryValue(key, offer.regKey, value) == RegistryStatus::Ok && value.bytes.size() <= kInstalledValueBuffer;
+  RegistryResult<RegistryKey> key = openKey(offerRoot(offer.regRoot), offer.regPath);
+  if (!key) return false;
+  RegistryResult<RegistryValue> value = queryValue(*key, offer.regKey);
+  return value && value->bytes.size() <= kInstalledValueBuffer;
 }
 
 void GetSoft(const CommandContext& context, const CommandArguments& arguments) {

@@ -231,7 +231,7 @@ class PayloadWriter {
     if (insideFolders_.count(name)) return;
     std::string path = folder_ + name;
     const bool existed = nodeKind(path) != NodeKind::Missing;
-    if (!createFolder(path)) throwCannotWrite(name, lastErrorText());
+    if (Result<void> created = createFolder(path); !created) throwCannotWrite(name, created.why());
     if (!existed) noteRecordItem(RecordItem{.kind = RecordKind::Folder, .location = recordedPath(name)});
     switch (nodeKind(path)) {
       case NodeKind::Link:
@@ -250,10 +250,10 @@ class PayloadWriter {
     throw ScriptError("[Out] Can not write " + displayFolder() + "/" + name + ": " + why);
   }
 
-  // Why `path` could not be written, from the errno of the failed attempt.
-  static std::string whyNotWritable(const std::string& path, int error) {
+  // Why `path` could not be written, from the failure of the attempt.
+  static std::string whyNotWritable(const std::string& path, const Result<void>& attempt) {
     if (nodeKind(path) == NodeKind::Folder) return "a folder stands in its place";
-    return std::strerror(error);
+    return attempt.why();
   }
 
   void writeLink(const ArchiveEntry& entry, const std::vector<std::string>& parts, const CatalogueEntry* expected) {
@@ -266,7 +266,9 @@ class PayloadWriter {
     std::string name = joined(parts, parts.size());
     std::string path = folder_ + name;
     bool written = whenWritable(name, [&] {
-      deleteFile(path);
+      // Whatever stands there makes way; if it cannot, the link's own
+      // failure says why.
+      static_cast<void>(deleteFile(path));
       return makeSymbolicLink(entry.linkTarget, path);
     });
     if (!written) return;
@@ -284,7 +286,11 @@ class PayloadWriter {
                  const CatalogueEntry* expected) {
     std::string path = folder_ + name;
     ReplacementFile output;
-    if (!whenWritable(name, [&] { return canReplaceInPlace(path) && output.open(path); })) return;
+    bool writable = whenWritable(name, [&] {
+      if (Result<void> replaceable = canReplaceInPlace(path); !replaceable) return replaceable;
+      return output.open(path);
+    });
+    if (!writable) return;
 
     std::uint32_t crc = 0;
     std::uint64_t count = 0;
@@ -333,16 +339,18 @@ class PayloadWriter {
   template <typename Attempt>
   bool whenWritable(const std::string& name, Attempt attempt) {
     for (;;) {
-      if (attempt()) return true;
+      Result<void> attempted = attempt();
+      if (attempted) return true;
       std::string path = folder_ + name;
-      std::string why = whyNotWritable(path, errno);
+      std::string why = whyNotWritable(path, attempted);
       std::string backup = path + ".old";
-      deleteFile(backup);
-      if (moveFileNoReplace(path, backup)) {
+      static_cast<void>(deleteFile(backup));  // an older backup makes way, if it can
+      Result<void> movedAside = moveFileNoReplace(path, backup);
+      if (movedAside) {
         debugOutput("Try rename file:" + name + " to:" + name + ".old successful!\n");
         continue;
       }
-      why += "; it can not be moved aside to " + name + ".old either (" + lastErrorText() + ")";
+      why += "; it can not be moved aside to " + name + ".old either (" + movedAside.why() + ")";
       if (run_.context.environment.silent) throwCannotWrite(name, why);
       Question question;
       question.id = kBusyQuestionId;

@@ -89,10 +89,10 @@ bool removeRecordedFolder(const std::string& folder, std::vector<std::string>* k
     }
     // A folder standing where a file was is not ours to take.
     if (kind == NodeKind::Folder) continue;
-    if (!deleteFile(item.location)) {
+    if (Result<void> deleted = deleteFile(item.location); !deleted) {
       // Read-only files stay, as they do for every removal.
       if (isReadOnlyFile(item.location)) readOnly.insert(item.location);
-      debugOutput("[RMDir] recorded file not removed: " + item.location + " (" + lastErrorText() + ")");
+      debugOutput("[RMDir] recorded file not removed: " + item.location + " (" + deleted.why() + ")");
       continue;
     }
     for (std::string up = parentOf(item.location); atOrBelow(up, folder) && up != folder; up = parentOf(up))

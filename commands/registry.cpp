@@ -32,6 +32,7 @@
 namespace {
 
 using lumo::RegistryKey;
+using lumo::RegistryResult;
 using lumo::RegistryRoot;
 using lumo::RegistryStatus;
 
@@ -48,30 +49,36 @@ std::string withVerb(std::string_view verb, const std::string& text) {
   return std::string("[").append(verb).append("] ").append(text);
 }
 
-bool isStoreFailure(RegistryStatus status) {
-  return status == RegistryStatus::StoreDamaged || status == RegistryStatus::AccessDenied ||
-         status == RegistryStatus::CantWrite;
+bool isStoreFailure(const RegistryResult<>& status) {
+  if (status) return false;
+  RegistryStatus failed = status.failure().status;
+  return failed == RegistryStatus::StoreDamaged || failed == RegistryStatus::AccessDenied ||
+         failed == RegistryStatus::CantWrite;
+}
+
+// Done, or nothing was there to delete.
+bool isGone(const RegistryResult<>& status) {
+  return status || status.failure().status == RegistryStatus::NotFound;
 }
 
 // Missing keys and values are ordinary; a store that can not be used is
 // worth a line on the debug channel.
-RegistryStatus traced(std::string_view verb, RegistryStatus status) {
-  if (isStoreFailure(status) || status == RegistryStatus::InvalidParameter)
-    lumo::debugOutput(withVerb(verb, lumo::lastRegistryError()));
-  return status;
+void traced(std::string_view verb, const RegistryResult<>& status) {
+  if (isStoreFailure(status) || (!status && status.failure().status == RegistryStatus::InvalidParameter))
+    lumo::debugOutput(withVerb(verb, status.why()));
 }
 
 // The store failed under a write: WriteReg stops the section with it.
-void throwIfStoreFailed(std::string_view verb, RegistryStatus status) {
-  if (isStoreFailure(status)) throw lumo::ScriptError(withVerb(verb, lumo::lastRegistryError()));
+void throwIfStoreFailed(std::string_view verb, const RegistryResult<>& status) {
+  if (isStoreFailure(status)) throw lumo::ScriptError(withVerb(verb, status.why()));
   traced(verb, status);
 }
 
 // The store failed under a delete: the log and stderr say so, the section
 // goes on.
-void reportIfStoreFailed(std::string_view verb, RegistryStatus status) {
+void reportIfStoreFailed(std::string_view verb, const RegistryResult<>& status) {
   if (!isStoreFailure(status)) return;
-  std::string message = withVerb(verb, lumo::lastRegistryError());
+  std::string message = withVerb(verb, status.why());
   lumo::Log(message + "\r\n");
   std::fprintf(stderr, "%s\n", message.c_str());
 }
@@ -143,21 +150,22 @@ std::string readBufferText(const std::string& bytes) {
 }
 
 // The desktop's file types follow the associations in HKEY_CLASSES_ROOT.
-void followedByDesktop(const lumo::RunEnvironment& environment, std::string_view rootName, RegistryStatus status) {
-  if (rootFromName(rootName) == RegistryRoot::ClassesRoot && status == RegistryStatus::Ok)
+void followedByDesktop(const lumo::RunEnvironment& environment, std::string_view rootName,
+                       const RegistryResult<>& status) {
+  if (rootFromName(rootName) == RegistryRoot::ClassesRoot && status)
     lumo::commands::updateDesktopFileTypes(environment);
 }
 
 void storeRegistryText(const lumo::RunEnvironment& environment, std::string_view root, const std::string& key,
                        const std::string& name, const std::string& text) {
   RegistryRoot rootKey = rootFromName(root);
-  RegistryKey opened;
-  if (lumo::openKey(rootKey, key, opened) != RegistryStatus::Ok) {
-    if (RegistryStatus status = lumo::createKey(rootKey, key, opened); status != RegistryStatus::Ok)
-      return throwIfStoreFailed("WriteReg", status);
+  RegistryResult<RegistryKey> opened = lumo::openKey(rootKey, key);
+  if (!opened) {
+    opened = lumo::createKey(rootKey, key);
+    if (!opened) return throwIfStoreFailed("WriteReg", opened.failure());
   }
-  throwIfStoreFailed("WriteReg", lumo::setString(opened, name, text));
-  followedByDesktop(environment, root, RegistryStatus::Ok);
+  throwIfStoreFailed("WriteReg", lumo::setString(*opened, name, text));
+  followedByDesktop(environment, root, RegistryResult<>());
 }
 
 }  // namespace
@@ -165,13 +173,15 @@ void storeRegistryText(const lumo::RunEnvironment& environment, std::string_view
 namespace lumo::commands {
 
 std::optional<std::string> readRegistryText(std::string_view root, const std::string& key, const std::string& name) {
-  RegistryKey opened;
-  if (traced("ReadReg", lumo::openKey(rootFromName(root), key, opened)) != RegistryStatus::Ok) return std::nullopt;
+  RegistryResult<RegistryKey> opened = lumo::openKey(rootFromName(root), key);
+  if (!opened) {
+    traced("ReadReg", opened.failure());
+    return std::nullopt;
+  }
   // The result of the query is not looked at: a missing value leaves the
   // buffer empty and the text is empty.
-  lumo::RegistryValue value;
-  lumo::queryValue(opened, name, value);
-  return readBufferText(value.bytes);
+  RegistryResult<lumo::RegistryValue> value = lumo::queryValue(*opened, name);
+  return readBufferText(value ? value->bytes : std::string());
 }
 
 void writeRegistryText(std::string_view root, const std::string& key, const std::string& name,
@@ -207,18 +217,17 @@ void DeleteReg(const lumo::CommandContext& context, const lumo::CommandArguments
   // An uninstall entry that stays behind points at an uninstaller the
   // same rollback removes: whoever reads the log must learn that it stays.
   std::optional<std::string> uninstaller = lumo::commands::readRegistryText(fields[0], fields[1], std::string(kUninstallCommand));
-  RegistryKey root;
-  RegistryStatus status = lumo::openKey(rootFromName(fields[0]), "", root);
-  if (status == RegistryStatus::Ok) status = lumo::deleteTree(root, fields[1], kKeyNameUnits);
+  RegistryResult<RegistryKey> root = lumo::openKey(rootFromName(fields[0]), "");
+  RegistryResult<> status = root ? lumo::deleteTree(*root, fields[1], kKeyNameUnits) : root.failure();
   if (isStoreFailure(status) && uninstaller && !uninstaller->empty()) {
     std::string message = "[DeleteReg] The uninstall entry " + fields[1] + " could not be removed and still runs \"" +
-                          *uninstaller + "\": " + lumo::lastRegistryError();
+                          *uninstaller + "\": " + status.why();
     lumo::Log(message + "\r\n");
     std::fprintf(stderr, "%s\n", message.c_str());
     return;
   }
   reportIfStoreFailed("DeleteReg", status);
-  if (status == RegistryStatus::Ok || status == RegistryStatus::NotFound)
+  if (isGone(status))
     lumo::noteRegistryRemoved(recordedKey(fields[0], fields[1]), std::nullopt);
   followedByDesktop(context.environment, fields[0], status);
 }
@@ -226,11 +235,10 @@ void DeleteReg(const lumo::CommandContext& context, const lumo::CommandArguments
 void DeleteRegValue(const lumo::CommandContext& context, const lumo::CommandArguments& arguments) {
   const std::vector<std::string>& fields = arguments.fields;
   if (fields[1].empty() || fields[2].empty()) return;
-  RegistryKey key;
-  RegistryStatus status = lumo::openKey(rootFromName(fields[0]), fields[1], key);
-  if (status == RegistryStatus::Ok) status = lumo::deleteValue(key, fields[2]);
+  RegistryResult<RegistryKey> key = lumo::openKey(rootFromName(fields[0]), fields[1]);
+  RegistryResult<> status = key ? lumo::deleteValue(*key, fields[2]) : key.failure();
   reportIfStoreFailed("DeleteRegValue", status);
-  if (status == RegistryStatus::Ok || status == RegistryStatus::NotFound)
+  if (isGone(status))
     lumo::noteRegistryRemoved(recordedKey(fields[0], fields[1]), fields[2]);
   followedByDesktop(context.environment, fields[0], status);
 }

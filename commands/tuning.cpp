@@ -37,17 +37,17 @@ void MaxConnection(const CommandContext&, const CommandArguments& arguments) {
   // 32-bit pattern.
   auto limit = static_cast<std::uint32_t>(readDecimal(arguments.text));
   if (limit < kMinimumConnections) return;
-  RegistryKey key;
-  if (openKey(RegistryRoot::CurrentUser, kMaxConnectionKey, key) != RegistryStatus::Ok) return;
-  setDword(key, kMaxConnectionValue, limit);
+  // Written only where the user's settings have the key already; a store
+  // that refuses the value changes nothing the script could act on.
+  if (RegistryResult<RegistryKey> key = openKey(RegistryRoot::CurrentUser, kMaxConnectionKey))
+    static_cast<void>(setDword(*key, kMaxConnectionValue, limit));
 }
 
 void Compatibility(const CommandContext&, const CommandArguments& arguments) {
   std::string program = nativePath(arguments.text);
   if (!pathFileExists(program)) return;
-  RegistryKey key;
-  if (openKey(RegistryRoot::CurrentUser, kCompatibilityKey, key) != RegistryStatus::Ok) return;
-  setDword(key, program, 1);
+  if (RegistryResult<RegistryKey> key = openKey(RegistryRoot::CurrentUser, kCompatibilityKey))
+    static_cast<void>(setDword(*key, program, 1));
 }
 
 void FireWallAllow(const CommandContext&, const CommandArguments& arguments) {
@@ -56,13 +56,11 @@ void FireWallAllow(const CommandContext&, const CommandArguments& arguments) {
   const std::string& name = fields[1];
   // A machine-wide permission, as a firewall rule is; a failure to record it
   // is as silent as a failing firewall tool would be.
-  RegistryKey key;
-  RegistryStatus status = createKey(RegistryRoot::LocalMachine, kFirewallKey, key);
-  if (status == RegistryStatus::Ok) status = setString(key, program, name);
+  RegistryResult<RegistryKey> key = createKey(RegistryRoot::LocalMachine, kFirewallKey);
+  RegistryResult<> status = key ? setString(*key, program, name) : key.failure();
   debugOutput("[FireWallAllow] no per-program firewall on this system; permission \"" + name + "\" for " +
-                    program + (status == RegistryStatus::Ok ? " recorded under HKEY_LOCAL_MACHINE\\" +
-                                                                  std::string(kFirewallKey)
-                                                            : " not recorded: " + lastRegistryError()));
+                    program + (status ? " recorded under HKEY_LOCAL_MACHINE\\" + std::string(kFirewallKey)
+                                      : " not recorded: " + status.why()));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -28,24 +29,21 @@ constexpr std::size_t kMaxKeyDepth = 512;
 
 namespace {
 
-thread_local std::string lastError;
-
-RegistryStatus fail(RegistryStatus status, std::string text) {
-  lastError = std::move(text);
-  return status;
-}
-
-RegistryStatus succeed() {
-  lastError.clear();
-  return RegistryStatus::Ok;
-}
+RegistryFailure fail(RegistryStatus status, std::string why) { return RegistryFailure{status, std::move(why)}; }
 
 // Names compare as the Windows registry compares them: each character
 // upper-cased on its own. C.UTF-8 carries the full Unicode case table, so the
-// comparison does not depend on the user's locale.
+// comparison does not depend on the user's locale. It is freed with the
+// code that uses it: a module that carries the store may be unloaded.
 locale_t caseLocale() {
-  static locale_t locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  return locale;
+  struct Held {
+    locale_t locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    ~Held() {
+      if (locale) ::freelocale(locale);
+    }
+  };
+  static const Held held;
+  return held.locale;
 }
 
 std::string foldName(std::string_view name) {
@@ -142,13 +140,13 @@ class RegistryDatabase {
   std::uint64_t generation() const { return generation_; }
 
   // Opens the file; with `create`, creates it (and its folder) when missing.
-  // Ok with a null handle means: no file, and none asked for.
-  RegistryStatus open(bool create);
+  // Success with a null handle means: no file, and none asked for.
+  RegistryResult<> open(bool create);
 
-  RegistryStatus sqliteFailure(const char* doing);
+  RegistryFailure sqliteFailure(const char* doing);
 
  private:
-  RegistryStatus initialise();
+  RegistryResult<> initialise();
   void removeIfEmpty();
 
   std::string path_;
@@ -159,7 +157,7 @@ class RegistryDatabase {
   std::mutex mutex_;
 };
 
-RegistryStatus RegistryDatabase::sqliteFailure(const char* doing) {
+RegistryFailure RegistryDatabase::sqliteFailure(const char* doing) {
   int code = db_ ? ::sqlite3_extended_errcode(db_) & 0xFF : SQLITE_CANTOPEN;
   std::string cause = db_ ? ::sqlite3_errmsg(db_) : "cannot open";
   std::string where = "registry store " + path_ + ": " + doing + ": " + cause;
@@ -188,18 +186,18 @@ void RegistryDatabase::removeIfEmpty() {
   removeName(path_);
 }
 
-RegistryStatus RegistryDatabase::open(bool create) {
+RegistryResult<> RegistryDatabase::open(bool create) {
   std::optional<FileFacts> facts = factsOf(path_);
   bool exists = facts.has_value();
   if (db_) {
     // Connections stay open between operations; one whose file was moved
     // away or replaced must not write into the old one.
-    if (exists && facts->device == device_ && facts->inode == inode_) return RegistryStatus::Ok;
+    if (exists && facts->device == device_ && facts->inode == inode_) return {};
     ::sqlite3_close_v2(db_);
     db_ = nullptr;
     ++generation_;
   }
-  if (!exists && !create) return RegistryStatus::Ok;
+  if (!exists && !create) return {};
   if (exists && !facts->regular)
     return fail(RegistryStatus::StoreDamaged, "registry store " + path_ + " is not a file; it was left as it is");
   if (!exists) {
@@ -218,29 +216,29 @@ RegistryStatus RegistryDatabase::open(bool create) {
     rc = ::sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX, nullptr);
   }
   if (rc != SQLITE_OK) {
-    RegistryStatus status = sqliteFailure("open");
+    RegistryFailure failure = sqliteFailure("open");
     if (db_) ::sqlite3_close_v2(db_);
     db_ = nullptr;
     if (!exists) removeIfEmpty();
-    return status;
+    return failure;
   }
   ::sqlite3_busy_timeout(db_, sqlite::kBusyTimeoutMs);
   ::sqlite3_extended_result_codes(db_, 1);
   // Many processes use a store briefly (every lumo-reg run): leave the log
   // to the automatic checkpoint instead of folding it back at every close.
   ::sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-  RegistryStatus status = initialise();
-  if (status != RegistryStatus::Ok) {
+  RegistryResult<> initialised = initialise();
+  if (!initialised) {
     ::sqlite3_close_v2(db_);
     db_ = nullptr;
     if (!exists) removeIfEmpty();
-    return status;
+    return initialised;
   }
   if (std::optional<FileFacts> opened = factsOf(path_)) {
     device_ = opened->device;
     inode_ = opened->inode;
   }
-  return status;
+  return {};
 }
 
 // The one integer a statement gives, with the statement finished at once
@@ -257,7 +255,7 @@ std::string readText(sqlite3* db, const char* sql) {
   return statement.step() == SQLITE_ROW ? statement.text(0) : std::string();
 }
 
-RegistryStatus RegistryDatabase::initialise() {
+RegistryResult<> RegistryDatabase::initialise() {
   // Reading the header is what reveals a file that is not a database.
   std::int64_t id = 0;
   if (!readInteger(db_, "PRAGMA application_id", id)) return sqliteFailure("read header");
@@ -299,7 +297,7 @@ RegistryStatus RegistryDatabase::initialise() {
     // lazy flush may.
     exec(db_, "PRAGMA synchronous=NORMAL");
   }
-  return RegistryStatus::Ok;
+  return {};
 }
 
 }  // namespace detail
@@ -360,8 +358,8 @@ std::shared_ptr<RegistryDatabase> databaseFor(const std::string& path) {
 
 // How many levels below the root the key lies, counting no further than
 // one past the limit.
-RegistryStatus keyDepth(RegistryDatabase& database, std::int64_t id, std::size_t& depth) {
-  depth = 0;
+RegistryResult<std::size_t> keyDepth(RegistryDatabase& database, std::int64_t id) {
+  std::size_t depth = 0;
   Statement select(database.handle(), "SELECT parent FROM keys WHERE id=?1");
   while (id != kRootId && depth <= kMaxKeyDepth) {
     select.reset();
@@ -374,16 +372,19 @@ RegistryStatus keyDepth(RegistryDatabase& database, std::int64_t id, std::size_t
     id = select.integer(0);
     ++depth;
   }
-  return RegistryStatus::Ok;
+  return depth;
 }
 
-// Finds (or, with `create`, makes) the key at `path` below `from`. Runs
-// inside the caller's lock (and, for create, transaction).
-RegistryStatus walk(RegistryDatabase& database, std::int64_t from, std::string_view path, bool create,
-                    std::int64_t& found) {
+RegistryFailure emptyKeyName(std::string_view path) {
+  return fail(RegistryStatus::InvalidParameter, "empty key name in path \"" + std::string(path) + "\"");
+}
+
+// Finds (or, with `create`, makes) the key at `path` below `from` and gives
+// its id. Runs inside the caller's lock (and, for create, transaction).
+RegistryResult<std::int64_t> walk(RegistryDatabase& database, std::int64_t from, std::string_view path,
+                                  bool create) {
   std::vector<std::string_view> names;
-  if (!splitPath(path, names))
-    return fail(RegistryStatus::InvalidParameter, "empty key name in path \"" + std::string(path) + "\"");
+  if (!splitPath(path, names)) return emptyKeyName(path);
   sqlite3* db = database.handle();
   std::int64_t current = from;
   std::size_t level = 0;
@@ -399,9 +400,9 @@ RegistryStatus walk(RegistryDatabase& database, std::int64_t from, std::string_v
     if (!create) return fail(RegistryStatus::NotFound, "key not found: " + std::string(path));
     // Keys that exist stay reachable at any depth; only new ones are held to
     // the limit.
-    std::size_t depth = 0;
-    if (RegistryStatus status = keyDepth(database, current, depth); status != RegistryStatus::Ok) return status;
-    if (depth + (names.size() - level) > kMaxKeyDepth)
+    RegistryResult<std::size_t> depth = keyDepth(database, current);
+    if (!depth) return depth.failure();
+    if (*depth + (names.size() - level) > kMaxKeyDepth)
       return fail(RegistryStatus::InvalidParameter, "key path deeper than " + std::to_string(kMaxKeyDepth) +
                                                         " levels, not created: " + std::string(path));
     for (; level < names.size(); ++level) {
@@ -411,63 +412,69 @@ RegistryStatus walk(RegistryDatabase& database, std::int64_t from, std::string_v
       current = ::sqlite3_last_insert_rowid(db);
     }
   }
-  found = current;
-  return RegistryStatus::Ok;
+  return current;
 }
 
 // Whether the key still exists (it may have been deleted since it was
 // opened, or its file replaced). The root always exists.
-RegistryStatus checkAlive(RegistryDatabase& database, std::int64_t id, std::uint64_t generation) {
-  if (id == kRootId) return RegistryStatus::Ok;
+RegistryResult<> checkAlive(RegistryDatabase& database, std::int64_t id, std::uint64_t generation) {
+  if (id == kRootId) return {};
   if (!database.handle() || generation != database.generation())
     return fail(RegistryStatus::KeyDeleted, "the key's store file was moved away or replaced");
   Statement select(database.handle(), "SELECT 1 FROM keys WHERE id=?1");
   select.bind(1, id);
   int rc = select.step();
-  if (rc == SQLITE_ROW) return RegistryStatus::Ok;
+  if (rc == SQLITE_ROW) return {};
   if (rc == SQLITE_DONE) return fail(RegistryStatus::KeyDeleted, "the key was deleted after it was opened");
   return database.sqliteFailure("find key");
 }
 
-RegistryStatus checkAlive(RegistryDatabase& database, const RegistryKey& key) {
+RegistryResult<> checkAlive(RegistryDatabase& database, const RegistryKey& key) {
   return checkAlive(database, RegistryAccess::id(key), RegistryAccess::generation(key));
 }
 
-RegistryStatus requireOpen(const RegistryKey& key) {
+RegistryResult<> requireOpen(const RegistryKey& key) {
   if (!key.isOpen()) return fail(RegistryStatus::InvalidParameter, "the key is not open");
-  return RegistryStatus::Ok;
+  return {};
 }
 
-RegistryStatus openBelow(const std::shared_ptr<RegistryDatabase>& database, RegistryRoot root, std::int64_t from,
-                         std::uint64_t fromGeneration, std::string_view path, bool create, RegistryKey& key) {
+RegistryResult<RegistryKey> openBelow(const std::shared_ptr<RegistryDatabase>& database, RegistryRoot root,
+                                      std::int64_t from, std::uint64_t fromGeneration, std::string_view path,
+                                      bool create) {
   std::lock_guard lock(database->mutex());
-  RegistryStatus status = database->open(create);
-  if (status != RegistryStatus::Ok) return status;
+  if (RegistryResult<> opened = database->open(create); !opened) return opened.failure();
   std::int64_t found = 0;
   if (!database->handle()) {
     // No store file yet: only the root exists.
     std::vector<std::string_view> names;
-    if (!splitPath(path, names))
-      return fail(RegistryStatus::InvalidParameter, "empty key name in path \"" + std::string(path) + "\"");
+    if (!splitPath(path, names)) return emptyKeyName(path);
     if (!names.empty() || from != kRootId)
       return fail(RegistryStatus::NotFound, "key not found: " + std::string(path));
     found = kRootId;
-  } else if (create) {
-    Transaction transaction(database->handle());
-    if (!transaction.begun()) return database->sqliteFailure("create key");
-    if ((status = checkAlive(*database, from, fromGeneration)) != RegistryStatus::Ok) return status;
-    if ((status = walk(*database, from, path, true, found)) != RegistryStatus::Ok) return status;
-    if (!transaction.commit()) return database->sqliteFailure("create key");
   } else {
-    if ((status = checkAlive(*database, from, fromGeneration)) != RegistryStatus::Ok) return status;
-    if ((status = walk(*database, from, path, false, found)) != RegistryStatus::Ok) return status;
+    std::optional<Transaction> transaction;
+    if (create) {
+      transaction.emplace(database->handle());
+      if (!transaction->begun()) return database->sqliteFailure("create key");
+    }
+    if (RegistryResult<> alive = checkAlive(*database, from, fromGeneration); !alive) return alive.failure();
+    RegistryResult<std::int64_t> walked = walk(*database, from, path, create);
+    if (!walked) return walked.failure();
+    if (transaction && !transaction->commit()) return database->sqliteFailure("create key");
+    found = *walked;
   }
-  key.close();
+  RegistryKey key;
   RegistryAccess::database(key) = database;
   RegistryAccess::id(key) = found;
   RegistryAccess::generation(key) = database->generation();
   RegistryAccess::root(key) = root;
-  return succeed();
+  return key;
+}
+
+RegistryResult<RegistryKey> openBelow(const RegistryKey& parent, std::string_view path, bool create) {
+  if (RegistryResult<> open = requireOpen(parent); !open) return open.failure();
+  return openBelow(RegistryAccess::database(parent), parent.root(), RegistryAccess::id(parent),
+                   RegistryAccess::generation(parent), path, create);
 }
 
 }  // namespace
@@ -480,53 +487,45 @@ std::string registryStorePath(RegistryRoot root, bool elevated) {
 
 std::string registryStorePath(RegistryRoot root) { return registryStorePath(root, runsAsRoot()); }
 
-RegistryStatus openKey(RegistryRoot root, std::string_view path, RegistryKey& key) {
-  return openBelow(databaseFor(registryStorePath(root)), root, kRootId, 0, path, false, key);
+RegistryResult<RegistryKey> openKey(RegistryRoot root, std::string_view path) {
+  return openBelow(databaseFor(registryStorePath(root)), root, kRootId, 0, path, false);
 }
 
-RegistryStatus openKey(const RegistryKey& parent, std::string_view path, RegistryKey& key) {
-  if (RegistryStatus status = requireOpen(parent); status != RegistryStatus::Ok) return status;
-  RegistryKey from = parent;  // `key` may be `parent`
-  return openBelow(RegistryAccess::database(from), from.root(), RegistryAccess::id(from),
-                   RegistryAccess::generation(from), path, false, key);
+RegistryResult<RegistryKey> openKey(const RegistryKey& parent, std::string_view path) {
+  return openBelow(parent, path, false);
 }
 
-RegistryStatus createKey(RegistryRoot root, std::string_view path, RegistryKey& key) {
-  return openBelow(databaseFor(registryStorePath(root)), root, kRootId, 0, path, true, key);
+RegistryResult<RegistryKey> createKey(RegistryRoot root, std::string_view path) {
+  return openBelow(databaseFor(registryStorePath(root)), root, kRootId, 0, path, true);
 }
 
-RegistryStatus createKey(const RegistryKey& parent, std::string_view path, RegistryKey& key) {
-  if (RegistryStatus status = requireOpen(parent); status != RegistryStatus::Ok) return status;
-  RegistryKey from = parent;
-  return openBelow(RegistryAccess::database(from), from.root(), RegistryAccess::id(from),
-                   RegistryAccess::generation(from), path, true, key);
+RegistryResult<RegistryKey> createKey(const RegistryKey& parent, std::string_view path) {
+  return openBelow(parent, path, true);
 }
 
-RegistryStatus queryValue(const RegistryKey& key, std::string_view name, RegistryValue& value) {
-  if (RegistryStatus status = requireOpen(key); status != RegistryStatus::Ok) return status;
+RegistryResult<RegistryValue> queryValue(const RegistryKey& key, std::string_view name) {
+  if (RegistryResult<> open = requireOpen(key); !open) return open.failure();
   RegistryDatabase& database = *RegistryAccess::database(key);
   std::lock_guard lock(database.mutex());
-  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
-  if (RegistryStatus status = checkAlive(database, key); status != RegistryStatus::Ok) return status;
+  if (RegistryResult<> opened = database.open(false); !opened) return opened.failure();
+  if (RegistryResult<> alive = checkAlive(database, key); !alive) return alive.failure();
   if (!database.handle()) return fail(RegistryStatus::NotFound, "value not found: " + std::string(name));
   Statement select(database.handle(), "SELECT type, data FROM key_values WHERE key=?1 AND folded=?2");
   select.bind(1, RegistryAccess::id(key)).bind(2, foldName(name));
   int rc = select.step();
   if (rc == SQLITE_DONE) return fail(RegistryStatus::NotFound, "value not found: " + std::string(name));
   if (rc != SQLITE_ROW) return database.sqliteFailure("read value");
-  value.type = static_cast<RegistryType>(select.integer(0));
-  value.bytes = select.text(1);
-  return succeed();
+  return RegistryValue{static_cast<RegistryType>(select.integer(0)), select.text(1)};
 }
 
-RegistryStatus setValue(const RegistryKey& key, std::string_view name, RegistryType type, std::string_view bytes) {
-  if (RegistryStatus status = requireOpen(key); status != RegistryStatus::Ok) return status;
+RegistryResult<> setValue(const RegistryKey& key, std::string_view name, RegistryType type, std::string_view bytes) {
+  if (RegistryResult<> open = requireOpen(key); !open) return open;
   RegistryDatabase& database = *RegistryAccess::database(key);
   std::lock_guard lock(database.mutex());
-  if (RegistryStatus status = database.open(true); status != RegistryStatus::Ok) return status;
+  if (RegistryResult<> opened = database.open(true); !opened) return opened;
   Transaction transaction(database.handle());
   if (!transaction.begun()) return database.sqliteFailure("write value");
-  if (RegistryStatus status = checkAlive(database, key); status != RegistryStatus::Ok) return status;
+  if (RegistryResult<> alive = checkAlive(database, key); !alive) return alive;
   // An existing value keeps the spelling of its name, as in Windows.
   Statement upsert(database.handle(),
                    "INSERT INTO key_values(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
@@ -535,27 +534,27 @@ RegistryStatus setValue(const RegistryKey& key, std::string_view name, RegistryT
   upsert.bind(4, static_cast<std::int64_t>(type)).bindBlob(5, bytes);
   if (upsert.step() != SQLITE_DONE) return database.sqliteFailure("write value");
   if (!transaction.commit()) return database.sqliteFailure("write value");
-  return succeed();
+  return {};
 }
 
-RegistryStatus setString(const RegistryKey& key, std::string_view name, std::string_view text) {
+RegistryResult<> setString(const RegistryKey& key, std::string_view name, std::string_view text) {
   std::string bytes(text);
   bytes += '\0';
   return setValue(key, name, RegistryType::String, bytes);
 }
 
-RegistryStatus setDword(const RegistryKey& key, std::string_view name, std::uint32_t number) {
+RegistryResult<> setDword(const RegistryKey& key, std::string_view name, std::uint32_t number) {
   char bytes[4];
   for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((number >> (8 * i)) & 0xFF);
   return setValue(key, name, RegistryType::Dword, std::string_view(bytes, 4));
 }
 
-RegistryStatus enumSubkey(const RegistryKey& key, std::uint32_t index, std::string& name, std::size_t maxUnits) {
-  if (RegistryStatus status = requireOpen(key); status != RegistryStatus::Ok) return status;
+RegistryResult<std::string> enumSubkey(const RegistryKey& key, std::uint32_t index, std::size_t maxUnits) {
+  if (RegistryResult<> open = requireOpen(key); !open) return open.failure();
   RegistryDatabase& database = *RegistryAccess::database(key);
   std::lock_guard lock(database.mutex());
-  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
-  if (RegistryStatus status = checkAlive(database, key); status != RegistryStatus::Ok) return status;
+  if (RegistryResult<> opened = database.open(false); !opened) return opened.failure();
+  if (RegistryResult<> alive = checkAlive(database, key); !alive) return alive.failure();
   if (!database.handle()) return fail(RegistryStatus::NoMoreItems, "no more subkeys");
   Statement select(database.handle(), "SELECT name FROM keys WHERE parent=?1 ORDER BY folded LIMIT 1 OFFSET ?2");
   select.bind(1, RegistryAccess::id(key)).bind(2, static_cast<std::int64_t>(index));
@@ -565,16 +564,15 @@ RegistryStatus enumSubkey(const RegistryKey& key, std::uint32_t index, std::stri
   std::string found = select.text(0);
   if (utf16Length(found) >= maxUnits)
     return fail(RegistryStatus::MoreData, "subkey name longer than the buffer: " + found);
-  name = std::move(found);
-  return succeed();
+  return found;
 }
 
-RegistryStatus enumValue(const RegistryKey& key, std::uint32_t index, std::string& name, RegistryValue& value) {
-  if (RegistryStatus status = requireOpen(key); status != RegistryStatus::Ok) return status;
+RegistryResult<NamedRegistryValue> enumValue(const RegistryKey& key, std::uint32_t index) {
+  if (RegistryResult<> open = requireOpen(key); !open) return open.failure();
   RegistryDatabase& database = *RegistryAccess::database(key);
   std::lock_guard lock(database.mutex());
-  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
-  if (RegistryStatus status = checkAlive(database, key); status != RegistryStatus::Ok) return status;
+  if (RegistryResult<> opened = database.open(false); !opened) return opened.failure();
+  if (RegistryResult<> alive = checkAlive(database, key); !alive) return alive.failure();
   if (!database.handle()) return fail(RegistryStatus::NoMoreItems, "no more values");
   Statement select(database.handle(),
                    "SELECT name, type, data FROM key_values WHERE key=?1 ORDER BY folded LIMIT 1 OFFSET ?2");
@@ -582,66 +580,59 @@ RegistryStatus enumValue(const RegistryKey& key, std::uint32_t index, std::strin
   int rc = select.step();
   if (rc == SQLITE_DONE) return fail(RegistryStatus::NoMoreItems, "no more values");
   if (rc != SQLITE_ROW) return database.sqliteFailure("enumerate values");
-  name = select.text(0);
-  value.type = static_cast<RegistryType>(select.integer(1));
-  value.bytes = select.text(2);
-  return succeed();
+  RegistryValue value{static_cast<RegistryType>(select.integer(1)), select.text(2)};
+  return NamedRegistryValue{select.text(0), std::move(value)};
 }
 
-RegistryStatus deleteKey(const RegistryKey& parent, std::string_view name) {
-  if (RegistryStatus status = requireOpen(parent); status != RegistryStatus::Ok) return status;
+RegistryResult<> deleteKey(const RegistryKey& parent, std::string_view name) {
+  if (RegistryResult<> open = requireOpen(parent); !open) return open;
   std::vector<std::string_view> names;
-  if (!splitPath(name, names))
-    return fail(RegistryStatus::InvalidParameter, "empty key name in path \"" + std::string(name) + "\"");
+  if (!splitPath(name, names)) return emptyKeyName(name);
   if (names.empty()) return fail(RegistryStatus::BadKey, "no key name given");
   RegistryDatabase& database = *RegistryAccess::database(parent);
   std::lock_guard lock(database.mutex());
-  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
+  if (RegistryResult<> opened = database.open(false); !opened) return opened;
   if (!database.handle()) return fail(RegistryStatus::NotFound, "key not found: " + std::string(name));
   Transaction transaction(database.handle());
   if (!transaction.begun()) return database.sqliteFailure("delete key");
-  if (RegistryStatus status = checkAlive(database, parent); status != RegistryStatus::Ok) return status;
-  std::int64_t id = 0;
-  if (RegistryStatus status = walk(database, RegistryAccess::id(parent), name, false, id);
-      status != RegistryStatus::Ok)
-    return status;
+  if (RegistryResult<> alive = checkAlive(database, parent); !alive) return alive;
+  RegistryResult<std::int64_t> id = walk(database, RegistryAccess::id(parent), name, false);
+  if (!id) return id.failure();
   Statement children(database.handle(), "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1");
-  children.bind(1, id);
+  children.bind(1, *id);
   int rc = children.step();
   if (rc == SQLITE_ROW) return fail(RegistryStatus::KeyHasChildren, "key has subkeys: " + std::string(name));
   if (rc != SQLITE_DONE) return database.sqliteFailure("delete key");
   Statement values(database.handle(), "DELETE FROM key_values WHERE key=?1");
-  values.bind(1, id);
+  values.bind(1, *id);
   Statement key(database.handle(), "DELETE FROM keys WHERE id=?1");
-  key.bind(1, id);
+  key.bind(1, *id);
   if (values.step() != SQLITE_DONE || key.step() != SQLITE_DONE) return database.sqliteFailure("delete key");
   if (!transaction.commit()) return database.sqliteFailure("delete key");
-  return succeed();
+  return {};
 }
 
-RegistryStatus deleteTree(const RegistryKey& parent, std::string_view name, std::size_t maxUnits) {
-  if (RegistryStatus status = requireOpen(parent); status != RegistryStatus::Ok) return status;
+RegistryResult<> deleteTree(const RegistryKey& parent, std::string_view name, std::size_t maxUnits) {
+  if (RegistryResult<> open = requireOpen(parent); !open) return open;
   if (name.empty()) return fail(RegistryStatus::BadKey, "no key name given");
   RegistryDatabase& database = *RegistryAccess::database(parent);
   std::lock_guard lock(database.mutex());
-  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
+  if (RegistryResult<> opened = database.open(false); !opened) return opened;
   if (!database.handle()) return fail(RegistryStatus::NotFound, "key not found: " + std::string(name));
   sqlite3* db = database.handle();
   Transaction transaction(db);
   if (!transaction.begun()) return database.sqliteFailure("delete key");
-  if (RegistryStatus status = checkAlive(database, parent); status != RegistryStatus::Ok) return status;
-  std::int64_t top = 0;
-  if (RegistryStatus status = walk(database, RegistryAccess::id(parent), name, false, top);
-      status != RegistryStatus::Ok)
-    return status;
+  if (RegistryResult<> alive = checkAlive(database, parent); !alive) return alive;
+  RegistryResult<std::int64_t> top = walk(database, RegistryAccess::id(parent), name, false);
+  if (!top) return top.failure();
   // The keys from the one named down to the one being looked at: a list,
   // not the call stack, since a store may hold chains far deeper than the
   // limit for new keys (written by other programs).
-  std::vector<std::int64_t> path{top};
+  std::vector<std::int64_t> path{*top};
   Statement firstChild(db, "SELECT id, name FROM keys WHERE parent=?1 ORDER BY folded LIMIT 1");
   Statement values(db, "DELETE FROM key_values WHERE key=?1");
   Statement key(db, "DELETE FROM keys WHERE id=?1");
-  RegistryStatus result = RegistryStatus::Ok;
+  RegistryResult<> result;
   while (!path.empty()) {
     firstChild.reset();
     firstChild.bind(1, path.back());
@@ -666,21 +657,21 @@ RegistryStatus deleteTree(const RegistryKey& parent, std::string_view name, std:
   }
   // What was deleted before a name that does not fit stays deleted.
   if (!transaction.commit()) return database.sqliteFailure("delete key");
-  return result == RegistryStatus::Ok ? succeed() : result;
+  return result;
 }
 
-RegistryStatus deleteKey(RegistryRoot root, std::string_view path) {
-  RegistryKey rootKey;
-  if (RegistryStatus status = openKey(root, "", rootKey); status != RegistryStatus::Ok) return status;
-  return deleteKey(rootKey, path);
+RegistryResult<> deleteKey(RegistryRoot root, std::string_view path) {
+  RegistryResult<RegistryKey> rootKey = openKey(root, "");
+  if (!rootKey) return rootKey.failure();
+  return deleteKey(*rootKey, path);
 }
 
-RegistryStatus deleteValue(const RegistryKey& key, std::string_view name) {
-  if (RegistryStatus status = requireOpen(key); status != RegistryStatus::Ok) return status;
+RegistryResult<> deleteValue(const RegistryKey& key, std::string_view name) {
+  if (RegistryResult<> open = requireOpen(key); !open) return open;
   RegistryDatabase& database = *RegistryAccess::database(key);
   std::lock_guard lock(database.mutex());
-  if (RegistryStatus status = database.open(false); status != RegistryStatus::Ok) return status;
-  if (RegistryStatus status = checkAlive(database, key); status != RegistryStatus::Ok) return status;
+  if (RegistryResult<> opened = database.open(false); !opened) return opened;
+  if (RegistryResult<> alive = checkAlive(database, key); !alive) return alive;
   if (!database.handle()) return fail(RegistryStatus::NotFound, "value not found: " + std::string(name));
   Transaction transaction(database.handle());
   if (!transaction.begun()) return database.sqliteFailure("delete value");
@@ -690,13 +681,11 @@ RegistryStatus deleteValue(const RegistryKey& key, std::string_view name) {
   if (::sqlite3_changes(database.handle()) == 0)
     return fail(RegistryStatus::NotFound, "value not found: " + std::string(name));
   if (!transaction.commit()) return database.sqliteFailure("delete value");
-  return succeed();
+  return {};
 }
 
 std::string valueText(const RegistryValue& value) {
   return value.bytes.substr(0, value.bytes.find('\0'));
 }
-
-std::string lastRegistryError() { return lastError; }
 
 }  // namespace lumo

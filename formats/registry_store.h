@@ -11,10 +11,13 @@
 //                       (machine keys are virtualised per user).
 // LUMO_SYSROOT moves the machine-wide files under its folder.
 //
-// Every operation returns a status numbered like the Windows error codes, so
-// that code written against those codes reads the same. Several processes
-// may use a store at the same time. A file that is damaged or is not a
-// registry store is reported (RegistryStatus::StoreDamaged) and left as it is.
+// Every operation gives a RegistryResult: its value, or a RegistryFailure
+// with a status numbered like the Windows error codes (so that code written
+// against those codes reads the same) and a readable account (file, cause).
+// A missing key or value is a failure too (NotFound): the callers act on it
+// as the Windows calls' callers do. Several processes may use a store at the
+// same time. A file that is damaged or is not a registry store is reported
+// (RegistryStatus::StoreDamaged) and left as it is.
 #pragma once
 
 #include <cstddef>
@@ -23,12 +26,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace lumo {
 
 enum class RegistryRoot { CurrentUser, LocalMachine, ClassesRoot };
 
 enum class RegistryStatus : long {
-  Ok = 0,
   NotFound = 2,           // no such key or value
   AccessDenied = 5,       // the store file can not be opened or written
   InvalidParameter = 87,  // an empty key name inside a path, a closed key
@@ -41,12 +45,25 @@ enum class RegistryStatus : long {
   KeyHasChildren = 1020,  // deleteKey on a key that still has subkeys
 };
 
+struct RegistryFailure {
+  RegistryStatus status;
+  std::string why;  // for people: the file and the cause
+};
+
+template <typename T = void>
+using RegistryResult = Result<T, RegistryFailure>;
+
 // Numbers as the Windows value types.
 enum class RegistryType : std::uint32_t { None = 0, String = 1, Binary = 3, Dword = 4 };
 
 struct RegistryValue {
   RegistryType type = RegistryType::None;
   std::string bytes;  // a String written by setString ends with its zero byte
+};
+
+struct NamedRegistryValue {
+  std::string name;
+  RegistryValue value;
 };
 
 namespace detail {
@@ -71,39 +88,39 @@ class RegistryKey {
 
 // Opens an existing key; an empty path opens the root (or the parent) itself.
 // Never creates anything, not even the store file.
-RegistryStatus openKey(RegistryRoot root, std::string_view path, RegistryKey& key);
-RegistryStatus openKey(const RegistryKey& parent, std::string_view path, RegistryKey& key);
+RegistryResult<RegistryKey> openKey(RegistryRoot root, std::string_view path);
+RegistryResult<RegistryKey> openKey(const RegistryKey& parent, std::string_view path);
 
 // Opens the key, creating it and every missing key above it. A new key may
 // lie at most 512 levels below its root, as in Windows; a deeper one is
-// refused (InvalidParameter, and lastRegistryError() says why).
-RegistryStatus createKey(RegistryRoot root, std::string_view path, RegistryKey& key);
-RegistryStatus createKey(const RegistryKey& parent, std::string_view path, RegistryKey& key);
+// refused (InvalidParameter, and the why says so).
+RegistryResult<RegistryKey> createKey(RegistryRoot root, std::string_view path);
+RegistryResult<RegistryKey> createKey(const RegistryKey& parent, std::string_view path);
 
 // Reads a value; the empty name is the key's default (unnamed) value.
-RegistryStatus queryValue(const RegistryKey& key, std::string_view name, RegistryValue& value);
+RegistryResult<RegistryValue> queryValue(const RegistryKey& key, std::string_view name);
 
 // Writes a string value: the text and a terminating zero byte.
-RegistryStatus setString(const RegistryKey& key, std::string_view name, std::string_view text);
+RegistryResult<> setString(const RegistryKey& key, std::string_view name, std::string_view text);
 // Writes a DWORD value: four bytes, little-endian.
-RegistryStatus setDword(const RegistryKey& key, std::string_view name, std::uint32_t number);
+RegistryResult<> setDword(const RegistryKey& key, std::string_view name, std::uint32_t number);
 // Writes a value of any type with the given bytes.
-RegistryStatus setValue(const RegistryKey& key, std::string_view name, RegistryType type, std::string_view bytes);
+RegistryResult<> setValue(const RegistryKey& key, std::string_view name, RegistryType type, std::string_view bytes);
 
-// The name of the subkey at `index` in the order of their folded names.
-// MoreData when the name takes `maxUnits` UTF-16 units or more (a buffer of
-// `maxUnits` units with its terminating zero, as the Windows call has).
-RegistryStatus enumSubkey(const RegistryKey& key, std::uint32_t index, std::string& name,
-                          std::size_t maxUnits = 256);
+// The name of the subkey at `index` in the order of their folded names;
+// NoMoreItems past the last. MoreData when the name takes `maxUnits` UTF-16
+// units or more (a buffer of `maxUnits` units with its terminating zero, as
+// the Windows call has).
+RegistryResult<std::string> enumSubkey(const RegistryKey& key, std::uint32_t index, std::size_t maxUnits = 256);
 
 // The value at `index` in the order of their folded names (the default
 // value, named "", first when present); NoMoreItems past the last.
-RegistryStatus enumValue(const RegistryKey& key, std::uint32_t index, std::string& name, RegistryValue& value);
+RegistryResult<NamedRegistryValue> enumValue(const RegistryKey& key, std::uint32_t index);
 
 // Deletes the subkey `name` of `parent` with its values; refuses a key that
 // has subkeys. The name may be a path below the parent.
-RegistryStatus deleteKey(const RegistryKey& parent, std::string_view name);
-RegistryStatus deleteKey(RegistryRoot root, std::string_view path);
+RegistryResult<> deleteKey(const RegistryKey& parent, std::string_view name);
+RegistryResult<> deleteKey(RegistryRoot root, std::string_view path);
 
 // Deletes the subkey `name` of `parent` with everything below it, as the
 // Windows code does it: depth first, always the first subkey in name order,
@@ -111,9 +128,9 @@ RegistryStatus deleteKey(RegistryRoot root, std::string_view path);
 // units or more stops the delete (MoreData); what was deleted before stays
 // deleted. A failure of the store undoes the whole delete. Any depth: the
 // walk keeps its own list, not the call stack.
-RegistryStatus deleteTree(const RegistryKey& parent, std::string_view name, std::size_t maxUnits = SIZE_MAX);
+RegistryResult<> deleteTree(const RegistryKey& parent, std::string_view name, std::size_t maxUnits = SIZE_MAX);
 
-RegistryStatus deleteValue(const RegistryKey& key, std::string_view name);
+RegistryResult<> deleteValue(const RegistryKey& key, std::string_view name);
 
 // The bytes of a value up to its first zero byte, as a narrow string read
 // into a zero-filled buffer would give them.
@@ -124,9 +141,5 @@ std::string valueText(const RegistryValue& value);
 std::string registryStorePath(RegistryRoot root);
 // The same for a process that does (`elevated`) or does not run as root.
 std::string registryStorePath(RegistryRoot root, bool elevated);
-
-// A readable account of the last failure on this thread (file, cause), for
-// tools and diagnostics; empty after a success.
-std::string lastRegistryError();
 
 }  // namespace lumo

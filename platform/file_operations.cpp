@@ -177,11 +177,13 @@ bool isExecutableFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-bool deleteFile(const std::string& path) {
+Result<void> deleteFile(const std::string& path) {
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return false;
-  if (S_ISDIR(st.st_mode) || hasNoWriteBit(st)) return false;
-  return ::unlink(path.c_str()) == 0;
+  if (::lstat(path.c_str(), &st) != 0) return systemFailure(errno);
+  if (S_ISDIR(st.st_mode)) return systemFailure(EISDIR);
+  if (hasNoWriteBit(st)) return systemFailure(EACCES);
+  if (::unlink(path.c_str()) != 0) return systemFailure(errno);
+  return {};
 }
 
 bool makeSurePathExists(const std::string& path, std::vector<std::string>* created) {
@@ -213,43 +215,38 @@ void removeTree(const std::string& folder) {
   ::rmdir(folder.c_str());
 }
 
-bool moveFileNoReplace(const std::string& source, const std::string& target) {
-  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+Result<void> moveFileNoReplace(const std::string& source, const std::string& target) {
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return {};
   if (errno == EINVAL || errno == ENOSYS) {
     // A file system without the no-replace flag: look first, then rename.
     struct stat st;
-    if (::lstat(target.c_str(), &st) == 0) {
-      errno = EEXIST;
-      return false;
-    }
-    if (::rename(source.c_str(), target.c_str()) == 0) return true;
+    if (::lstat(target.c_str(), &st) == 0) return systemFailure(EEXIST);
+    if (::rename(source.c_str(), target.c_str()) == 0) return {};
   }
-  if (errno != EXDEV) return false;
-  return moveAcross(source, target, false, nullptr);
+  if (errno != EXDEV || !moveAcross(source, target, false, nullptr)) return systemFailure(errno);
+  return {};
 }
 
-bool moveFile(const std::string& source, const std::string& target) {
+Result<void> moveFile(const std::string& source, const std::string& target) {
   struct stat from;
-  if (::lstat(source.c_str(), &from) != 0) return false;
-  if (isReadOnlyFile(target)) {
-    errno = EACCES;
-    return false;
-  }
+  if (::lstat(source.c_str(), &from) != 0) return systemFailure(errno);
+  if (isReadOnlyFile(target)) return systemFailure(EACCES);
   if (S_ISDIR(from.st_mode)) {
     // rename() would put a folder over an empty folder; a folder move never
     // replaces anything but a file.
     struct stat to;
-    if (::lstat(target.c_str(), &to) == 0 && !S_ISDIR(to.st_mode) && ::unlink(target.c_str()) != 0) return false;
+    if (::lstat(target.c_str(), &to) == 0 && !S_ISDIR(to.st_mode) && ::unlink(target.c_str()) != 0)
+      return systemFailure(errno);
     return moveFileNoReplace(source, target);
   }
-  if (::rename(source.c_str(), target.c_str()) == 0) return true;
-  if (errno != EXDEV) return false;
-  return moveAcross(source, target, true, nullptr);
+  if (::rename(source.c_str(), target.c_str()) == 0) return {};
+  if (errno != EXDEV || !moveAcross(source, target, true, nullptr)) return systemFailure(errno);
+  return {};
 }
 
-bool copyFile(const std::string& source, const std::string& target, Sha256Stream* written) {
+Result<void> copyFile(const std::string& source, const std::string& target, Sha256Stream* written) {
   int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+  if (in < 0) return systemFailure(errno);
   std::string destination = linkTarget(target);
   struct stat from;
   struct stat to;
@@ -267,8 +264,8 @@ bool copyFile(const std::string& source, const std::string& target, Sha256Stream
   }
   int error = errno;
   ::close(in);
-  errno = error;
-  return ok;
+  if (!ok) return systemFailure(error);
+  return {};
 }
 
 bool isSameFile(const std::string& a, const std::string& b) {
@@ -378,7 +375,7 @@ std::optional<std::string> findIgnoringCase(const std::string& folder, const std
   return path;
 }
 
-std::string lastErrorText() { return std::strerror(errno); }
+Failure systemFailure(int error) { return Failure{std::strerror(error)}; }
 
 ScopedCurrentFolder::ScopedCurrentFolder(const std::string& folder) {
   previous_ = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);

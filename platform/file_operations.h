@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace lumo {
 
 class Sha256Stream;
@@ -34,7 +36,7 @@ bool isExecutableFile(const std::string& path);
 
 // Deletes a file or a symbolic link (never what it points to). Folders and
 // read-only files are refused; a missing file is a failure.
-bool deleteFile(const std::string& path);
+Result<void> deleteFile(const std::string& path);
 
 // Creates every missing folder of `path` up to its last "/", the way a path
 // ending in "/" makes its last component a folder too. Stops at the first
@@ -51,26 +53,26 @@ void removeTree(const std::string& folder);
 // Renames `source` to `target`, which must not exist; across file systems a
 // file is copied whole (see moveFile) and only then is the source deleted.
 // Folders move only within one file system.
-bool moveFileNoReplace(const std::string& source, const std::string& target);
+Result<void> moveFileNoReplace(const std::string& source, const std::string& target);
 
 // Moves `source` to `target`, replacing a file there in one step. Across
 // file systems the file is copied into place as copyFile does and the
 // source is deleted only once the copy is whole and flushed; a source that
 // cannot be deleted then stays and the move still counts as done. Folders
 // move only within one file system and never onto something that exists.
-// A read-only target is refused. False (errno set) when `target` was not
-// replaced; the source and the old target are then as they were.
-bool moveFile(const std::string& source, const std::string& target);
+// A read-only target is refused. A failure when `target` was not replaced;
+// the source and the old target are then as they were.
+Result<void> moveFile(const std::string& source, const std::string& target);
 
 // Copies the bytes and the permission bits of the regular file `source` to
 // `target` without ever leaving a cut file there: the bytes go to a
 // temporary file beside `target`, are flushed and renamed over it, so
 // `target` holds the old file or the whole new one. A link at `target` is
 // followed (the file it names is replaced). Fails when `target` is
-// read-only or a folder, or the copy does not fit (errno set, nothing
-// changed); a copy onto the file itself succeeds without a write (and
-// `written`, which digests the bytes as they are written, sees none).
-bool copyFile(const std::string& source, const std::string& target, Sha256Stream* written = nullptr);
+// read-only or a folder, or the copy does not fit (nothing changed); a copy
+// onto the file itself succeeds without a write (and `written`, which
+// digests the bytes as they are written, sees none).
+Result<void> copyFile(const std::string& source, const std::string& target, Sha256Stream* written = nullptr);
 
 // True when both names lead to one and the same file (not merely to two
 // hard links of it).
@@ -96,9 +98,9 @@ std::string resolvedPath(const std::string& path, bool followLastLink = true);
 // Nothing when some component has no match at all.
 std::optional<std::string> findIgnoringCase(const std::string& folder, const std::string& relative);
 
-// The text of the error the last failed operation of this thread left in
-// errno ("No space left on device").
-std::string lastErrorText();
+// The failure a system call reports with the errno value `error`: its
+// text ("No space left on device"), for the platform's own Results.
+Failure systemFailure(int error);
 
 // Makes `folder` the process's current folder for the object's lifetime and
 // restores the previous one afterwards (even when that one has been renamed).

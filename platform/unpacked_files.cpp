@@ -86,10 +86,14 @@ NodeKind nodeKind(const std::string& path) {
   return NodeKind::Other;
 }
 
-bool createFolder(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST; }
+Result<void> createFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return systemFailure(errno);
+  return {};
+}
 
-bool makeSymbolicLink(const std::string& target, const std::string& path) {
-  return ::symlink(target.c_str(), path.c_str()) == 0;
+Result<void> makeSymbolicLink(const std::string& target, const std::string& path) {
+  if (::symlink(target.c_str(), path.c_str()) != 0) return systemFailure(errno);
+  return {};
 }
 
 int createScratchFile(const std::string& path) {
@@ -104,29 +108,28 @@ bool canReadFile(const std::string& path) { return ::access(path.c_str(), R_OK) 
 
 bool removeName(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool canReplaceInPlace(const std::string& target) {
+Result<void> canReplaceInPlace(const std::string& target) {
   struct stat st {};
-  if (::lstat(target.c_str(), &st) != 0) return errno == ENOENT;
-  // errno tells the caller why not.
-  if (!S_ISREG(st.st_mode)) {
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
-    return false;
+  if (::lstat(target.c_str(), &st) != 0) {
+    if (errno == ENOENT) return {};
+    return systemFailure(errno);
   }
-  if (isReadOnlyFile(target)) {
-    errno = EACCES;
-    return false;
-  }
+  if (!S_ISREG(st.st_mode)) return systemFailure(S_ISDIR(st.st_mode) ? EISDIR : EEXIST);
+  if (isReadOnlyFile(target)) return systemFailure(EACCES);
   // Opening for writing, without truncating, tells a running program
   // (ETXTBSY) and a file the user may not write from a replaceable one.
   int fd = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return systemFailure(errno);
   ::close(fd);
-  return true;
+  return {};
 }
 
 ReplacementFile::~ReplacementFile() { discard(); }
 
-bool ReplacementFile::open(const std::string& target) { return file_.create(target); }
+Result<void> ReplacementFile::open(const std::string& target) {
+  if (!file_.create(target)) return systemFailure(errno);
+  return {};
+}
 
 bool ReplacementFile::writeAt(const void* data, std::size_t size, std::uint64_t offset) {
   return writeAllAt(file_.fd(), std::string_view(static_cast<const char*>(data), size), offset);
@@ -134,7 +137,10 @@ bool ReplacementFile::writeAt(const void* data, std::size_t size, std::uint64_t 
 
 bool ReplacementFile::setMode(mode_t mode) { return ::fchmod(file_.fd(), mode) == 0; }
 
-bool ReplacementFile::commit() { return file_.publish(); }
+Result<void> ReplacementFile::commit() {
+  if (!file_.publish()) return systemFailure(errno);
+  return {};
+}
 
 void ReplacementFile::discard() { file_.discard(); }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/result.h"
 
 namespace lumo {
 
@@ -45,11 +46,11 @@ enum class NodeKind { Missing, Folder, Link, Other };
 NodeKind nodeKind(const std::string& path);
 
 // Creates the folder `path` (its parent must exist); an existing one is
-// fine. False when it cannot be created.
-bool createFolder(const std::string& path);
+// fine.
+Result<void> createFolder(const std::string& path);
 
 // Writes a symbolic link at `path` that points to `target`.
-bool makeSymbolicLink(const std::string& target, const std::string& path);
+Result<void> makeSymbolicLink(const std::string& target, const std::string& path);
 
 // Creates (or truncates) `path` for reading and writing, never through a
 // link; -1 (and errno) when it cannot be created.
@@ -65,9 +66,8 @@ bool removeName(const std::string& path);
 // True when `target` may be replaced by an unpacked entry: it does not
 // exist, or it is a regular file that is not read-only and that could be
 // opened for writing (not a running program). Folders, links and the rest
-// are not replaceable; the caller moves them aside. When false, errno says
-// why.
-bool canReplaceInPlace(const std::string& target);
+// are not replaceable; the caller moves them aside.
+Result<void> canReplaceInPlace(const std::string& target);
 
 // A new file in the folder of its target, unnamed until commit() gives it
 // the target's name; dropped by discard() or the destructor.
@@ -78,12 +78,12 @@ class ReplacementFile {
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  bool open(const std::string& target);
+  Result<void> open(const std::string& target);
   // Writes all bytes at `offset`; false on any failure or short write.
   bool writeAt(const void* data, std::size_t size, std::uint64_t offset);
   bool setMode(mode_t mode);
   // Closes the file and renames it over the target.
-  bool commit();
+  Result<void> commit();
   void discard();
 
  private:

@@ -30,17 +30,16 @@ std::string modulePath() {
 }
 
 bool writeString(const std::string& path, const std::string& name, const std::string& text) {
-  lumo::RegistryKey key;
-  return lumo::createKey(lumo::RegistryRoot::ClassesRoot, path, key) == lumo::RegistryStatus::Ok &&
-         lumo::setString(key, name, text) == lumo::RegistryStatus::Ok;
+  lumo::RegistryResult<lumo::RegistryKey> key = lumo::createKey(lumo::RegistryRoot::ClassesRoot, path);
+  return key && lumo::setString(*key, name, text);
 }
 
 // Deletes the keys deepest first; a key that is already gone counts as done.
 bool deleteKeys(std::initializer_list<std::string> paths) {
   bool ok = true;
   for (const std::string& path : paths) {
-    auto status = lumo::deleteKey(lumo::RegistryRoot::ClassesRoot, path);
-    ok = ok && (status == lumo::RegistryStatus::Ok || status == lumo::RegistryStatus::NotFound);
+    lumo::RegistryResult<> deleted = lumo::deleteKey(lumo::RegistryRoot::ClassesRoot, path);
+    ok = ok && (deleted || deleted.failure().status == lumo::RegistryStatus::NotFound);
   }
   return ok;
 }

@@ -75,13 +75,15 @@ namespace {
 
 void dumpKey(const RegistryKey& key, const std::string& path, std::set<std::string>& out) {
   out.insert("K " + path);
-  std::string name;
-  RegistryValue value;
-  for (std::uint32_t i = 0; enumValue(key, i, name, value) == RegistryStatus::Ok; ++i)
-    out.insert("V " + path + "[" + name + "]");
-  for (std::uint32_t i = 0; enumSubkey(key, i, name, 1024) == RegistryStatus::Ok; ++i) {
-    RegistryKey child;
-    if (openKey(key, name, child) == RegistryStatus::Ok) dumpKey(child, path + "\\" + name, out);
+  for (std::uint32_t i = 0;; ++i) {
+    RegistryResult<NamedRegistryValue> value = enumValue(key, i);
+    if (!value) break;
+    out.insert("V " + path + "[" + value->name + "]");
+  }
+  for (std::uint32_t i = 0;; ++i) {
+    RegistryResult<std::string> name = enumSubkey(key, i, 1024);
+    if (!name) break;
+    if (RegistryResult<RegistryKey> child = openKey(key, *name)) dumpKey(*child, path + "\\" + *name, out);
   }
 }
 
@@ -105,8 +107,7 @@ std::set<std::string> Sandbox::snapshot() const {
                                                         {RegistryRoot::LocalMachine, "HKEY_LOCAL_MACHINE"},
                                                         {RegistryRoot::ClassesRoot, "HKEY_CLASSES_ROOT"}};
   for (const auto& [registryRoot, name] : roots) {
-    RegistryKey key;
-    if (openKey(registryRoot, "", key) == RegistryStatus::Ok) dumpKey(key, name, entries);
+    if (RegistryResult<RegistryKey> key = openKey(registryRoot, "")) dumpKey(*key, name, entries);
   }
   return entries;
 }

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "platform/file_operations.h"
 #include "script/run_environment.h"
 #include "script/script_engine.h"
 #include "support/test_support.h"
@@ -109,6 +111,24 @@ TEST(FileCommands, DeleteRemovesFilesAndLinksButLeavesReadOnlyFilesAndFolders) {
   EXPECT_TRUE(pathExists(dir / "folder"));
   EXPECT_FALSE(pathExists(dir / "link"));
   EXPECT_EQ(readFile(dir / "target.txt"), "kept");
+}
+
+// The reason of a refused delete is its own, never what an earlier call
+// left in errno.
+TEST(FileOperations, ARefusedDeleteSaysWhy) {
+  TempDir dir;
+  writeFile(dir / "locked.txt", "x");
+  makeReadOnly(dir / "locked.txt");
+  std::filesystem::create_directory(dir / "folder");
+  const std::pair<std::string, std::string> cases[] = {{dir / "locked.txt", "Permission denied"},
+                                                       {dir / "folder", "Is a directory"},
+                                                       {dir / "missing.txt", "No such file or directory"}};
+  for (const auto& [path, why] : cases) {
+    errno = ENOSPC;
+    Result<void> deleted = deleteFile(path);
+    EXPECT_FALSE(deleted) << path;
+    EXPECT_EQ(deleted.why(), why) << path;
+  }
 }
 
 TEST(FileCommands, RMDirRemovesTheTreeAndTheFolderItself) {

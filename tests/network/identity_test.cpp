@@ -48,16 +48,17 @@ TEST(IdentityForms, NewGuidsDiffer) {
 class IdentityTest : public test::NetworkTest {
  protected:
   std::string registryValue() {
-    RegistryKey key;
-    if (openKey(RegistryRoot::CurrentUser, kIdentityKey, key) != RegistryStatus::Ok) return "(no key)";
-    RegistryValue value;
-    if (queryValue(key, "MacAddr", value) != RegistryStatus::Ok) return "(no value)";
-    return valueText(value);
+    RegistryResult<RegistryKey> key = openKey(RegistryRoot::CurrentUser, kIdentityKey);
+    if (!key) return "(no key)";
+    RegistryResult<RegistryValue> value = queryValue(*key, "MacAddr");
+    if (!value) return "(no value)";
+    return valueText(*value);
   }
   void setRegistryValue(const std::string& text) {
-    RegistryKey key;
-    ASSERT_EQ(createKey(RegistryRoot::CurrentUser, kIdentityKey, key), RegistryStatus::Ok);
-    ASSERT_EQ(setString(key, "MacAddr", text), RegistryStatus::Ok);
+    RegistryResult<RegistryKey> key = createKey(RegistryRoot::CurrentUser, kIdentityKey);
+    ASSERT_TRUE(key) << key.why();
+    RegistryResult<> written = setString(*key, "MacAddr", text);
+    ASSERT_TRUE(written) << written.why();
   }
   std::string fileValue() {
     return ProfileFile(identityFilePath(), TextEncoding::Utf8).read("Install", "ID").value_or("(none)");
@@ -98,7 +99,8 @@ TEST_F(IdentityTest, TheIdentitySurvivesTheLossOfEitherStore) {
   EXPECT_EQ(GetMachineId(), id);
   EXPECT_EQ(fileValue(), id);
 
-  ASSERT_EQ(deleteKey(RegistryRoot::CurrentUser, kIdentityKey), RegistryStatus::Ok);
+  RegistryResult<> deleted = deleteKey(RegistryRoot::CurrentUser, kIdentityKey);
+  ASSERT_TRUE(deleted) << deleted.why();
   newRun();
   EXPECT_EQ(GetMachineId(), id);
   EXPECT_EQ(registryValue(), id);

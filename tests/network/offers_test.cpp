@@ -27,9 +27,10 @@ std::string offerList(const std::vector<std::string>& lines) {
 }
 
 void setRegistryString(RegistryRoot root, const std::string& path, const std::string& value, const std::string& text) {
-  RegistryKey key;
-  ASSERT_EQ(createKey(root, path, key), RegistryStatus::Ok);
-  ASSERT_EQ(setString(key, value, text), RegistryStatus::Ok);
+  RegistryResult<RegistryKey> key = createKey(root, path);
+  ASSERT_TRUE(key) << key.why();
+  RegistryResult<> written = setString(*key, value, text);
+  ASSERT_TRUE(written) << written.why();
 }
 
 struct Offered {

@@ -17,8 +17,8 @@ class LumoRegTest : public RegistryTest {
 // HKEY_LOCAL_MACHINE, written straight into the store (far quicker than
 // creating them one by one, and deeper than the store lets anyone create).
 void hangChain(const std::string& path, int depth) {
-  RegistryKey below;
-  ASSERT_EQ(createKey(RegistryRoot::LocalMachine, path, below), RegistryStatus::Ok);
+  RegistryResult<RegistryKey> below = createKey(RegistryRoot::LocalMachine, path);
+  ASSERT_TRUE(below) << below.why();
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(registryStorePath(RegistryRoot::LocalMachine).c_str(), &db), SQLITE_OK);
   sqlite3_busy_timeout(db, 10000);
@@ -124,10 +124,11 @@ TEST_F(LumoRegTest, ADamagedStoreIsReportedAndKeptAsItIs) {
 TEST_F(LumoRegTest, KeysStopAt512LevelsAndAnyChainDeletes) {
   std::string deepest = "Software";
   for (int level = 1; level < 512; ++level) deepest += "\\k";
-  RegistryKey key;
-  EXPECT_EQ(createKey(RegistryRoot::LocalMachine, deepest, key), RegistryStatus::Ok) << lastRegistryError();
-  EXPECT_EQ(createKey(key, "one-more", key), RegistryStatus::InvalidParameter);
-  EXPECT_NE(lastRegistryError().find("deeper than 512 levels"), std::string::npos) << lastRegistryError();
+  RegistryResult<RegistryKey> key = createKey(RegistryRoot::LocalMachine, deepest);
+  ASSERT_TRUE(key) << key.why();
+  RegistryResult<RegistryKey> deeper = createKey(*key, "one-more");
+  EXPECT_EQ(failed(deeper), RegistryStatus::InvalidParameter);
+  EXPECT_NE(deeper.why().find("deeper than 512 levels"), std::string::npos) << deeper.why();
   ProcessResult refused = reg({"add", "HKLM\\" + deepest + "\\one-more"});
   EXPECT_EQ(refused.exitCode, 2);
   EXPECT_NE(refused.err.find("deeper than 512 levels"), std::string::npos) << refused.err;

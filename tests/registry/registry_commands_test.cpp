@@ -61,9 +61,10 @@ class RegistryCommandsTest : public RegistryTest {
   void SetUp() override { useWorkingScript(temp / "install.ini", "[var]\nv=unchanged\n"); }
 
   static void setDwordValue(RegistryRoot root, const std::string& path, const std::string& name, std::uint32_t n) {
-    RegistryKey key;
-    ASSERT_EQ(createKey(root, path, key), RegistryStatus::Ok);
-    ASSERT_EQ(setDword(key, name, n), RegistryStatus::Ok);
+    RegistryResult<RegistryKey> key = createKey(root, path);
+    ASSERT_TRUE(key) << key.why();
+    RegistryResult<> written = setDword(*key, name, n);
+    ASSERT_TRUE(written) << written.why();
   }
 };
 

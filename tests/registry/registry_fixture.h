@@ -31,23 +31,21 @@ class RegistryTest : public ::testing::Test {
 
   static void writeString(RegistryRoot root, const std::string& path, const std::string& name,
                           const std::string& text) {
-    RegistryKey key;
-    ASSERT_EQ(createKey(root, path, key), RegistryStatus::Ok) << lastRegistryError();
-    ASSERT_EQ(setString(key, name, text), RegistryStatus::Ok) << lastRegistryError();
+    RegistryResult<RegistryKey> key = createKey(root, path);
+    ASSERT_TRUE(key) << key.why();
+    RegistryResult<> written = setString(*key, name, text);
+    ASSERT_TRUE(written) << written.why();
   }
 
-  static bool keyExists(RegistryRoot root, const std::string& path) {
-    RegistryKey key;
-    return openKey(root, path, key) == RegistryStatus::Ok;
-  }
+  static bool keyExists(RegistryRoot root, const std::string& path) { return bool(openKey(root, path)); }
 
   // The value's bytes, or nothing when the key or the value is missing.
   static std::optional<RegistryValue> readValue(RegistryRoot root, const std::string& path, const std::string& name) {
-    RegistryKey key;
-    RegistryValue value;
-    if (openKey(root, path, key) != RegistryStatus::Ok || queryValue(key, name, value) != RegistryStatus::Ok)
-      return std::nullopt;
-    return value;
+    RegistryResult<RegistryKey> key = openKey(root, path);
+    if (!key) return std::nullopt;
+    RegistryResult<RegistryValue> value = queryValue(*key, name);
+    if (!value) return std::nullopt;
+    return *value;
   }
 
   static std::optional<std::uint32_t> readDword(RegistryRoot root, const std::string& path, const std::string& name) {
@@ -58,5 +56,12 @@ class RegistryTest : public ::testing::Test {
     return number;
   }
 };
+
+// How a store operation failed; nothing when it succeeded.
+template <typename T>
+std::optional<RegistryStatus> failed(const RegistryResult<T>& result) {
+  if (result) return std::nullopt;
+  return result.failure().status;
+}
 
 }  // namespace lumo::test

@@ -48,18 +48,15 @@ TEST_F(RegistryStoreTest, WritesLandInTheFileOfTheirRootOnly) {
 }
 
 TEST_F(RegistryStoreTest, ReadingAMissingStoreFindsAnEmptyRootAndCreatesNothing) {
-  RegistryKey root;
-  ASSERT_EQ(openKey(RegistryRoot::LocalMachine, "", root), RegistryStatus::Ok);
-  std::string name;
-  EXPECT_EQ(enumSubkey(root, 0, name), RegistryStatus::NoMoreItems);
-  RegistryValue value;
-  EXPECT_EQ(queryValue(root, "x", value), RegistryStatus::NotFound);
-  RegistryKey key;
-  EXPECT_EQ(openKey(RegistryRoot::LocalMachine, "Software", key), RegistryStatus::NotFound);
+  RegistryResult<RegistryKey> root = openKey(RegistryRoot::LocalMachine, "");
+  ASSERT_TRUE(root) << root.why();
+  EXPECT_EQ(failed(enumSubkey(*root, 0)), RegistryStatus::NoMoreItems);
+  EXPECT_EQ(failed(queryValue(*root, "x")), RegistryStatus::NotFound);
+  EXPECT_EQ(failed(openKey(RegistryRoot::LocalMachine, "Software")), RegistryStatus::NotFound);
   EXPECT_FALSE(pathExists(registryStorePath(RegistryRoot::LocalMachine)));
 
   // A key on the root of a store that did not exist yet can still write.
-  ASSERT_EQ(setString(root, "first", "1"), RegistryStatus::Ok);
+  ASSERT_EQ(failed(setString(*root, "first", "1")), std::nullopt);
   EXPECT_EQ(valueText(*readValue(RegistryRoot::LocalMachine, "", "first")), "1");
 }
 
@@ -68,28 +65,29 @@ TEST_F(RegistryStoreTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
   // Another spelling of the same names reaches the same key and value.
   writeString(RegistryRoot::CurrentUser, "SOFTWARE\\vexta影音\\äRGER", "displayname", "two");
 
-  RegistryKey key;
-  ASSERT_EQ(openKey(RegistryRoot::CurrentUser, "software\\VEXTA影音", key), RegistryStatus::Ok);
-  std::string name;
-  ASSERT_EQ(enumSubkey(key, 0, name), RegistryStatus::Ok);
-  EXPECT_EQ(name, "Ärger");
-  EXPECT_EQ(enumSubkey(key, 1, name), RegistryStatus::NoMoreItems);
+  RegistryResult<RegistryKey> key = openKey(RegistryRoot::CurrentUser, "software\\VEXTA影音");
+  ASSERT_TRUE(key) << key.why();
+  RegistryResult<std::string> name = enumSubkey(*key, 0);
+  ASSERT_TRUE(name) << name.why();
+  EXPECT_EQ(*name, "Ärger");
+  EXPECT_EQ(failed(enumSubkey(*key, 1)), RegistryStatus::NoMoreItems);
 
-  ASSERT_EQ(openKey(key, "ÄRGER", key), RegistryStatus::Ok);
-  RegistryValue value;
-  ASSERT_EQ(enumValue(key, 0, name, value), RegistryStatus::Ok);
-  EXPECT_EQ(name, "DisplayName");
-  EXPECT_EQ(valueText(value), "two");
-  EXPECT_EQ(enumValue(key, 1, name, value), RegistryStatus::NoMoreItems);
+  key = openKey(*key, "ÄRGER");
+  ASSERT_TRUE(key) << key.why();
+  RegistryResult<NamedRegistryValue> value = enumValue(*key, 0);
+  ASSERT_TRUE(value) << value.why();
+  EXPECT_EQ(value->name, "DisplayName");
+  EXPECT_EQ(valueText(value->value), "two");
+  EXPECT_EQ(failed(enumValue(*key, 1)), RegistryStatus::NoMoreItems);
 }
 
 TEST_F(RegistryStoreTest, ValuesKeepTheirTypeAndBytes) {
-  RegistryKey key;
-  ASSERT_EQ(createKey(RegistryRoot::LocalMachine, "Software\\Types", key), RegistryStatus::Ok);
-  ASSERT_EQ(setString(key, "", "default"), RegistryStatus::Ok);
-  ASSERT_EQ(setString(key, "empty", ""), RegistryStatus::Ok);
-  ASSERT_EQ(setDword(key, "n", 0x01020304), RegistryStatus::Ok);
-  ASSERT_EQ(setValue(key, "blob", RegistryType::Binary, std::string("a\0b", 3)), RegistryStatus::Ok);
+  RegistryResult<RegistryKey> key = createKey(RegistryRoot::LocalMachine, "Software\\Types");
+  ASSERT_TRUE(key) << key.why();
+  ASSERT_EQ(failed(setString(*key, "", "default")), std::nullopt);
+  ASSERT_EQ(failed(setString(*key, "empty", "")), std::nullopt);
+  ASSERT_EQ(failed(setDword(*key, "n", 0x01020304)), std::nullopt);
+  ASSERT_EQ(failed(setValue(*key, "blob", RegistryType::Binary, std::string("a\0b", 3))), std::nullopt);
 
   struct Case {
     const char* name;
@@ -103,67 +101,67 @@ TEST_F(RegistryStoreTest, ValuesKeepTheirTypeAndBytes) {
       {"blob", RegistryType::Binary, std::string("a\0b", 3)},
   };
   for (const Case& c : cases) {
-    RegistryValue value;
-    ASSERT_EQ(queryValue(key, c.name, value), RegistryStatus::Ok) << c.name;
-    EXPECT_EQ(value.type, c.type) << c.name;
-    EXPECT_EQ(value.bytes, c.bytes) << c.name;
+    RegistryResult<RegistryValue> value = queryValue(*key, c.name);
+    ASSERT_TRUE(value) << c.name;
+    EXPECT_EQ(value->type, c.type) << c.name;
+    EXPECT_EQ(value->bytes, c.bytes) << c.name;
   }
   // A value changes its type when written again.
-  ASSERT_EQ(setString(key, "n", "text"), RegistryStatus::Ok);
+  ASSERT_EQ(failed(setString(*key, "n", "text")), std::nullopt);
   EXPECT_EQ(readValue(RegistryRoot::LocalMachine, "Software\\Types", "n")->type, RegistryType::String);
-  ASSERT_EQ(deleteValue(key, "N"), RegistryStatus::Ok);
-  EXPECT_EQ(deleteValue(key, "n"), RegistryStatus::NotFound);
+  ASSERT_EQ(failed(deleteValue(*key, "N")), std::nullopt);
+  EXPECT_EQ(failed(deleteValue(*key, "n")), RegistryStatus::NotFound);
 }
 
 TEST_F(RegistryStoreTest, PathsWithEmptyKeyNamesAreRefused) {
-  RegistryKey key;
-  EXPECT_EQ(createKey(RegistryRoot::CurrentUser, "A\\\\B", key), RegistryStatus::InvalidParameter);
-  EXPECT_EQ(createKey(RegistryRoot::CurrentUser, "\\A", key), RegistryStatus::InvalidParameter);
+  EXPECT_EQ(failed(createKey(RegistryRoot::CurrentUser, "A\\\\B")), RegistryStatus::InvalidParameter);
+  EXPECT_EQ(failed(createKey(RegistryRoot::CurrentUser, "\\A")), RegistryStatus::InvalidParameter);
   EXPECT_FALSE(keyExists(RegistryRoot::CurrentUser, "A"));
   // A trailing separator names the same key.
-  ASSERT_EQ(createKey(RegistryRoot::CurrentUser, "A\\B\\", key), RegistryStatus::Ok);
+  ASSERT_EQ(failed(createKey(RegistryRoot::CurrentUser, "A\\B\\")), std::nullopt);
   EXPECT_TRUE(keyExists(RegistryRoot::CurrentUser, "a\\b"));
 }
 
 TEST_F(RegistryStoreTest, SubkeysEnumerateInNameOrderAndLongNamesNeedABiggerBuffer) {
-  RegistryKey parent;
-  ASSERT_EQ(createKey(RegistryRoot::CurrentUser, "P", parent), RegistryStatus::Ok);
-  RegistryKey child;
-  for (const char* name : {"b", "C", "a"}) ASSERT_EQ(createKey(parent, name, child), RegistryStatus::Ok);
+  RegistryResult<RegistryKey> parent = createKey(RegistryRoot::CurrentUser, "P");
+  ASSERT_TRUE(parent) << parent.why();
+  for (const char* name : {"b", "C", "a"}) ASSERT_EQ(failed(createKey(*parent, name)), std::nullopt);
   std::vector<std::string> names;
-  std::string name;
-  for (std::uint32_t i = 0; enumSubkey(parent, i, name) == RegistryStatus::Ok; ++i) names.push_back(name);
+  for (std::uint32_t i = 0;; ++i) {
+    RegistryResult<std::string> name = enumSubkey(*parent, i);
+    if (!name) break;
+    names.push_back(*name);
+  }
   EXPECT_EQ(names, (std::vector<std::string>{"a", "b", "C"}));
 
   // The buffer holds the name and a terminating zero, counted in UTF-16 units.
-  RegistryKey wide;
-  ASSERT_EQ(createKey(RegistryRoot::CurrentUser, "W", wide), RegistryStatus::Ok);
-  ASSERT_EQ(createKey(wide, "影影影", child), RegistryStatus::Ok);
-  EXPECT_EQ(enumSubkey(wide, 0, name, 4), RegistryStatus::Ok);
-  EXPECT_EQ(enumSubkey(wide, 0, name, 3), RegistryStatus::MoreData);
+  RegistryResult<RegistryKey> wide = createKey(RegistryRoot::CurrentUser, "W");
+  ASSERT_TRUE(wide) << wide.why();
+  ASSERT_EQ(failed(createKey(*wide, "影影影")), std::nullopt);
+  EXPECT_EQ(failed(enumSubkey(*wide, 0, 4)), std::nullopt);
+  EXPECT_EQ(failed(enumSubkey(*wide, 0, 3)), RegistryStatus::MoreData);
 }
 
 TEST_F(RegistryStoreTest, DeleteKeyRefusesAKeyWithSubkeysAndTakesItsValues) {
   writeString(RegistryRoot::CurrentUser, "T\\Child", "v", "1");
   writeString(RegistryRoot::CurrentUser, "T", "w", "2");
-  RegistryKey root;
-  ASSERT_EQ(openKey(RegistryRoot::CurrentUser, "", root), RegistryStatus::Ok);
-  EXPECT_EQ(deleteKey(root, "T"), RegistryStatus::KeyHasChildren);
-  EXPECT_EQ(deleteKey(root, ""), RegistryStatus::BadKey);
-  EXPECT_EQ(deleteKey(root, "T\\Missing"), RegistryStatus::NotFound);
+  RegistryResult<RegistryKey> root = openKey(RegistryRoot::CurrentUser, "");
+  ASSERT_TRUE(root) << root.why();
+  EXPECT_EQ(failed(deleteKey(*root, "T")), RegistryStatus::KeyHasChildren);
+  EXPECT_EQ(failed(deleteKey(*root, "")), RegistryStatus::BadKey);
+  EXPECT_EQ(failed(deleteKey(*root, "T\\Missing")), RegistryStatus::NotFound);
 
-  RegistryKey child;
-  ASSERT_EQ(openKey(RegistryRoot::CurrentUser, "T\\Child", child), RegistryStatus::Ok);
-  ASSERT_EQ(deleteKey(root, "t\\child"), RegistryStatus::Ok);
+  RegistryResult<RegistryKey> child = openKey(RegistryRoot::CurrentUser, "T\\Child");
+  ASSERT_TRUE(child) << child.why();
+  ASSERT_EQ(failed(deleteKey(*root, "t\\child")), std::nullopt);
   // A key opened before its deletion reports it instead of writing nowhere.
-  EXPECT_EQ(setString(child, "v", "x"), RegistryStatus::KeyDeleted);
-  ASSERT_EQ(deleteKey(RegistryRoot::CurrentUser, "T"), RegistryStatus::Ok);
+  EXPECT_EQ(failed(setString(*child, "v", "x")), RegistryStatus::KeyDeleted);
+  ASSERT_EQ(failed(deleteKey(RegistryRoot::CurrentUser, "T")), std::nullopt);
 
   // Made again, the key is empty: the old values went with the old key.
-  RegistryKey again;
-  ASSERT_EQ(createKey(RegistryRoot::CurrentUser, "T\\Child", again), RegistryStatus::Ok);
-  RegistryValue value;
-  EXPECT_EQ(queryValue(again, "v", value), RegistryStatus::NotFound);
+  RegistryResult<RegistryKey> again = createKey(RegistryRoot::CurrentUser, "T\\Child");
+  ASSERT_TRUE(again) << again.why();
+  EXPECT_EQ(failed(queryValue(*again, "v")), RegistryStatus::NotFound);
 }
 
 // The process keeps stores open between operations; a store moved away (to
@@ -171,14 +169,14 @@ TEST_F(RegistryStoreTest, DeleteKeyRefusesAKeyWithSubkeysAndTakesItsValues) {
 TEST_F(RegistryStoreTest, AStoreMovedAwayIsNoLongerWritten) {
   const std::string path = registryStorePath(RegistryRoot::CurrentUser);
   writeString(RegistryRoot::CurrentUser, "Software\\Old", "v", "old");
-  RegistryKey old;
-  ASSERT_EQ(openKey(RegistryRoot::CurrentUser, "Software\\Old", old), RegistryStatus::Ok);
+  RegistryResult<RegistryKey> old = openKey(RegistryRoot::CurrentUser, "Software\\Old");
+  ASSERT_TRUE(old) << old.why();
   std::filesystem::rename(path, path + ".saved");
   std::filesystem::remove(path + "-wal");
   std::filesystem::remove(path + "-shm");
 
   EXPECT_FALSE(keyExists(RegistryRoot::CurrentUser, "Software\\Old"));
-  EXPECT_EQ(setString(old, "v", "lost?"), RegistryStatus::KeyDeleted);
+  EXPECT_EQ(failed(setString(*old, "v", "lost?")), RegistryStatus::KeyDeleted);
   writeString(RegistryRoot::CurrentUser, "Software\\New", "v", "new");
   EXPECT_TRUE(pathExists(path));
   EXPECT_FALSE(keyExists(RegistryRoot::CurrentUser, "Software\\Old"));
@@ -226,13 +224,13 @@ TEST_F(RegistryStoreTest, AFileThatIsNotAStoreIsReportedAndLeftAlone) {
     c.make();
     const std::string before = readFile(path);
 
-    RegistryKey key;
-    EXPECT_EQ(createKey(RegistryRoot::LocalMachine, "Software\\New", key), RegistryStatus::StoreDamaged);
-    EXPECT_NE(lastRegistryError().find(path), std::string::npos) << lastRegistryError();
-    EXPECT_NE(lastRegistryError().find("left as it is"), std::string::npos);
-    RegistryStatus status = openKey(RegistryRoot::LocalMachine, "K", key);
+    RegistryResult<RegistryKey> created = createKey(RegistryRoot::LocalMachine, "Software\\New");
+    EXPECT_EQ(failed(created), RegistryStatus::StoreDamaged);
+    EXPECT_NE(created.why().find(path), std::string::npos) << created.why();
+    EXPECT_NE(created.why().find("left as it is"), std::string::npos);
+    std::optional<RegistryStatus> status = failed(openKey(RegistryRoot::LocalMachine, "K"));
     EXPECT_TRUE(status == RegistryStatus::StoreDamaged || status == RegistryStatus::NotFound)
-        << static_cast<long>(status);
+        << static_cast<long>(status.value_or(RegistryStatus{}));
     EXPECT_EQ(readFile(path), before);
   }
 }
@@ -249,13 +247,11 @@ TEST_F(RegistryStoreTest, ProcessesWritingAtOnceLoseNothing) {
     if (pid == 0) {
       int failures = 0;
       for (int i = 0; i < kWrites; ++i) {
-        RegistryKey key;
         std::string name = "p" + std::to_string(p) + "_" + std::to_string(i);
         // Alternate between one shared key and a key per write, so that both
         // value writes and key creation race.
-        if (createKey(RegistryRoot::LocalMachine, i % 2 ? "Shared" : "Shared\\" + name, key) != RegistryStatus::Ok ||
-            setString(key, name, name) != RegistryStatus::Ok)
-          ++failures;
+        RegistryResult<RegistryKey> key = createKey(RegistryRoot::LocalMachine, i % 2 ? "Shared" : "Shared\\" + name);
+        if (!key || !setString(*key, name, name)) ++failures;
       }
       ::_exit(failures == 0 ? 0 : 1);
     }
@@ -283,10 +279,9 @@ TEST_F(RegistryStoreTest, ThreadsWritingAtOnceLoseNothing) {
   for (int t = 0; t < 3; ++t) {
     threads.emplace_back([t] {
       for (int i = 0; i < kWrites; ++i) {
-        RegistryKey key;
         std::string name = std::to_string(t) + "_" + std::to_string(i);
-        if (createKey(RegistryRoot::CurrentUser, "Threads\\" + std::to_string(i % 7), key) == RegistryStatus::Ok)
-          setString(key, name, name);
+        if (RegistryResult<RegistryKey> key = createKey(RegistryRoot::CurrentUser, "Threads\\" + std::to_string(i % 7)))
+          static_cast<void>(setString(*key, name, name));
       }
     });
   }

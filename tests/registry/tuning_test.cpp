@@ -16,8 +16,8 @@ using TuningTest = RegistryTest;
 void run(const std::string& verb, const std::string& arguments) { callCommand(currentCommandContext(), verb, arguments); }
 
 TEST_F(TuningTest, MaxConnectionWritesLimitsOfTenOrMoreIntoTheExistingKey) {
-  RegistryKey key;
-  ASSERT_EQ(createKey(RegistryRoot::CurrentUser, kMaxConnectionKey, key), RegistryStatus::Ok);
+  RegistryResult<RegistryKey> key = createKey(RegistryRoot::CurrentUser, kMaxConnectionKey);
+  ASSERT_TRUE(key) << key.why();
   struct Case {
     const char* arguments;
     std::optional<std::uint32_t> written;
@@ -33,7 +33,7 @@ TEST_F(TuningTest, MaxConnectionWritesLimitsOfTenOrMoreIntoTheExistingKey) {
       {"99999999999", 0x7FFFFFFFu},
   };
   for (const Case& c : cases) {
-    deleteValue(key, "explorer.exe");
+    static_cast<void>(deleteValue(*key, "explorer.exe"));
     run("MaxConnection", c.arguments);
     EXPECT_EQ(readDword(RegistryRoot::CurrentUser, kMaxConnectionKey, "explorer.exe"), c.written) << c.arguments;
   }
@@ -49,16 +49,14 @@ TEST_F(TuningTest, TuningNeverCreatesItsKeys) {
 }
 
 TEST_F(TuningTest, CompatibilityMarksExistingProgramsOnly) {
-  RegistryKey key;
-  ASSERT_EQ(createKey(RegistryRoot::CurrentUser, kPersistedKey, key), RegistryStatus::Ok);
+  RegistryResult<RegistryKey> key = createKey(RegistryRoot::CurrentUser, kPersistedKey);
+  ASSERT_TRUE(key) << key.why();
   writeFile(temp / "bin/helper", "#!/bin/sh\n");
   const std::string scriptPath = replaceAll(temp / "bin/helper", "/", "\\");  // as a script may write it
 
   run("Compatibility", temp / "bin/missing");
   run("Compatibility", "");
-  std::string name;
-  RegistryValue value;
-  EXPECT_EQ(enumValue(key, 0, name, value), RegistryStatus::NoMoreItems);
+  EXPECT_EQ(failed(enumValue(*key, 0)), RegistryStatus::NoMoreItems);
 
   run("Compatibility", scriptPath);
   EXPECT_EQ(readDword(RegistryRoot::CurrentUser, kPersistedKey, temp / "bin/helper"), 1u);

@@ -21,7 +21,9 @@
 
 namespace {
 
+using lumo::RegistryFailure;
 using lumo::RegistryKey;
+using lumo::RegistryResult;
 using lumo::RegistryRoot;
 using lumo::RegistryStatus;
 
@@ -74,8 +76,9 @@ std::optional<KeyName> parseKey(std::string_view text) {
 }
 
 // Reports a failed store operation and gives the exit status it stands for.
-int report(RegistryStatus status, const std::string& what) {
-  std::string detail = lumo::lastRegistryError();
+int report(const RegistryFailure& failure, const std::string& what) {
+  const RegistryStatus status = failure.status;
+  const std::string& detail = failure.why;
   switch (status) {
     case RegistryStatus::NotFound:
       std::cerr << "lumo-reg: " << what << " not found\n";
@@ -125,32 +128,27 @@ void printValue(std::string_view name, const lumo::RegistryValue& value) {
 }
 
 int query(const KeyName& name, const std::optional<std::string>& valueName) {
-  RegistryKey key;
-  if (RegistryStatus status = lumo::openKey(name.root, name.path, key); status != RegistryStatus::Ok)
-    return report(status, "key " + name.full());
+  RegistryResult<RegistryKey> key = lumo::openKey(name.root, name.path);
+  if (!key) return report(key.failure(), "key " + name.full());
   if (valueName) {
-    lumo::RegistryValue value;
-    if (RegistryStatus status = lumo::queryValue(key, *valueName, value); status != RegistryStatus::Ok)
-      return report(status, "value \"" + *valueName + "\" of " + name.full());
+    RegistryResult<lumo::RegistryValue> value = lumo::queryValue(*key, *valueName);
+    if (!value) return report(value.failure(), "value \"" + *valueName + "\" of " + name.full());
     std::cout << name.full() << "\n";
-    printValue(*valueName, value);
+    printValue(*valueName, *value);
     return kExitOk;
   }
   std::cout << name.full() << "\n";
   for (std::uint32_t index = 0;; ++index) {
-    std::string valueName;
-    lumo::RegistryValue value;
-    RegistryStatus status = lumo::enumValue(key, index, valueName, value);
-    if (status == RegistryStatus::NoMoreItems) break;
-    if (status != RegistryStatus::Ok) return report(status, "key " + name.full());
-    printValue(valueName, value);
+    RegistryResult<lumo::NamedRegistryValue> value = lumo::enumValue(*key, index);
+    if (!value && value.failure().status == RegistryStatus::NoMoreItems) break;
+    if (!value) return report(value.failure(), "key " + name.full());
+    printValue(value->name, value->value);
   }
   for (std::uint32_t index = 0;; ++index) {
-    std::string subkey;
-    RegistryStatus status = lumo::enumSubkey(key, index, subkey, SIZE_MAX);
-    if (status == RegistryStatus::NoMoreItems) break;
-    if (status != RegistryStatus::Ok) return report(status, "key " + name.full());
-    std::cout << "\n" << name.full() << "\\" << subkey << "\n";
+    RegistryResult<std::string> subkey = lumo::enumSubkey(*key, index, SIZE_MAX);
+    if (!subkey && subkey.failure().status == RegistryStatus::NoMoreItems) break;
+    if (!subkey) return report(subkey.failure(), "key " + name.full());
+    std::cout << "\n" << name.full() << "\\" << *subkey << "\n";
   }
   return kExitOk;
 }
@@ -177,13 +175,12 @@ bool parseDword(std::string_view text, std::uint32_t& number) {
 int add(const KeyName& name, const std::vector<std::string>& rest, const std::optional<std::uint32_t>& dword) {
   if (rest.size() > 2) return usage("add takes KEY [VALUE [DATA]]");
   if (dword && rest.size() != 1) return usage("--dword needs a VALUE name and no DATA");
-  RegistryKey key;
-  if (RegistryStatus status = lumo::createKey(name.root, name.path, key); status != RegistryStatus::Ok)
-    return report(status, "key " + name.full());
+  RegistryResult<RegistryKey> key = lumo::createKey(name.root, name.path);
+  if (!key) return report(key.failure(), "key " + name.full());
   if (rest.empty()) return kExitOk;
-  RegistryStatus status = dword ? lumo::setDword(key, rest[0], *dword)
-                                : lumo::setString(key, rest[0], rest.size() == 2 ? rest[1] : std::string());
-  if (status != RegistryStatus::Ok) return report(status, "value \"" + rest[0] + "\" of " + name.full());
+  RegistryResult<> written = dword ? lumo::setDword(*key, rest[0], *dword)
+                                   : lumo::setString(*key, rest[0], rest.size() == 2 ? rest[1] : std::string());
+  if (!written) return report(written.failure(), "value \"" + rest[0] + "\" of " + name.full());
   return kExitOk;
 }
 
@@ -191,16 +188,14 @@ int remove(const KeyName& name, const std::vector<std::string>& rest) {
   if (rest.size() > 1) return usage("delete takes KEY [VALUE]");
   if (rest.empty()) {
     if (name.path.empty()) return usage("a root key can not be deleted");
-    RegistryKey root;
-    RegistryStatus status = lumo::openKey(name.root, "", root);
-    if (status == RegistryStatus::Ok) status = lumo::deleteTree(root, name.path);
-    return status == RegistryStatus::Ok ? kExitOk : report(status, "key " + name.full());
+    RegistryResult<RegistryKey> root = lumo::openKey(name.root, "");
+    RegistryResult<> deleted = root ? lumo::deleteTree(*root, name.path) : root.failure();
+    return deleted ? kExitOk : report(deleted.failure(), "key " + name.full());
   }
-  RegistryKey key;
-  if (RegistryStatus status = lumo::openKey(name.root, name.path, key); status != RegistryStatus::Ok)
-    return report(status, "key " + name.full());
-  if (RegistryStatus status = lumo::deleteValue(key, rest[0]); status != RegistryStatus::Ok)
-    return report(status, "value \"" + rest[0] + "\" of " + name.full());
+  RegistryResult<RegistryKey> key = lumo::openKey(name.root, name.path);
+  if (!key) return report(key.failure(), "key " + name.full());
+  if (RegistryResult<> deleted = lumo::deleteValue(*key, rest[0]); !deleted)
+    return report(deleted.failure(), "value \"" + rest[0] + "\" of " + name.full());
   return kExitOk;
 }
 
