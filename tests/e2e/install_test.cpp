@@ -2,7 +2,9 @@
 // uninstall with the copied installer, and a second installer that starts
 // while the first one runs.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -189,11 +191,18 @@ TEST(Installer, UninstallWithoutAnInstallationChangesNothing) {
 TEST(Installer, ASecondInstallerStartedDuringAnInstallationEndsAtOnce) {
   Sandbox box;
   // The first installer lingers in [install] so that the second one finds it
-  // running.
+  // running: it runs a program that waits to read a pipe the test writes to
+  // once it has seen the second one end.
+  const std::string go = box.root() + "/go";
+  ASSERT_EQ(::mkfifo(go.c_str(), 0600), 0);
+  const std::string linger = box.root() + "/linger";
+  writeFile(linger, "#!/bin/sh\nread line < '" + go + "'\n");
+  ASSERT_EQ(::chmod(linger.c_str(), 0755), 0);
+  const std::string lingerLine = "Run " + linger + "||60000|hide";
   std::vector<std::string> lines = defaultScriptLines();
   auto install = commandLines(lines, "[install]");
   ASSERT_FALSE(install.empty());
-  lines.insert(lines.begin() + static_cast<long>(install.front().lineIndex), "#SleepMiliSeconds 3000");
+  lines.insert(lines.begin() + static_cast<long>(install.front().lineIndex), "#" + lingerLine);
   writeFile(box.dist() + "/install.ini", toScriptBytes(lines));
 
   auto first = std::async(std::launch::async, [&] { return installSilently(box); });
@@ -201,14 +210,18 @@ TEST(Installer, ASecondInstallerStartedDuringAnInstallationEndsAtOnce) {
   const std::string log = box.dist() + "/LumoInstaller.log";
   for (auto waited = std::chrono::steady_clock::now();
        std::chrono::steady_clock::now() - waited < std::chrono::seconds(10) &&
-       (!pathExists(log) || readFile(log).find("SleepMiliSeconds 3000") == std::string::npos);)
+       (!pathExists(log) || readFile(log).find(lingerLine) == std::string::npos);)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ProcessResult second = box.run(box.installer(), {"/s"});
   EXPECT_EQ(second.exitCode, kExitAnotherRunning);
-  // At once: the first one is still lingering. (No clock: a loaded machine
-  // may take a second to start a program.)
   EXPECT_EQ(first.wait_for(std::chrono::seconds(0)), std::future_status::timeout) << "the second run waited";
+  // Opened for reading and writing, the pipe never blocks the test, whether
+  // or not the program reads it.
+  const int pipe = ::open(go.c_str(), O_RDWR);
+  ASSERT_GE(pipe, 0);
+  ASSERT_EQ(::write(pipe, "go\n", 3), 3);
   EXPECT_EQ(first.get().exitCode, 0);
+  ::close(pipe);
   EXPECT_TRUE(pathExists(box.installDir() + "/LumoClient.exe"));
 }
 

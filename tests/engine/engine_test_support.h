@@ -1,6 +1,8 @@
 // Test verbs and a recording host for the engine and flow tests.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -28,9 +30,16 @@ std::vector<std::string> recordedLines();
 std::vector<std::string> sentReports();
 void clearRecords();
 
-// Registers Record, Fail ("[Fail] " + text) and Crash (a non-script
-// exception), and replaces SendLog with a recorder.
+// Registers Record, Fail ("[Fail] " + text), Crash (a non-script
+// exception) and Hold, and replaces SendLog with a recorder.
 void registerTestVerbs();
+
+// "Hold name" stops its section there until the test lets it go on, so a
+// section outlives a wait without sleeping. ScopedRun lets every hold go
+// when it ends.
+bool waitUntilHeld(const std::string& name, std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
+void letGo(const std::string& name);
+void letEveryHoldGo();
 
 // The execution log's bytes as UTF-8 (GBK decoded, CR LF kept).
 std::string logText(const std::string& path);
@@ -76,16 +85,21 @@ class RecordingHost final : public Host {
   std::vector<std::string> events_;
 };
 
-// The flows' waits, short enough for tests that run whole dialogs.
-inline FlowTimings quickFlowTimings() {
-  using namespace std::chrono_literals;
+// The flows' waits as the product has them: a test's own clock
+// (manual_timers.h) passes them at no cost. Only the wait for the workers
+// at the end of a run is real; it is longer for slow builds.
+inline FlowTimings flowTimings() {
   FlowTimings timings;
-  timings.installInitWait = 3000ms;
-  timings.uninstallInitWait = 1000ms;
-  timings.closeTimer = 50ms;
-  timings.uninstallStartPause = 10ms;
-  timings.workerExitWait = 3000ms;
+  timings.workerExitWait = std::chrono::milliseconds(5000);
   return timings;
 }
+
+// Waits until `done` holds, at most `limit`, for a condition that no event
+// announces (a worker thread's end); it looks again every millisecond.
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
+
+// Lets the dialog thread's event loop turn until `done` holds, at most
+// `limit`, without sleeping while events wait.
+bool turnUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
 
 }  // namespace lumo::test

@@ -4,8 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
-
-#include <QtCore/qtestsupport_core.h>
+#include <thread>
 
 #include "app/exit_status.h"
 #include "app/headless_dialogs.h"
@@ -14,6 +13,7 @@
 #include "app/uninstall_flow.h"
 #include "app/worker_threads.h"
 #include "engine_test_support.h"
+#include "manual_timers.h"
 #include "platform/text.h"
 #include "script/dispatcher.h"
 #include "script/execution_log.h"
@@ -33,6 +33,8 @@ constexpr const char* kInstallSections =
     "[installok]\n#Notify 安装完成|100\n#IfThen (@autorun==1)->#Record run\n#Notify 正在关闭|100\n"
     "[installfailed]\n#Record rollback\n#Notify 回滚完成|0\n";
 
+const FlowTimings kTimings = test::flowTimings();
+
 struct Outcome {
   int status = -1;
   std::vector<std::string> questions;  // "id: text"
@@ -42,8 +44,13 @@ struct Outcome {
   std::string logPath;
 };
 
-// One silent run of the dialog of the mode, in process, as main makes it.
-Outcome runDialog(const TempDir& dir, bool installMode, const std::string& script, FlowTimings timings = test::quickFlowTimings()) {
+// What a test does while its run goes on, on a thread of its own: it moves
+// the run's clock and lets held sections go on.
+using Drive = std::function<void(test::ManualTimers&)>;
+
+// One silent run of the dialog of the mode, in process, as main makes it,
+// on a clock that only `drive` moves.
+Outcome runDialog(const TempDir& dir, bool installMode, const std::string& script, const Drive& drive = {}) {
   Outcome outcome;
   std::mutex mutex;
   ScopedRun scoped(dir, installMode, script);
@@ -53,8 +60,18 @@ Outcome runDialog(const TempDir& dir, bool installMode, const std::string& scrip
     return question.silentAnswer;
   });
   {
-    lumo::Run run(windows, {.timings = timings, .silentWindows = &windows});
+    test::ManualTimers timers;
+    lumo::Run run(windows, {.timings = kTimings, .silentWindows = &windows, .timers = &timers});
+    std::thread driver;
+    if (drive) {
+      driver = std::thread([&] {
+        drive(timers);
+        // A driver that stopped at a failed check must not leave the run held.
+        test::letEveryHoldGo();
+      });
+    }
     outcome.status = run.runDialog();
+    if (driver.joinable()) driver.join();
   }
   EXPECT_EQ(runningWorkers(), 0);
   closeExecutionLog();
@@ -76,6 +93,12 @@ std::vector<std::string> bannersIn(const std::string& log) {
     names.push_back(log.substr(at + marker.size(), end - at - marker.size()));
   }
   return names;
+}
+
+// [uninstall] starts once its pause has passed.
+void passStartPause(test::ManualTimers& timers) {
+  ASSERT_TRUE(timers.waitForTimer(kTimings.uninstallStartPause));
+  ASSERT_TRUE(timers.advance(kTimings.uninstallStartPause));
 }
 
 std::string failureBox(const std::string& logPath) {
@@ -134,10 +157,14 @@ TEST(InstallFlow, ARollbackAfterTheClosingTextRunsToItsEnd) {
   TempDir dir;
   std::string script = std::string(kFlowVars) + "autorun=1\n" +
                        replaceAll(replaceAll(kInstallSections, "#Notify 正在关闭|100\n", "#Notify 正在关闭|100\n#Fail late\n"),
-                                  "#Record rollback\n", "#Record rollback\n#SleepMiliSeconds 300\n");
-  Outcome outcome = runDialog(dir, true, script);
+                                  "#Record rollback\n", "#Record rollback\n#Hold rollback\n");
+  Outcome outcome = runDialog(dir, true, script, [](test::ManualTimers& timers) {
+    ASSERT_TRUE(test::waitUntilHeld("rollback"));
+    ASSERT_TRUE(timers.advance(2 * kTimings.closeTimer));
+    test::letGo("rollback");
+  });
   EXPECT_EQ(outcome.status, kExitInstallFailed);
-  // The close timer (50 ms here) did not end the run during the rollback.
+  // The close delay passed during the rollback without ending the run.
   EXPECT_EQ(outcome.questions, (std::vector<std::string>{"script.command-failed: 执行安装命令时出错：\n[Fail] late",
                                                          failureBox(outcome.logPath)}));
   EXPECT_EQ(outcome.reports, (std::vector<std::string>{"install|complete||+setuprun=1", "install|failed||"}));
@@ -178,12 +205,20 @@ TEST(InstallFlow, ASilentRunEndsWithItsLastWorkerWhenNothingClosesIt) {
 
 TEST(InstallFlow, AnInitSectionThatOutlivesItsWaitKeepsRunning) {
   TempDir dir;
-  FlowTimings timings = test::quickFlowTimings();
-  timings.installInitWait = 100ms;
-  std::string script = std::string(kFlowVars) + "autorun=1\n" +
-                       replaceAll(kInstallSections, "#Record init\n",
-                                  "#Notify 正在初始化...|1\n#SleepMiliSeconds 600\n#Record init-late\n");
-  Outcome outcome = runDialog(dir, true, script, timings);
+  std::string script =
+      std::string(kFlowVars) + "autorun=1\n" +
+      replaceAll(replaceAll(kInstallSections, "#Record init\n", "#Notify 正在初始化...|1\n#Hold init\n#Record init-late\n"),
+                 "#Record install $INSTALL\n", "#Record install $INSTALL\n#Hold install\n");
+  Outcome outcome = runDialog(dir, true, script, [](test::ManualTimers& timers) {
+    ASSERT_TRUE(test::waitUntilHeld("init"));
+    ASSERT_TRUE(timers.advance(kTimings.installInitWait - 1ms));
+    EXPECT_EQ(timers.running(kTimings.installInitWait), 1) << "the wait is not over yet";
+    ASSERT_TRUE(timers.advance(1ms));
+    EXPECT_EQ(timers.running(kTimings.installInitWait), 0);
+    ASSERT_TRUE(test::waitUntilHeld("install"));
+    test::letGo("init");
+    test::letGo("install");
+  });
   EXPECT_EQ(outcome.status, kExitOk);
   // [install] started while [installinit] slept; the run waited for it.
   EXPECT_LT(outcome.log.find(banner(kExecInstall)), outcome.log.find("Record init-late"));
@@ -221,26 +256,34 @@ TEST(InstallFlow, AnEarlierVextaFolderIsKeptWhenItExists) {
 TEST(InstallFlow, ASilentRunWhoseInitSectionFailsEndsInFailure) {
   const struct {
     std::string order, init, rollback;
-    std::chrono::milliseconds initWait;
+    Drive drive;
     std::vector<std::string> banners;
   } cases[] = {
-      {"the init wait ends with the section", "#Fail init\n", "", 3000ms, {"ExecInstallInit", "ExecInstallFailed"}},
-      {"the rollback outlives the init section", "#Fail init\n", "#SleepMiliSeconds 100\n", 3000ms,
+      {"the init wait ends with the section", "#Fail init\n", "", {}, {"ExecInstallInit", "ExecInstallFailed"}},
+      {"the rollback outlives the init section", "#Fail init\n", "#Hold rollback\n",
+       [](test::ManualTimers&) {
+         ASSERT_TRUE(test::waitUntilHeld("rollback"));
+         ASSERT_TRUE(test::waitUntil([] { return runningWorkers() == 1; }));
+         test::letGo("rollback");
+       },
        {"ExecInstallInit", "ExecInstallFailed"}},
-      {"the init wait times out, then the rollback starts and ends", "#SleepMiliSeconds 300\n#Fail init\n", "", 100ms,
+      {"the init wait times out, then the rollback starts and ends", "#Hold init\n#Fail init\n", "",
+       [](test::ManualTimers& timers) {
+         ASSERT_TRUE(test::waitUntilHeld("init"));
+         ASSERT_TRUE(timers.advance(kTimings.installInitWait));
+         test::letGo("init");
+       },
        {"ExecInstallInit", "ExecInstall", "ExecInstallFailed"}},
   };
   for (const auto& c : cases) {
     for (bool closingText : {true, false}) {
       SCOPED_TRACE(c.order + (closingText ? ", with" : ", without") + " the closing text");
       TempDir dir;
-      FlowTimings timings = test::quickFlowTimings();
-      timings.installInitWait = c.initWait;
       Outcome outcome = runDialog(dir, true,
                                   std::string(kFlowVars) + "[installinit]\n" + c.init + "[install]\n#Record install\n" +
                                       "[installfailed]\n" + c.rollback + "#Record rollback\n" +
                                       (closingText ? "#Notify 回滚完成|0\n" : ""),
-                                  timings);
+                                  c.drive);
       EXPECT_EQ(outcome.status, kExitInstallFailed);
       EXPECT_EQ(bannersIn(outcome.log), c.banners);
       ASSERT_FALSE(outcome.questions.empty());
@@ -280,17 +323,18 @@ TEST(InstallFlow, AChosenFolderEqualToTheEarlierOneIgnoringCaseReplacesIt) {
                                "\n[install]\n#Record $INSTALL|@replacesetup\n");
   runEnvironment().silent = false;
   DialogThread thread;
-  InstallFlow flow(thread, thread, test::quickFlowTimings());
+  test::ManualTimers timers;
+  InstallFlow flow(thread, timers, kTimings);
   VisibleWindow window;
   flow.setWindow(window);
   flow.start();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return flow.state().phase == InstallPhase::Options; }));
+  ASSERT_TRUE(test::turnUntil([&] { return flow.state().phase == InstallPhase::Options; }));
   EXPECT_EQ(window.face.folder, dir / "Apps/Vexta");
   flow.deliver(Intent(Intent::FolderChosen, 0, dir / "APPS"));
   flow.deliver(Intent(Intent::InstallPressed));
   EXPECT_EQ(flow.state().phase, InstallPhase::Installing);
-  ASSERT_TRUE(QTest::qWaitFor([] { return runningWorkers() == 0; }));
-  waitForWorkers(3000ms);
+  waitForWorkers(kTimings.workerExitWait);
+  ASSERT_EQ(runningWorkers(), 0);
   EXPECT_EQ(test::recordedLines(), std::vector<std::string>{dir / "APPS/Vexta|1"});
 }
 
@@ -301,7 +345,14 @@ TEST(UninstallFlow, ASilentUninstallationRemovesAndCloses) {
                        "\n[uninstallinit]\n#Record uinit\n"
                        "[uninstall]\n#Record remove $INSTALL @rmuserdata\n#Fail ignored\n#Record $NOPE\n"
                        "#RMDir $INSTALL\n#Notify 卸载完成|100\n#Record after\n";
-  Outcome outcome = runDialog(dir, false, script);
+  Outcome outcome = runDialog(dir, false, script, [](test::ManualTimers& timers) {
+    // The removing face gets its moment before the section starts.
+    ASSERT_TRUE(timers.waitForTimer(kTimings.uninstallStartPause));
+    ASSERT_TRUE(timers.advance(kTimings.uninstallStartPause - 1ms));
+    EXPECT_EQ(timers.running(kTimings.uninstallStartPause), 1);
+    ASSERT_TRUE(timers.advance(1ms));
+    EXPECT_EQ(timers.running(kTimings.uninstallStartPause), 0);
+  });
   EXPECT_EQ(outcome.status, kExitOk);
   EXPECT_EQ(bannersIn(outcome.log), (std::vector<std::string>{"ExecUnInstallInit", "ExecUninstall"}));
   EXPECT_EQ(outcome.lines, (std::vector<std::string>{"uinit", "remove " + dir / "opt/Vexta" + " 0", "after"}));
@@ -351,7 +402,7 @@ TEST(UninstallFlow, AnUninstallationThatNeverSaysItIsDoneEndsIncomplete) {
   test::writeFile(dir / "opt/Vexta/LumoClient.exe", "");
   std::string script = std::string(kFlowVars) + "installdir=" + dir / "opt/Vexta" +
                        "\n[uninstall]\n#Record remove\n#IfThen (1==1)->Record broken\n#Notify 卸载完成|100\n";
-  Outcome outcome = runDialog(dir, false, script);
+  Outcome outcome = runDialog(dir, false, script, passStartPause);
   EXPECT_EQ(outcome.status, kExitIncomplete);
   EXPECT_EQ(outcome.lines, std::vector<std::string>{"remove"});
 }

@@ -7,7 +7,7 @@
 
 #include <filesystem>
 #include <mutex>
-#include <QtCore/qtestsupport_core.h>
+#include <thread>
 
 #include "app/dialog_thread.h"
 #include "app/headless_dialogs.h"
@@ -15,6 +15,7 @@
 #include "app/run.h"
 #include "app/worker_threads.h"
 #include "engine_test_support.h"
+#include "manual_timers.h"
 #include "script/execution_log.h"
 #include "script/expansion.h"
 #include "script/install_folder.h"
@@ -42,8 +43,10 @@ class WizardWindow final : public InstallWindow {
 };
 
 // The questions of a silent uninstallation ("id: caption: text") and the
-// lines that its sections recorded.
-std::pair<std::vector<std::string>, std::vector<std::string>> uninstall(const TempDir& dir, const std::string& script) {
+// lines that its sections recorded. With `removes`, the test's clock passes
+// the pause before [uninstall] starts.
+std::pair<std::vector<std::string>, std::vector<std::string>> uninstall(const TempDir& dir, const std::string& script,
+                                                                        bool removes) {
   std::vector<std::string> questions;
   std::mutex mutex;
   {
@@ -53,8 +56,17 @@ std::pair<std::vector<std::string>, std::vector<std::string>> uninstall(const Te
       questions.push_back(question.id + ": " + question.caption + ": " + question.text);
       return question.silentAnswer;
     });
-    lumo::Run run(windows, {.timings = test::quickFlowTimings(), .silentWindows = &windows});
+    const FlowTimings timings = test::flowTimings();
+    test::ManualTimers timers;
+    lumo::Run run(windows, {.timings = timings, .silentWindows = &windows, .timers = &timers});
+    std::thread driver;
+    if (removes) {
+      driver = std::thread([&] {
+        EXPECT_TRUE(timers.waitForTimer(timings.uninstallStartPause) && timers.advance(timings.uninstallStartPause));
+      });
+    }
     run.runDialog();
+    if (driver.joinable()) driver.join();
   }
   closeExecutionLog();
   return {questions, test::recordedLines()};
@@ -87,11 +99,12 @@ TEST(ProductIdentity, TheScriptsKeysNameTheProductWhereverItShows) {
       ScopedRun run(dir, true, vars + "[install]\n#Record $INSTALL\n");
       runEnvironment().silent = false;
       DialogThread thread;
-      InstallFlow flow(thread, thread, test::quickFlowTimings());
+      test::ManualTimers timers;
+      InstallFlow flow(thread, timers, test::flowTimings());
       WizardWindow window;
       flow.setWindow(window);
       flow.start();
-      ASSERT_TRUE(QTest::qWaitFor([&] { return flow.state().phase == InstallPhase::Options; }));
+      ASSERT_TRUE(test::turnUntil([&] { return flow.state().phase == InstallPhase::Options; }));
       EXPECT_EQ(window.face.title, c.name + "1.4.136.6安装程序");
       EXPECT_EQ(window.face.product, c.name);
       EXPECT_EQ(window.face.folder, dir / ("programs/" + c.folder));
@@ -109,12 +122,12 @@ TEST(ProductIdentity, TheScriptsKeysNameTheProductWhereverItShows) {
     std::filesystem::create_directories(installed);
     const std::string uninstallScript = vars + "installdir=" + installed +
                                         "\n[uninstall]\n#Record remove\n#Notify 卸载完成|100\n";
-    auto [notInstalledQuestions, notInstalledLines] = uninstall(dir, uninstallScript);
+    auto [notInstalledQuestions, notInstalledLines] = uninstall(dir, uninstallScript, false);
     EXPECT_EQ(notInstalledQuestions, std::vector<std::string>{"uninstall.not-installed: " + c.name + "安装程序: " +
                                                               "您未安装或已经卸载了" + c.name + "！"});
     EXPECT_TRUE(notInstalledLines.empty());
     test::writeFile(installed + "/" + c.program, "");
-    auto [questions, lines] = uninstall(dir, uninstallScript);
+    auto [questions, lines] = uninstall(dir, uninstallScript, true);
     EXPECT_TRUE(questions.empty());
     EXPECT_EQ(lines, std::vector<std::string>{"remove"});
   }

@@ -7,6 +7,7 @@
 #include "app/dialog_thread.h"
 #include "app/install_flow.h"
 #include "engine_test_support.h"
+#include "manual_timers.h"
 #include "script/script_engine.h"
 
 namespace lumo {
@@ -131,6 +132,27 @@ TEST(DialogThread, TimersTickUntilStoppedAndASingleShotOnce) {
   thread.run();
   EXPECT_EQ(ticks, 3);
   EXPECT_EQ(shots, 1);
+}
+
+// The flow tests' clock: a timer fires only when the clock reaches it, in
+// the order due, a repeating one at each period, and not once stopped.
+TEST(ManualTimers, FireWhatFallsDueInOrderAndNothingEarly) {
+  test::ManualTimers clock;
+  std::vector<std::string> fired;
+  int ticker = clock.startTimer(30ms, [&] { fired.push_back("tick@" + std::to_string(clock.now().count())); });
+  clock.startSingleShot(50ms, [&] {
+    fired.push_back("shot@" + std::to_string(clock.now().count()));
+    clock.startSingleShot(5ms, [&] { fired.push_back("inner@" + std::to_string(clock.now().count())); });
+  });
+  clock.advance(29ms);
+  EXPECT_TRUE(fired.empty());
+  clock.advance(31ms);
+  EXPECT_EQ(fired, (std::vector<std::string>{"tick@30", "shot@50", "inner@55", "tick@60"}));
+  EXPECT_EQ(clock.running(50ms) + clock.running(5ms), 0) << "single shots stop";
+  clock.stopTimer(ticker);
+  clock.advance(1000ms);
+  EXPECT_EQ(fired.size(), 4u);
+  EXPECT_EQ(clock.now(), 1060ms);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,7 +97,9 @@ TEST(SilentGet, AConnectThatHangsGivesUpAfterTheTimeOutPerAttempt) {
     ::connect(filler, reinterpret_cast<sockaddr*>(&address), length);
     fillers.push_back(filler);
   }
-  ::usleep(100 * 1000);
+  // The queue is full once the first request has been taken into it.
+  pollfd first{fillers.front(), POLLOUT, 0};
+  ASSERT_EQ(::poll(&first, 1, 5000), 1);
 
   FetchOptions options;
   options.connectTimeoutMs = 300;
@@ -152,14 +155,24 @@ TEST(DownloadToFile, AFailedDownloadLeavesNothingBehind) {
 
 TEST(OpenAddress, StartsTheDesktopOpenerWithoutWaitingForIt) {
   TempDir dir;
-  test::writeFile(dir / "bin/xdg-open", "#!/bin/sh\nsleep 1\nd=$(dirname \"$0\")\nprintf '%s\\n' \"$@\" > \"$d/part\"\nmv \"$d/part\" \"$d/opened\"\n");
+  // The opener goes on only once the test writes to its pipe, which it does
+  // after openAddress has returned (or after 5 s, if that waited for it).
+  test::writeFile(dir / "bin/xdg-open", "#!/bin/sh\nd=$(dirname \"$0\")\ntimeout 5 head -c 1 \"$d/go\" >/dev/null\n"
+                                        "printf '%s\\n' \"$@\" > \"$d/part\"\nmv \"$d/part\" \"$d/opened\"\n");
   ::chmod((dir / "bin/xdg-open").c_str(), 0755);
+  const std::string go = dir / "bin/go";
+  ASSERT_EQ(::mkfifo(go.c_str(), 0600), 0);
   ScopedEnv path("PATH", dir / "bin:/usr/bin:/bin");
 
   auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(openAddress("http://example.com/a b?x=影音"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  // Opened for reading and writing, the pipe never blocks the test.
+  const int pipe = ::open(go.c_str(), O_RDWR);
+  ASSERT_GE(pipe, 0);
+  EXPECT_EQ(::write(pipe, "g", 1), 1);
   for (int i = 0; i < 100 && !test::pathExists(dir / "bin/opened"); ++i) ::usleep(50 * 1000);
+  ::close(pipe);
   EXPECT_EQ(test::readFile(dir / "bin/opened"), "http://example.com/a b?x=影音\n");
 }
 

@@ -59,14 +59,6 @@ void useSolidSkin() {
   });
 }
 
-FlowTimings quick() {
-  FlowTimings timings;
-  timings.installInitWait = 3000ms;
-  timings.closeTimer = 20ms;
-  timings.workerExitWait = 3000ms;
-  return timings;
-}
-
 // The wizard, noting the ids of the questions it is asked.
 class RecordingWizard final : public CLumoInstallerDlg {
  public:
@@ -94,7 +86,7 @@ class Wizard : public testing::Test {
     runEnvironment().targetFolder = target_;
     runEnvironment().interfaceFont = "微软雅黑";
     runEnvironment().fontScale = 10;
-    wizard_.emplace(quick());
+    wizard_.emplace(test::flowTimings());
     wizard_->start();
     // The window shows once the init section is over.
     if (!silent) {
@@ -344,6 +336,10 @@ TEST_F(Wizard, EveryWayOfEndingSendsItsOneReport) {
         EXPECT_TRUE(wizard.isHidden());
       }
     }
+    // A hidden wizard ends with the close timer's next tick.
+    if (c.ending == CloseInFinished || c.ending == Autorun || c.ending == RunProduct) {
+      EXPECT_TRUE(wizard_->passCloseDelay());
+    }
     if (c.ending != ConfirmNo) {
       EXPECT_TRUE(serveUntil([&] { return ended(); }));
     }
@@ -384,6 +380,19 @@ TEST_F(Wizard, TheChoicesReachTheInstallSection) {
   QTest::mouseClick(&wizard.installButton(), Qt::LeftButton);
   EXPECT_TRUE(serveUntil([&] { return wizard.isHidden(); })) << "autorun hides the finished wizard";
   EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"install " + dir_ / "apps/Vexta" + "|1|0"});
+}
+
+TEST_F(Wizard, TheHiddenWizardEndsWhenTheCloseDelayAfterTheClosingTextHasPassed) {
+  CLumoInstallerDlg& wizard = open("autorun=1");
+  QTest::mouseClick(&wizard.installButton(), Qt::LeftButton);
+  ASSERT_TRUE(serveUntil([&] { return wizard.isHidden(); }));
+  const std::chrono::milliseconds delay = test::flowTimings().closeTimer;
+  ASSERT_TRUE(serveUntil([&] { return wizard_->timers().running(delay) > 0; })) << "the closing text starts it";
+  wizard_->timers().advance(delay - 1ms);
+  EXPECT_EQ(wizard_->flow().state().phase, InstallPhase::Hidden);
+  wizard_->timers().advance(1ms);
+  EXPECT_NE(wizard_->flow().state().phase, InstallPhase::Hidden) << "the run ends";
+  EXPECT_TRUE(serveUntil([&] { return ended(); }));
 }
 
 TEST_F(Wizard, ASilentRunInstallsWithoutShowingTheWizard) {
@@ -533,6 +542,7 @@ TEST_F(Wizard, EscDoesWhatTheCloseButtonDoes) {
   EXPECT_EQ(wizard.focusWidget(), &wizard.installButton()) << "the finished face starts on its main button";
   press(wizard, Qt::Key_Escape);
   EXPECT_TRUE(wizard.isHidden());
+  EXPECT_TRUE(wizard_->passCloseDelay());
   EXPECT_TRUE(serveUntil([&] { return ended(); }));
   waitForWorkers(3000ms);
   EXPECT_EQ(test::sentReports(), std::vector<std::string>{"install|complete||+setuprun=0"});

@@ -26,17 +26,20 @@ class TestSkin {
 #include "app/dialog_host.h"
 #include "app/dialog_thread.h"
 #include "app/worker_threads.h"
+#include "../engine/engine_test_support.h"
+#include "../engine/manual_timers.h"
 #include "script/host.h"
 
 namespace lumo::test {
 
 // One windowed run of a flow in process, as the run object makes it: the
 // dialog thread, the flow, its window and the host; the test drives the
-// window and lets the event loop turn while it waits.
+// window, lets the event loop turn while it waits and moves the run's
+// clock (nothing fires unless it does).
 template <typename Flow, typename Window>
 class WindowedRun {
  public:
-  explicit WindowedRun(FlowTimings timings) : flow_(thread_, thread_, timings), window_(flow_), host_(thread_, flow_) {
+  explicit WindowedRun(FlowTimings timings) : flow_(thread_, timers_, timings), window_(flow_), host_(thread_, flow_) {
     flow_.setWindow(window_);
     setHost(&host_);
   }
@@ -53,14 +56,22 @@ class WindowedRun {
   void start() { flow_.start(); }
   // Turns the event loop until `done` holds, at most `limit`.
   bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
-    return QTest::qWaitFor(done, static_cast<int>(limit.count()));
+    return turnUntil(done, limit);
   }
   bool ended() const { return thread_.ended(); }
+  ManualTimers& timers() { return timers_; }
+  // Once the closing text has started the close timer, moves the clock
+  // on by the close delay.
+  bool passCloseDelay() {
+    const std::chrono::milliseconds delay = flow_.timings().closeTimer;
+    return waitFor([&] { return timers_.running(delay) > 0; }) && timers_.advance(delay);
+  }
   Flow& flow() { return flow_; }
   Window& window() { return window_; }
 
  private:
   DialogThread thread_;
+  ManualTimers timers_;
   Flow flow_;
   Window window_;
   DialogHost host_;

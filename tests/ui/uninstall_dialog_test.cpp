@@ -26,9 +26,10 @@ constexpr const char* kFeedback =
 // As the default script does, the section deletes the working script after
 // it has reported the removal.
 constexpr const char* kRemoves = "[uninstall]\n#Record remove @rmuserdata\n#Notify 卸载完成|100\n#Delete $INIPATH\n";
-// Takes its time, so the window system can ask to close during it.
+// Held until the test lets it go on, so the window system can ask to close
+// during it.
 constexpr const char* kRemovesSlowly =
-    "[uninstall]\n#Record remove @rmuserdata\n#SleepMiliSeconds 400\n#Notify 卸载完成|100\n#Delete $INIPATH\n";
+    "[uninstall]\n#Record remove @rmuserdata\n#Hold removing\n#Notify 卸载完成|100\n#Delete $INIPATH\n";
 // Ends without the text of msg_removed: the removal never completes.
 constexpr const char* kNeverDone = "[uninstall]\n#Record remove @rmuserdata\n#Notify 卸载中|100\n";
 
@@ -43,13 +44,6 @@ void OpenUrlRecorder(const CommandContext&, const CommandArguments& arguments) {
 std::vector<std::string> openedPages() {
   std::lock_guard lock(openedMutex);
   return opened;
-}
-
-FlowTimings quick() {
-  FlowTimings timings;
-  timings.uninstallStartPause = 10ms;
-  timings.workerExitWait = 3000ms;
-  return timings;
 }
 
 // The dialog, noting the questions it is asked and answering them silently.
@@ -75,7 +69,7 @@ class Uninstallation {
     runEnvironment().silent = false;
     registerHandler("OpenUrl", OpenUrlRecorder);
     opened.clear();
-    windowed_.emplace(quick());
+    windowed_.emplace(test::flowTimings());
     windowed_->start();
     EXPECT_TRUE(serveUntil([this] { return dialog().isVisible() || ended(); }));
   }
@@ -83,13 +77,18 @@ class Uninstallation {
 
   RecordingDialog& dialog() { return windowed_->window(); }
   UninstallFlow& flow() { return windowed_->flow(); }
+  test::ManualTimers& timers() { return windowed_->timers(); }
   bool ended() const { return windowed_->ended(); }
   const std::vector<std::string>& questions() { return dialog().questions; }
   // Lets the event loop turn until `done` holds, at most `limit`.
   bool serveUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 3000ms) {
     return windowed_->waitFor(done, limit);
   }
+  // [uninstall] starts once the pause after the uninstall button has passed
+  // on the run's clock.
+  void passPause() { windowed_->timers().advance(flow().timings().uninstallStartPause); }
   bool removed() {
+    passPause();
     return serveUntil([this] { return !dialog().okButton().isHidden(); });
   }
   void click(QWidget& widget) { QTest::mouseClick(&widget, Qt::LeftButton); }
@@ -227,9 +226,13 @@ TEST(CDlgUnInstall, ARemovalThatNeverCompletesEndsOnlyByASystemClose) {
   Uninstallation run(kNeverDone);
   run.click(run.dialog().clearUserDataBox());
   run.click(run.dialog().uninstallButton());
+  run.passPause();
   ASSERT_TRUE(run.serveUntil([] { return test::recordedLines().size() == 1 && runningWorkers() == 0; }));
   run.click(run.dialog().closeButton());  // disabled
-  EXPECT_FALSE(run.serveUntil([&] { return run.ended(); }, 200ms)) << "still removing";
+  // What the ended section sent has been handled, and no delay ends it.
+  QCoreApplication::processEvents();
+  run.timers().advance(std::chrono::minutes(1));
+  EXPECT_FALSE(run.ended()) << "still removing";
   EXPECT_FALSE(run.dialog().progressBar().isHidden());
   EXPECT_TRUE(run.dialog().okButton().isHidden());
 
@@ -290,9 +293,11 @@ TEST(CDlgUnInstall, EscIsTheCloseButtonAndDoesNothingWhileRemoving) {
   }
   Uninstallation run(kRemovesSlowly);
   press(run.dialog(), Qt::Key_Return);
-  ASSERT_TRUE(run.serveUntil([] { return test::recordedLines().size() == 1; }));
+  run.passPause();
+  ASSERT_TRUE(test::waitUntilHeld("removing"));
   press(run.dialog(), Qt::Key_Escape);
   EXPECT_TRUE(run.dialog().isVisible());
+  test::letGo("removing");
   ASSERT_TRUE(run.removed());
   press(run.dialog(), Qt::Key_Escape);
   EXPECT_TRUE(run.serveUntil([&] { return run.ended(); }));
@@ -305,10 +310,12 @@ TEST(CDlgUnInstall, TheWindowSystemCannotCloseTheDialogWhileItRemoves) {
   TestSkin skin;
   Uninstallation run(kRemovesSlowly);
   run.click(run.dialog().uninstallButton());
-  ASSERT_TRUE(run.serveUntil([] { return test::recordedLines().size() == 1; }));
+  run.passPause();
+  ASSERT_TRUE(test::waitUntilHeld("removing"));
   run.dialog().close();
   EXPECT_TRUE(run.dialog().isVisible());
   EXPECT_FALSE(run.ended());
+  test::letGo("removing");
   ASSERT_TRUE(run.removed()) << "the removal went on to its end";
   EXPECT_TRUE(test::sentReports().empty());
   run.click(run.dialog().okButton());

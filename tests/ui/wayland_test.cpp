@@ -121,6 +121,7 @@ TEST(Wayland, TheWizardShowsOnWestonAndInstallsFromTheKeyboard) {
     ASSERT_TRUE(wizard.waitFor([&] { return window.label(CLumoInstallerDlg::kInstalledId).isVisible(); }));
     press(window, Qt::Key_Escape);
     EXPECT_TRUE(window.isHidden());
+    EXPECT_TRUE(wizard.passCloseDelay());
     EXPECT_TRUE(wizard.waitFor([&] { return wizard.ended(); }));
   }
   EXPECT_EQ(test::recordedLines(), std::vector<std::string>{"install " + dir / "programs/Vexta" + "|"});
