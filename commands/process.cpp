@@ -9,6 +9,7 @@
 #include "platform/file_operations.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/sysroot.h"
 #include "platform/text.h"
 #include "script/decimal.h"
 #include "script/run_environment.h"
@@ -41,10 +42,13 @@ std::string inUseError(const std::string& file) { return "文件" + file + " 被
 
 // Ends every process whose executable name matches the argument text. No
 // report when nothing matched or a process could not be ended. The installer
-// never ends itself this way.
+// never ends itself this way. In a sandbox (LUMO_SYSROOT) only programs that
+// run from inside it are ended: the real machine's, and other sandboxes',
+// are not this run's to end.
 void killByName(const std::string& name) {
   for (const RunningProcess& process : listProcesses()) {
-    if (executableNameMatches(process.name, name)) terminateProcess(process.pid, name);
+    if (executableNameMatches(process.name, name) && isOnThisMachine(process.path))
+      terminateProcess(process.pid, name);
   }
 }
 

@@ -97,7 +97,7 @@ const std::vector<VerbDoc>& verbDocs() {
        "FOLDER/NAME: REASON\"; \"[Out] Entry outside the target folder: NAME\"; decoder errors (\"CRC error "
        "-Decode7z\", ...)"},
       // process
-      {"Kill", "PROGRAM", "Ends every process whose program name (lower-cased, whole) is PROGRAM.", "", "none"},
+      {"Kill", "PROGRAM", "Ends every process whose program name (lower-cased, whole) is PROGRAM; under LUMO_SYSROOT only those that run from inside it.", "", "none"},
       {"Run", "PROGRAM|PARAMETERS|WAIT|SHOW->VAR",
        "Starts a program (never through a shell; a document opens with xdg-open), waiting WAIT milliseconds when "
        "above 0. A silent installation never starts main_program.",

@@ -61,17 +61,20 @@ std::string readSmallFile(const std::string& path) {
   return text;
 }
 
+// The path of a process's executable; empty when it cannot be read (another
+// user's process). A program whose file was replaced while it ran (an
+// update) still carries its path.
+std::string executablePath(int pid) {
+  std::string exe = readLink("/proc/" + std::to_string(pid) + "/exe");
+  constexpr std::string_view deleted = " (deleted)";
+  if (exe.size() > deleted.size() && exe.ends_with(deleted)) exe.resize(exe.size() - deleted.size());
+  return exe;
+}
+
 // The name the process list shows for a process, as described in the header.
 std::string executableName(int pid) {
   const std::string base = "/proc/" + std::to_string(pid);
-  std::string exe = readLink(base + "/exe");
-  if (!exe.empty()) {
-    // A program whose file was replaced while it ran (an update) still
-    // carries its name.
-    constexpr std::string_view deleted = " (deleted)";
-    if (exe.size() > deleted.size() && exe.ends_with(deleted)) exe.resize(exe.size() - deleted.size());
-    return fileNameOf(exe);
-  }
+  if (std::string exe = executablePath(pid); !exe.empty()) return fileNameOf(exe);
   std::string commandLine = readSmallFile(base + "/cmdline");
   std::string first = commandLine.substr(0, commandLine.find('\0'));
   if (!first.empty()) return fileNameOf(first);
@@ -289,8 +292,9 @@ bool holdsFileOpen(int pid, const struct stat& target) {
 std::vector<RunningProcess> listProcesses() {
   std::vector<RunningProcess> processes;
   for (int pid : processIds()) {
-    std::string name = executableName(pid);
-    if (!name.empty()) processes.push_back({pid, std::move(name)});
+    std::string path = executablePath(pid);
+    std::string name = path.empty() ? executableName(pid) : fileNameOf(path);
+    if (!name.empty()) processes.push_back({pid, std::move(name), std::move(path)});
   }
   return processes;
 }
@@ -427,7 +431,7 @@ std::vector<RunningProcess> findProcessesUsingFile(const std::string& path) {
   const std::string canonical = resolved ? resolved : path;
   std::free(resolved);
   for (int pid : processIds()) {
-    if (mapsFile(pid, canonical, target) || holdsFileOpen(pid, target)) users.push_back({pid, executableName(pid)});
+    if (mapsFile(pid, canonical, target) || holdsFileOpen(pid, target)) users.push_back({pid, executableName(pid), executablePath(pid)});
   }
   return users;
 }

@@ -18,6 +18,7 @@ namespace lumo {
 struct RunningProcess {
   int pid = 0;
   std::string name;  // executable file name, no folder (as the system reports it)
+  std::string path;  // the executable's whole path; empty when it cannot be read
 };
 
 // Every process of the system except the installer itself. The name is the

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 namespace lumo {
 namespace {
@@ -19,6 +21,16 @@ std::string machinePath(std::string_view absolute) {
   std::string root = envOr("LUMO_SYSROOT", "");
   while (!root.empty() && root.back() == '/') root.pop_back();
   return root + std::string(absolute);
+}
+
+bool isOnThisMachine(std::string_view resolvedPath) {
+  const std::string root = envOr("LUMO_SYSROOT", "");
+  if (root.empty()) return true;
+  std::error_code error;
+  const std::filesystem::path resolvedRoot = std::filesystem::weakly_canonical(root, error);
+  if (error || resolvedPath.empty()) return false;
+  const std::string prefix = resolvedRoot.string() == "/" ? "/" : resolvedRoot.string() + "/";
+  return resolvedPath.starts_with(prefix);
 }
 
 std::string homeFolder() {

@@ -12,6 +12,12 @@ namespace lumo {
 // `absolute` (for example "/var/lib/lumo") under LUMO_SYSROOT when it is set.
 std::string machinePath(std::string_view absolute);
 
+// Whether a resolved absolute path (symbolic links followed, as the system
+// reports a program's path) belongs to the machine that this run changes:
+// any path without LUMO_SYSROOT, and only paths inside it with it. Empty
+// paths never belong to a sysroot.
+bool isOnThisMachine(std::string_view resolvedPath);
+
 // $HOME, or the password database's home folder when HOME is unset.
 std::string homeFolder();
 

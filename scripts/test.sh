@@ -7,31 +7,31 @@ bash scripts/setup.sh
 
 build_suite() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null && cmake --build "$dir"
+  cmake -S . -B "$dir" -G Ninja -DLUMO_DEBUG_INFO=lines -DLUMO_TEST_SHARDS=ON "$@" >/dev/null && cmake --build "$dir"
 }
 
+# Most test processes wait on installers, windows and servers of their own,
+# so three of them run for each core.
 test_suite() {
-  (cd "$1" && ctest --output-on-failure --timeout 300 -j2)
+  (cd "$1" && ctest --output-on-failure --timeout 300 -j"$(($(nproc) * 3))")
 }
 
-# Line tables are all a failing test's stack trace needs; the benchmarks are
-# built once, in the plain build.
-build_suite build -DLUMO_DEBUG_INFO=lines
-
-# Most of the plain suite's time goes to installers that run one at a time
-# and mostly wait, so the sanitizer build compiles beside it; its report
-# follows the build's.
-plain_log=build/plain-tests.log
-test_suite build >"$plain_log" 2>&1 &
-plain_tests=$!
+# The sanitizer build comes first: its tests take longest, and they run
+# beside the plain build. Line tables are all a failing test's stack trace
+# needs; the benchmarks are built once, in the plain build.
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
-build_status=0
-build_suite build-sanitize -DLUMO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DLUMO_DEBUG_INFO=lines -DLUMO_BENCH=OFF ||
-  build_status=$?
-plain_status=0
-wait "$plain_tests" || plain_status=$?
-cat "$plain_log"
-if [ "$plain_status" -ne 0 ]; then exit "$plain_status"; fi
-if [ "$build_status" -ne 0 ]; then exit "$build_status"; fi
+build_suite build-sanitize -DLUMO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DLUMO_BENCH=OFF
+sanitizer_log=build-sanitize/tests.log
+test_suite build-sanitize >"$sanitizer_log" 2>&1 &
+sanitizer_tests=$!
 
-test_suite build-sanitize
+build_status=0
+build_suite build || build_status=$?
+plain_status=0
+if [ "$build_status" -eq 0 ]; then test_suite build || plain_status=$?; fi
+sanitizer_status=0
+wait "$sanitizer_tests" || sanitizer_status=$?
+cat "$sanitizer_log"
+for status in "$build_status" "$plain_status" "$sanitizer_status"; do
+  if [ "$status" -ne 0 ]; then exit "$status"; fi
+done

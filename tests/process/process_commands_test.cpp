@@ -260,6 +260,25 @@ TEST_F(ProcessCommands, KillEndsEveryProcessOfTheNameWholeAndInAnyCase) {
   for (long number : spared) EXPECT_EQ(waitForProcess(number, 0), WaitResult::TimedOut);
 }
 
+// In a sandbox the machine is the sysroot: a program of the name that runs
+// from outside it (the real machine's, another sandbox's) is not ended. The
+// sysroot is named through a link, as a temporary folder often is.
+TEST_F(ProcessCommands, UnderASysrootKillEndsOnlyTheProgramsThatRunFromInsideIt) {
+  fs::create_directories(dir_ / "root/opt");
+  fs::create_directory_symlink(dir_ / "root", dir_ / "root-link");
+  const std::string inside = program("sandboxed.exe", "/bin/sleep", dir_ / "root/opt");
+  fs::create_directories(dir_ / "elsewhere");
+  const std::string outside = program("sandboxed.exe", "/bin/sleep", dir_ / "elsewhere");
+  const long insideNumber = run(inside + "|30|0|hide");
+  const long outsideNumber = run(outside + "|30|0|hide");
+  {
+    test::ScopedEnv sysroot("LUMO_SYSROOT", dir_ / "root-link");
+    runCommand("Kill", fs::path(inside).filename());
+  }
+  EXPECT_EQ(waitForProcess(insideNumber, 5000), WaitResult::Ended);
+  EXPECT_EQ(waitForProcess(outsideNumber, 0), WaitResult::TimedOut);
+}
+
 // CheckUse against a program that holds the module open (tail -f) and one
 // that runs from a file of the install folder (mapped).
 class CheckUse : public ProcessCommands {
