@@ -83,6 +83,13 @@ std::string executableName(int pid) {
   return comm;
 }
 
+// A process as the process list shows it; its executable link is read once.
+RunningProcess describeProcess(int pid) {
+  std::string path = executablePath(pid);
+  std::string name = path.empty() ? executableName(pid) : fileNameOf(path);
+  return {pid, std::move(name), std::move(path)};
+}
+
 // The ids of every process in /proc except this one.
 std::vector<int> processIds() {
   std::vector<int> ids;
@@ -292,9 +299,8 @@ bool holdsFileOpen(int pid, const struct stat& target) {
 std::vector<RunningProcess> listProcesses() {
   std::vector<RunningProcess> processes;
   for (int pid : processIds()) {
-    std::string path = executablePath(pid);
-    std::string name = path.empty() ? executableName(pid) : fileNameOf(path);
-    if (!name.empty()) processes.push_back({pid, std::move(name), std::move(path)});
+    RunningProcess process = describeProcess(pid);
+    if (!process.name.empty()) processes.push_back(std::move(process));
   }
   return processes;
 }
@@ -431,7 +437,7 @@ std::vector<RunningProcess> findProcessesUsingFile(const std::string& path) {
   const std::string canonical = resolved ? resolved : path;
   std::free(resolved);
   for (int pid : processIds()) {
-    if (mapsFile(pid, canonical, target) || holdsFileOpen(pid, target)) users.push_back({pid, executableName(pid), executablePath(pid)});
+    if (mapsFile(pid, canonical, target) || holdsFileOpen(pid, target)) users.push_back(describeProcess(pid));
   }
   return users;
 }
